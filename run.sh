@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Entry point: ./run.sh demo | test | bench | build
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$(pwd)
+JOBS=$(nproc 2>/dev/null || echo 2)
+
+configure_build() {  # $1 = build dir, rest = cmake options
+  local dir=$1; shift
+  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$JOBS"
+}
+
+cmd=${1:-demo}
+case "$cmd" in
+  test)
+    scripts/deps.sh
+    configure_build build/test -DCMAKE_BUILD_TYPE=Debug -DTOLLAN_SANITIZE=ON
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+    export LSAN_OPTIONS=suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    export QT_QPA_PLATFORM=offscreen
+    cd build/test
+    ctest --output-on-failure -j "$JOBS"
+    ;;
+  demo)
+    scripts/deps.sh
+    configure_build build/release -DCMAKE_BUILD_TYPE=Release
+    exec "$ROOT/scripts/demo.sh" "$ROOT/build/release"
+    ;;
+  bench)
+    scripts/deps.sh
+    configure_build build/release -DCMAKE_BUILD_TYPE=Release
+    exec "$ROOT/bench/run_all.sh" "$ROOT/build/release"
+    ;;
+  build)
+    scripts/deps.sh
+    configure_build build/release -DCMAKE_BUILD_TYPE=Release
+    ;;
+  *)
+    echo "usage: ./run.sh demo|test|bench|build" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs every Debian package the suite needs to build, test, benchmark and run.
+# Safe to run again: packages already present are skipped without touching apt.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev libturbojpeg0-dev libcurl4-openssl-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
+  libv4l-dev libcanberra-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-dejavu-core
+  python3 python3-pyftpdlib ffmpeg
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
