@@ -1,0 +1,65 @@
+#pragma once
+// Turns one camera's processed frames into files: one growing MJPG file or a
+// ring of numbered JPEG files under an expanded save path.
+#include <cstdint>
+#include <string>
+
+#include "recorder/core/camera_record.h"
+#include "recorder/frame/frame_image.h"
+
+namespace core {
+
+// What the recording output needs from its worker: reporting and message pumping.
+class RecordingReporter {
+ public:
+  virtual ~RecordingReporter() = default;
+  virtual void ReportStatus(int32_t status) = 0;                         // CAM_STATUS
+  virtual void ReportEvent(int32_t code, const std::string& argument) = 0;  // LOG_EVENT
+  // Lets the worker's pending messages be handled during long operations.
+  // Returns false when the worker was told to end meanwhile.
+  virtual bool PumpPending() = 0;
+};
+
+class RecordingOutput {
+ public:
+  enum class SaveResult {
+    Handled,     // written (or counted as handled per the rules)
+    NotHandled,  // dropped without counting (encode failure, JPG file could not be opened)
+    Fatal,       // status 3/4/5 was reported: the worker must end
+  };
+
+  RecordingOutput(const CameraRecord& camera, RecordingReporter& reporter);
+  ~RecordingOutput();
+  RecordingOutput(const RecordingOutput&) = delete;
+  RecordingOutput& operator=(const RecordingOutput&) = delete;
+
+  // Prepares the output before the first frame. False: status and event reported, worker ends.
+  bool StartRecording(bool resume);
+  // Save-count rule: saveEnabled and (motion off or counter below frameSaveCount).
+  bool ShouldSave() const;
+  // A motion trigger restarts the count of frames to save.
+  void OnMotionTrigger() { saveCounter_ = 0; }
+  // Encodes and stores one frame; updates the save counter as the rules say.
+  SaveResult SaveFrame(const frame::FrameImage& image);
+  // Closes the MJPG file without reporting errors.
+  void StopRecording();
+  // Marks the worker as stopping: long operations (cleaning, resume scan) end at once.
+  void SetStopping() { stopping_ = true; }
+
+  const std::string& currentPath() const { return currentPath_; }
+  int32_t saveCounter() const { return saveCounter_; }
+  int32_t jpgNumber() const { return jpgNumber_; }
+
+ private:
+  struct Impl;
+  const CameraRecord& camera_;
+  RecordingReporter& reporter_;
+  std::string currentPath_;
+  int outputFd_ = -1;
+  int32_t jpgNumber_ = 0;
+  int32_t saveCounter_ = 0;
+  bool resumeMode_ = false;
+  bool stopping_ = false;
+};
+
+}  // namespace core

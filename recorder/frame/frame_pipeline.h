@@ -1,0 +1,20 @@
+#pragma once
+// The fixed per-frame order of a camera worker: flips, rotation, motion, overlay.
+#include "recorder/core/camera_record.h"
+#include "recorder/frame/frame_image.h"
+#include "recorder/frame/motion_detector.h"
+
+namespace frame {
+
+struct PipelineResult {
+  int level = -1;          // motion level, -1 when detection is off
+  bool triggered = false;  // level above the trigger level
+};
+
+// Adjusts the frame record's image in place (flipHorizontal, flipVertical, rotation),
+// measures motion when motionEnabled (filling the record's triggered flag and blocks
+// on a trigger), then stamps the overlay when overlayEnabled. Sets imageSize.
+// The save decision and the alarm sound stay with the caller.
+PipelineResult RunFramePipeline(FrameRecord& record, const core::CameraRecord& camera, MotionDetector& detector);
+
+}  // namespace frame
