@@ -1,1 +1,154 @@
-// placeholder
+#include "recorder/app/log_thread.h"
+
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "recorder/core/events.h"
+
+namespace app {
+
+namespace {
+constexpr const char* kProgramStarted = "Program Started...";
+
+// The argument travels as a C string in the original design; cut at a NUL so
+// the entry, the file line and the echo all agree.
+std::string AsCText(std::string s) {
+  auto nul = s.find('\0');
+  if (nul != std::string::npos) s.resize(nul);
+  return s;
+}
+}  // namespace
+
+std::string LogTimeText() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (!localtime_r(&now, &local)) return std::string();
+  char buffer[30];
+  size_t n = std::strftime(buffer, sizeof buffer, "%m/%d/%y (%I:%M:%S %p)", &local);
+  return std::string(buffer, n);
+}
+
+CLogThread::CLogThread(std::string logFilePath, int32_t fileLogging, LogEcho echo)
+    : path_(std::move(logFilePath)), fileLogging_(fileLogging ? 1 : 0), echo_(std::move(echo)) {}
+
+CLogThread::~CLogThread() { CloseLogFile(); }
+
+bool CLogThread::InitInstance() {
+  platform::PostThreadMessage(Id(), core::LOG_OPEN_VIEW, 0, 0);
+  return true;
+}
+
+void CLogThread::OnMessage(platform::Message& msg) {
+  // Events may be queued before the thread first runs; build the view (first
+  // entry, file) before anything else so they still reach the file.
+  if (!viewOpen_ && msg.id != core::LOG_OPEN_VIEW) OpenView();
+
+  switch (msg.id) {
+    case core::LOG_OPEN_VIEW:
+      if (!viewOpen_) OpenView();
+      break;
+    case core::LOG_EVENT: {
+      std::string argument;
+      if (auto text = msg.Take<std::string>()) argument = AsCText(std::move(text->value));
+      msg.payload.reset();  // anything else posted with the event is not ours to keep
+      AddEvent(static_cast<int32_t>(msg.wParam), argument);
+      break;
+    }
+    case core::LOG_SET_FILE: {
+      int32_t flag = msg.wParam ? 1 : 0;
+      if (flag != fileLogging_) {
+        fileLogging_ = flag;
+        OpenLogFile();
+      }
+      break;
+    }
+    case core::LOG_SHOW:
+      // Showing the log view is the window layer's business; it reads the
+      // entries with LOG_GET_ENTRIES.
+      break;
+    case LOG_GET_ENTRIES: {
+      LogEntries copy(entries_.begin(), entries_.end());
+      platform::PostWindowMessage(static_cast<platform::WindowHandle>(msg.wParam), LOG_GET_ENTRIES, 0, 0,
+                                  platform::MakePayload<LogEntries>(std::move(copy)));
+      break;
+    }
+    case LOG_CLEAR:
+      entries_.clear();
+      break;
+    case core::THREAD_STOP:
+      fileLogging_ = 0;
+      CloseLogFile();
+      PostQuit();
+      break;
+    default:
+      break;
+  }
+}
+
+void CLogThread::OpenView() {
+  viewOpen_ = true;
+  InsertEntry(LogTimeText(), kProgramStarted);
+  OpenLogFile();
+}
+
+void CLogThread::CloseLogFile() {
+  if (fd_ >= 0) {
+    ::close(fd_);  // also drops the lock
+    fd_ = -1;
+  }
+}
+
+void CLogThread::OpenLogFile() {
+  CloseLogFile();
+  if (!fileLogging_) return;
+  // Append mode: every write lands at the current end, existing lines are kept.
+  int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    fileLogging_ = 0;
+    return;
+  }
+  // Only one writer at a time; another holder of the lock counts as an open failure.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    fileLogging_ = 0;
+    return;
+  }
+  fd_ = fd;
+  AddEvent(core::kEventLogfileStarted, std::string());
+}
+
+void CLogThread::InsertEntry(std::string time, std::string text) {
+  if (entries_.size() > kMaxLogEntries - 1) entries_.pop_back();
+  entries_.push_front(LogEntry{std::move(time), std::move(text)});
+}
+
+void CLogThread::AddEvent(int32_t code, const std::string& argument) {
+  std::string eventText = core::EventText(code);
+  InsertEntry(LogTimeText(), eventText + " " + argument);
+
+  // The file line takes a fresh time text, as the entry and the line may straddle a second.
+  std::string line = LogTimeText() + " " + eventText + " " + argument;
+  if (echo_) echo_(line);
+  if (!fileLogging_ || fd_ < 0) return;
+
+  line += "\r\n";
+  const char* p = line.data();
+  size_t left = line.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd_, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      // Disk full or a lost handle: stop writing the file, keep the list going.
+      fileLogging_ = 0;
+      CloseLogFile();
+      return;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+}
+
+}  // namespace app
