@@ -2,7 +2,10 @@
 // Turns one camera's processed frames into files: one growing MJPG file or a
 // ring of numbered JPEG files under an expanded save path.
 #include <cstdint>
+#include <ctime>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "recorder/core/camera_record.h"
 #include "recorder/frame/frame_image.h"
@@ -45,6 +48,9 @@ class RecordingOutput {
   void StopRecording();
   // Marks the worker as stopping: long operations (cleaning, resume scan) end at once.
   void SetStopping() { stopping_ = true; }
+  // Replaces the clock used for path expansion and frame time stamps (tests);
+  // an empty function restores time(nullptr).
+  void SetClock(std::function<std::time_t()> clock) { clock_ = std::move(clock); }
 
   const std::string& currentPath() const { return currentPath_; }
   int32_t saveCounter() const { return saveCounter_; }
@@ -52,6 +58,19 @@ class RecordingOutput {
 
  private:
   struct Impl;
+  std::time_t Now() const;
+  // Reports status 3 and event 1 for the directory part of path; false on failure.
+  bool PrepareDirectory(const std::string& path);
+  // Opens an output file with an exclusive lock; -1 on failure.
+  int OpenLocked(const std::string& path, bool truncate, bool append) const;
+  // Deletes the plain files of a directory; false when told to stop meanwhile.
+  bool CleanDirectory(const std::string& directory);
+  // Highest number formed by the digits of the *.jpg names of a directory; -1 when told to stop.
+  int64_t ScanJpgNumbers(const std::string& directory);
+  void CountHandledFrame();
+  SaveResult SaveMjpgFrame(const frame::FrameImage& image);
+  SaveResult SaveJpgFrame(const frame::FrameImage& image);
+
   const CameraRecord& camera_;
   RecordingReporter& reporter_;
   std::string currentPath_;
@@ -60,6 +79,7 @@ class RecordingOutput {
   int32_t saveCounter_ = 0;
   bool resumeMode_ = false;
   bool stopping_ = false;
+  std::function<std::time_t()> clock_;
 };
 
 }  // namespace core
