@@ -1,1 +1,150 @@
-// placeholder
+#include "recorder/net/camera_url.h"
+
+#include <cstddef>
+#include <string_view>
+
+namespace net {
+namespace {
+
+// One cut of the address from a moving position. A position at or past the end
+// always yields an empty token, so malformed addresses never read outside the text.
+std::string NextToken(std::string_view text, size_t& pos, std::string_view delimiters) {
+  if (pos >= text.size()) {
+    pos = text.size() + 1;
+    return {};
+  }
+  if (delimiters.empty()) {
+    std::string rest(text.substr(pos));
+    pos = text.size() + 1;
+    return rest;
+  }
+  size_t start = text.find_first_not_of(delimiters, pos);
+  if (start == std::string_view::npos) {
+    pos = text.size() + 1;
+    return {};
+  }
+  size_t end = text.find_first_of(delimiters, start);
+  if (end == std::string_view::npos) {
+    pos = text.size() + 1;
+    return std::string(text.substr(start));
+  }
+  pos = end + 1;
+  return std::string(text.substr(start, end - start));
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+// Leading decimal digits; a value beyond the 16-bit range is clamped to 65535
+// (an impossible port then fails to connect instead of wrapping onto a real one).
+uint16_t LeadingPort(std::string_view token) {
+  uint32_t value = 0;
+  for (char c : token) {
+    if (c < '0' || c > '9') break;
+    value = value * 10 + static_cast<uint32_t>(c - '0');
+    if (value > 65535) return 65535;
+  }
+  return static_cast<uint16_t>(value);
+}
+
+}  // namespace
+
+CameraAddress ParseCameraUrl(const std::string& url) {
+  CameraAddress a;
+  std::string_view text(url);
+  size_t pos;
+  if (StartsWithNoCase(text, "http://")) {
+    a.isFtp = 0;
+    a.port = 80;
+    pos = 7;
+  } else {
+    a.isFtp = 1;
+    a.port = 21;
+    pos = 6;
+  }
+  if (text.find('@') != std::string_view::npos) {
+    a.userName = NextToken(text, pos, ":");
+    a.password = NextToken(text, pos, "@");
+  }
+  if (pos < text.size() && text.find(':', pos) != std::string_view::npos) {
+    a.host = NextToken(text, pos, ":");
+    a.port = LeadingPort(NextToken(text, pos, "/"));
+  } else {
+    a.host = NextToken(text, pos, "/");
+  }
+  a.path = NextToken(text, pos, "");
+  return a;
+}
+
+std::string BuildRequest(const CameraAddress& address) {
+  std::string credentials;
+  if (!address.password.empty()) credentials = Base64Encode(address.userName + ":" + address.password);
+  std::string r;
+  r.reserve(400 + address.path.size() + address.host.size() + credentials.size());
+  r += "GET /";
+  r += address.path;
+  r += " HTTP/1.1\r\nHost: ";
+  r += address.host;
+  r += ":";
+  r += std::to_string(address.port);
+  r += "\r\n";
+  r += "User-Agent: Tollan 1.0\r\n";
+  r += "Accept: text/xml,application/xml,application/xhtml+xml,text/html;q=0.9,text/plain;q=0.8,"
+       "image/png,*/*;q=0.5\r\n";
+  // These three carry no line end of their own: cameras receive them on one line
+  // together with Keep-Alive, exactly as the recorder has always sent them.
+  r += "Accept-Language: en-us,en;q=0.5";
+  r += "Accept-Encoding: gzip,deflate";
+  r += "Accept-Charset: ISO-8859-1,utf-8;q=0.7,*;q=0.7";
+  r += "Keep-Alive: 300\r\nConnection: keep-alive\r\nAuthorization: Basic ";
+  r += credentials;
+  r += "\r\n\r\n";
+  return r;
+}
+
+std::string Base64Encode(const std::string& bytes) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4 + bytes.size() / 57 * 2);
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  size_t n = bytes.size();
+  size_t i = 0;
+  size_t lineBytes = 0;
+  while (n - i >= 3) {
+    uint32_t v = (uint32_t{p[i]} << 16) | (uint32_t{p[i + 1]} << 8) | p[i + 2];
+    out += kAlphabet[(v >> 18) & 63];
+    out += kAlphabet[(v >> 12) & 63];
+    out += kAlphabet[(v >> 6) & 63];
+    out += kAlphabet[v & 63];
+    i += 3;
+    lineBytes += 3;
+    if (lineBytes == 57) {  // a full MIME line: 57 bytes make 76 characters
+      out += "\r\n";
+      lineBytes = 0;
+    }
+  }
+  size_t left = n - i;
+  if (left == 1) {
+    uint32_t v = uint32_t{p[i]} << 16;
+    out += kAlphabet[(v >> 18) & 63];
+    out += kAlphabet[(v >> 12) & 63];
+    out += "==";
+  } else if (left == 2) {
+    uint32_t v = (uint32_t{p[i]} << 16) | (uint32_t{p[i + 1]} << 8);
+    out += kAlphabet[(v >> 18) & 63];
+    out += kAlphabet[(v >> 12) & 63];
+    out += kAlphabet[(v >> 6) & 63];
+    out += '=';
+  }
+  return out;
+}
+
+}  // namespace net
