@@ -23,6 +23,10 @@ class MotionDetector {
   // beyond bufferLength bytes of pixels.
   int Measure(const uint8_t* pixels, size_t bufferLength, int32_t width, int32_t height, int32_t triggerLevel);
 
+  // Whole-number luminance of a blue, green, red pixel: the double-precision
+  // 0.299 R + 0.587 G + 0.114 B truncated toward zero.
+  static int Luminance(uint8_t blue, uint8_t green, uint8_t red);
+
   Block GetFirstBlock() const { return {firstColumn_, firstRow_}; }
   Block GetLastBlock() const { return {lastColumn_, lastRow_}; }
   void ResetBlocks();
@@ -42,8 +46,15 @@ class MotionDetector {
   void DrawMotionRectangle(QPainter& painter, const QRect& clientRect) const;
 
  private:
+  // The previous frame is kept as the luminance of every sample position (all
+  // 400 blocks, ignored or not), not as a byte copy: the samples are all that a
+  // measurement ever reads, and this spares a full-frame copy per frame.
   std::vector<uint8_t> previous_;
-  size_t previousLength_ = 0;
+  std::vector<uint8_t> current_;  // scratch, swapped with previous_ after a measurement
+  size_t previousLength_ = 0;     // width x height x 3 of the previous frame
+  size_t previousAvailable_ = 0;  // bytes of it that were really there
+  int32_t previousWidth_ = 0, previousHeight_ = 0;
+  bool havePrevious_ = false;
   int32_t firstColumn_ = -1, firstRow_ = -1, lastColumn_ = -1, lastRow_ = -1;
   uint8_t grid_[kGridBytes] = {};
 };
