@@ -60,8 +60,9 @@ class MessageThread {
   // Runs first on the new thread; typically posts the start message to itself.
   // Returning false ends the thread at once.
   virtual bool InitInstance() { return true; }
-  // Runs after the loop ended; the returned value is the exit code.
-  virtual int ExitInstance() { return 0; }
+  // Runs after the loop ended; the returned value is the exit code (by default
+  // the code given with the quit message).
+  virtual int ExitInstance() { return exitCode_; }
   // A thread message (not the quit message).
   virtual void OnMessage(Message& msg) {}
   // A thread timer fired. Timers are one-shot: the timer is already gone.

@@ -18,6 +18,11 @@ std::string ConfigDirectory();
 std::string SettingsFilePath();
 // Logfile.txt inside ConfigDirectory().
 std::string LogFilePath();
+// The settings file name for a program file name: everything from the last '.'
+// replaced by ".cfg", or ".cfg" appended when the name has no '.'.
+std::string SettingsFileNameFor(const std::string& programFileName);
+// ConfigDirectory() for a given program folder (trailing '/'), for tests and tools.
+std::string ConfigDirectoryFor(const std::string& programDirectory);
 // The user's home folder ($HOME, else the password database), without trailing '/'.
 std::string HomeDirectory();
 

@@ -2,6 +2,7 @@
 // Process-wide registry of window targets. A window handle is a plain number;
 // posting to a handle that was unregistered fails.
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <vector>
 
@@ -51,6 +52,7 @@ class CollectingWindowTarget : public WindowTarget {
 
  private:
   std::mutex mutex_;
+  std::condition_variable cv_;
   std::vector<Message> messages_;
 };
 
