@@ -38,7 +38,8 @@ struct FrameSpan {
 bool CutFrame(const uint8_t* window, size_t length, FrameSpan& out);
 
 // Reads every frame of a whole file (for tools and tests). Stops at the first
-// frame that cannot be cut. Returns false when the file cannot be read.
+// frame that cannot be cut. Returns false when the file cannot be read. The spans'
+// start and next are offsets in the file (and in *bytes, which receives the file).
 bool ReadAllFrames(const std::string& path, std::vector<FrameSpan>& frames, std::vector<uint8_t>* bytes = nullptr);
 
 }  // namespace mjpg
