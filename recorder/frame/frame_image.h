@@ -1,5 +1,6 @@
 #pragma once
 // Uncompressed frame image and the frame record a camera worker hands to a live view.
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 

@@ -1,0 +1,57 @@
+#pragma once
+// Stamping a line of time-coded text onto a frame image.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include <QFont>
+
+#include "recorder/core/camera_record.h"
+#include "recorder/frame/frame_image.h"
+
+namespace frame {
+
+enum OverlayBackground : int32_t { kOverlaySolid = 0, kOverlayTransparent = 1, kOverlayShadow = 2, kOverlayOutline = 3 };
+enum OverlayVAlign : int32_t { kVAlignCenter = 0, kVAlignTop = 1, kVAlignBottom = 2 };
+enum OverlayHAlign : int32_t { kHAlignCenter = 0, kHAlignLeft = 1, kHAlignRight = 2 };
+
+// What the stamp needs from a camera record; text is already expanded.
+struct OverlaySettings {
+  std::string text;  // UTF-8
+  core::LogFont font;
+  int32_t background = kOverlaySolid;
+  int32_t vAlign = kVAlignTop;
+  int32_t hAlign = kHAlignCenter;
+  uint32_t backColor = 0xFFFFFF;  // 0x00BBGGRR
+  uint32_t textColor = 0x000000;
+};
+
+// The record's overlay settings with overlayText expanded for the current local time.
+OverlaySettings OverlaySettingsFrom(const core::CameraRecord& camera);
+
+// Font family used when the record's face is not installed.
+extern const char* const kFallbackFontFamily;
+
+// A font for the description: pixel size |height| (13 when 0), weight, italic,
+// underline, strike-out and face, without antialiasing so that stamped colours are exact.
+QFont BuildFont(const core::LogFont& logFont);
+
+struct OverlayPosition {
+  int x = 0;  // from the left
+  int y = 0;  // from the top of the picture
+};
+// Top-left corner of a textWidth x textHeight text in a frame, by alignment.
+// Halvings truncate toward zero; a text larger than the frame gets a negative position.
+OverlayPosition ComputeOverlayPosition(int frameWidth, int frameHeight, int textWidth, int textHeight,
+                                       int32_t hAlign, int32_t vAlign);
+
+// Draws the text into the frame (any of the 8/16/24/32-bit depths; other depths and
+// invalid frames are left alone). Returns false when nothing could be drawn.
+// Unconditional: the caller checks overlayEnabled.
+bool StampText(FrameImage& image, const OverlaySettings& settings);
+
+// StampText with the record's settings; unconditional like StampText (the frame
+// pipeline checks overlayEnabled).
+bool StampOverlay(FrameImage& image, const core::CameraRecord& camera);
+
+}  // namespace frame
