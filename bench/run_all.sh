@@ -1,4 +1,12 @@
 #!/usr/bin/env bash
+# Runs every benchmark on a Release build.
 set -euo pipefail
 BUILD=${1:?build dir}
-"$BUILD/bench/bench_codec"
+DIR=$(cd "$(dirname "$0")" && pwd)
+for b in bench_codec bench_motion bench_pipeline; do
+  if [ -x "$BUILD/bench/$b" ]; then
+    echo "== $b =="
+    "$BUILD/bench/$b"
+  fi
+done
+"$DIR/recorder_bench.sh" "$BUILD" all

@@ -1,7 +1,58 @@
 #!/usr/bin/env bash
-# Main job on a built-in default: write synthetic frames to an MJPG file and read them back.
+# The main job on a built-in default: the recorder records two cameras of the
+# project's own test camera (a push stream and a snapshot address, both on
+# 127.0.0.1) for about 15 seconds with motion recording and the overlay on,
+# then prints what each camera wrote.
 set -euo pipefail
 BUILD=${1:?build dir}
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-mkdir -p "$ROOT/demo-output"
-exec "$BUILD/tools/mjpgdemo/mjpgdemo" "$ROOT/demo-output/demo.mjpg"
+SECONDS_TO_RECORD=${DEMO_SECONDS:-15}
+OUT="$ROOT/demo-output"
+TOLLAN="$BUILD/recorder/app/tollan"
+TESTCAM="$BUILD/tools/testcam/testcam"
+
+rm -rf "$OUT"
+mkdir -p "$OUT"
+export TOLLAN_HOME
+TOLLAN_HOME=$(mktemp -d)
+CAM_PID=""
+cleanup() {
+  [ -n "$CAM_PID" ] && kill "$CAM_PID" 2>/dev/null || true
+  rm -rf "$TOLLAN_HOME"
+}
+trap cleanup EXIT
+
+# Test camera on a free loopback port, with a moving block so motion is detected.
+"$TESTCAM" --port 0 --port-file "$TOLLAN_HOME/port" --motion --fps 10 --width 640 --height 480 \
+  >"$OUT/testcam.log" 2>&1 &
+CAM_PID=$!
+for _ in $(seq 1 50); do [ -s "$TOLLAN_HOME/port" ] && break; sleep 0.1; done
+PORT=$(cat "$TOLLAN_HOME/port")
+echo "Test camera listening on 127.0.0.1:$PORT"
+
+"$TOLLAN" --add-ip "http://127.0.0.1:$PORT/video.mjpg" --push-stream >/dev/null
+"$TOLLAN" --set 0 "savePath=$OUT/push/%Y-%m-%d/video.mjpg" frameDelayMs=100 motionEnabled=1 \
+  motionTriggerLevel=10 overlayEnabled=1 overlayBackground=3 overlayTextColor=0x00FFFF
+"$TOLLAN" --add-ip "http://127.0.0.1:$PORT/image.jpg" >/dev/null
+"$TOLLAN" --set 1 "savePath=$OUT/snapshot/%Y-%m-%d/video.mjpg" frameDelayMs=500 motionEnabled=1 \
+  motionTriggerLevel=10 overlayEnabled=1 overlayVAlign=2 overlayHAlign=2
+"$TOLLAN" --log-to-file 1
+echo "Cameras:"
+"$TOLLAN" --list
+
+echo "Recording for $SECONDS_TO_RECORD seconds..."
+"$TOLLAN" --headless 2>"$OUT/recorder.log" &
+REC_PID=$!
+sleep "$SECONDS_TO_RECORD"
+kill -INT "$REC_PID"
+wait "$REC_PID"
+echo "Recorder stopped (exit status $?). Log: $OUT/recorder.log"
+cp "$TOLLAN_HOME/Logfile.txt" "$OUT/Logfile.txt" 2>/dev/null || true
+
+echo
+echo "What each camera wrote:"
+for cam in push snapshot; do
+  file=$(find "$OUT/$cam" -name '*.mjpg' | head -n 1)
+  echo "[$cam camera]"
+  "$BUILD/tools/mjpginfo/mjpginfo" "$file"
+done

@@ -426,8 +426,11 @@ const char* const kCommands[] = {"--list", "--add-ip", "--set", "--remove", "--l
 
 std::string SettingsUsage() {
   std::string u =
-      "Usage: tollan [-m | COMMAND]\n"
-      "  -m                         start hidden and resume all cameras after 30 seconds\n"
+      "Usage: tollan --headless | COMMAND\n"
+      "  --headless                 record every camera of the settings file (appending),\n"
+      "                             print each log entry on standard error, and stop all\n"
+      "                             cameras in order on SIGINT or SIGTERM\n"
+      "The settings file and Logfile.txt live in $TOLLAN_HOME when it is set.\n"
       "Settings commands (they edit the settings file and exit):\n"
       "  --list                     one line per camera: index, type (IP/DirectX), URL\n"
       "                             with the password masked, save path; tab-separated\n"

@@ -1,0 +1,174 @@
+#!/usr/bin/env bash
+# Recorder benchmarks against the project's test camera on 127.0.0.1:
+#   push   one push-stream camera at frameDelayMs 0, 640x480: frames/s and CPU ms per frame
+#   scale  16 push cameras at 5 fps for 60 s: CPU share, peak memory, frames written vs served
+#   peer   the same stream recorded as JPEG pictures by us and by the Debian package
+#          "motion" (installed here only): CPU seconds per saved frame and the ratio
+# Usage: recorder_bench.sh BUILD_DIR [push|scale|peer|all]
+set -euo pipefail
+BUILD=${1:?build dir}
+WHAT=${2:-all}
+TOLLAN="$BUILD/recorder/app/tollan"
+TESTCAM="$BUILD/tools/testcam/testcam"
+MJPGINFO="$BUILD/tools/mjpginfo/mjpginfo"
+TICKS=$(getconf CLK_TCK)
+WORK=$(mktemp -d)
+PIDS=()
+cleanup() {
+  for p in "${PIDS[@]:-}"; do [ -n "$p" ] && kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+cpu_ticks() {  # utime + stime of a process, in clock ticks
+  awk '{print $14 + $15}' "/proc/$1/stat"
+}
+peak_rss_kb() {
+  awk '/VmHWM/ {print $2}' "/proc/$1/status"
+}
+
+start_testcam() {  # $1 = fps, rest = extra options; sets CAM_PID and PORT
+  local fps=$1; shift
+  rm -f "$WORK/port"
+  "$TESTCAM" --port 0 --port-file "$WORK/port" --fps "$fps" --width 640 --height 480 --motion "$@" \
+    >"$WORK/testcam.out" 2>&1 &
+  CAM_PID=$!
+  PIDS+=("$CAM_PID")
+  for _ in $(seq 1 100); do [ -s "$WORK/port" ] && break; sleep 0.05; done
+  PORT=$(cat "$WORK/port")
+}
+
+stop_testcam() {
+  kill -INT "$CAM_PID" 2>/dev/null || true
+  wait "$CAM_PID" 2>/dev/null || true
+}
+
+# Records with the headless recorder for $1 seconds; sets REC_TICKS and REC_RSS.
+run_recorder() {
+  local seconds=$1
+  "$TOLLAN" --headless 2>"$WORK/recorder.log" &
+  local pid=$!
+  PIDS+=("$pid")
+  sleep "$seconds"
+  REC_TICKS=$(cpu_ticks "$pid")
+  REC_RSS=$(peak_rss_kb "$pid")
+  kill -INT "$pid"
+  wait "$pid" || true
+}
+
+frames_in() {  # total frames of every MJPG file under a folder
+  local total=0 n
+  while IFS= read -r f; do
+    n=$("$MJPGINFO" "$f" | awk '/frames:/ {gsub(",", "", $2); print $2}')
+    total=$((total + n))
+  done < <(find "$1" -name '*.mjpg')
+  echo "$total"
+}
+
+bench_push() {
+  echo "== One push-stream camera, frameDelayMs 0, 640x480 =="
+  export TOLLAN_HOME="$WORK/push-home"
+  mkdir -p "$TOLLAN_HOME"
+  start_testcam 1000
+  "$TOLLAN" --add-ip "http://127.0.0.1:$PORT/video.mjpg" --push-stream >/dev/null
+  "$TOLLAN" --set 0 "savePath=$WORK/push/video.mjpg" frameDelayMs=0 motionEnabled=0 overlayEnabled=1
+  local seconds=10
+  run_recorder $seconds
+  stop_testcam
+  local frames
+  frames=$(frames_in "$WORK/push")
+  awk -v f="$frames" -v s="$seconds" -v t="$REC_TICKS" -v hz="$TICKS" 'BEGIN {
+    printf "frames saved: %d in %d s = %.1f frames/s\n", f, s, f / s;
+    printf "CPU: %.2f ms per frame (decode, overlay, encode, write)\n", (t / hz * 1000) / (f > 0 ? f : 1) }'
+}
+
+bench_scale() {
+  echo "== 16 push-stream cameras at 5 fps for 60 s =="
+  export TOLLAN_HOME="$WORK/scale-home"
+  mkdir -p "$TOLLAN_HOME"
+  start_testcam 5
+  local i
+  for i in $(seq 0 15); do
+    "$TOLLAN" --add-ip "http://127.0.0.1:$PORT/video.mjpg" --push-stream >/dev/null
+    "$TOLLAN" --set "$i" "savePath=$WORK/scale/cam$i/video.mjpg" frameDelayMs=0 motionEnabled=0 overlayEnabled=1
+  done
+  local seconds=${SCALE_SECONDS:-60}
+  run_recorder "$seconds"
+  stop_testcam
+  local served written
+  served=$(awk '/^FRAMES/ {print $2}' "$WORK/testcam.out" | tail -n 1)
+  written=$(frames_in "$WORK/scale")
+  awk -v t="$REC_TICKS" -v hz="$TICKS" -v s="$seconds" -v rss="$REC_RSS" -v w="$written" -v sv="$served" 'BEGIN {
+    printf "CPU share: %.1f%% of one core\n", 100 * t / hz / s;
+    printf "peak resident memory: %.1f MiB\n", rss / 1024;
+    printf "frames written: %d, frames served: %s", w, sv;
+    if (sv != "") printf " (%d not written: frames in flight when the cameras stopped)", sv - w;
+    printf "\n" }'
+}
+
+bench_peer() {
+  echo "== Side by side: JPEG pictures from the same stream, ours and the 'motion' package =="
+  if ! command -v motion >/dev/null 2>&1; then
+    echo "installing the Debian package 'motion' for this comparison..."
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq motion >/dev/null 2>&1 || {
+      echo "could not install motion; skipping the comparison"; return 0; }
+  fi
+  local fps=10 seconds=30
+  start_testcam $fps
+
+  # Ours: every frame as a numbered JPEG picture, no overlay, no motion gating.
+  export TOLLAN_HOME="$WORK/peer-home"
+  mkdir -p "$TOLLAN_HOME"
+  "$TOLLAN" --add-ip "http://127.0.0.1:$PORT/video.mjpg" --push-stream >/dev/null
+  "$TOLLAN" --set 0 "savePath=$WORK/ours/video.jpg" saveAsMjpg=0 maxJpgCount=100000 frameDelayMs=0 \
+    motionEnabled=0 overlayEnabled=0
+  run_recorder $seconds
+  local ours_ticks=$REC_TICKS ours_frames
+  ours_frames=$(find "$WORK/ours" -name '*.jpg' | wc -l)
+
+  # Theirs: picture output on every frame at the same frame rate.
+  mkdir -p "$WORK/theirs"
+  cat >"$WORK/motion.conf" <<CONF
+daemon off
+setup_mode off
+log_level 4
+netcam_url http://127.0.0.1:$PORT/video.mjpg
+width 640
+height 480
+framerate $fps
+emulate_motion on
+threshold 1
+picture_output on
+picture_quality 75
+movie_output off
+target_dir $WORK/theirs
+picture_filename %v-%Y%m%d%H%M%S-%q
+webcontrol_port 0
+stream_port 0
+CONF
+  motion -n -c "$WORK/motion.conf" >"$WORK/motion.log" 2>&1 &
+  local mpid=$!
+  PIDS+=("$mpid")
+  sleep $seconds
+  local theirs_ticks
+  theirs_ticks=$(cpu_ticks "$mpid")
+  kill -INT "$mpid" 2>/dev/null || true
+  wait "$mpid" 2>/dev/null || true
+  stop_testcam
+  local theirs_frames
+  theirs_frames=$(find "$WORK/theirs" -name '*.jpg' | wc -l)
+  awk -v ot="$ours_ticks" -v of="$ours_frames" -v tt="$theirs_ticks" -v tf="$theirs_frames" -v hz="$TICKS" 'BEGIN {
+    o = (of > 0) ? ot / hz / of : 0; t = (tf > 0) ? tt / hz / tf : 0;
+    printf "ours:   %d pictures, %.4f CPU s per saved frame\n", of, o;
+    printf "motion: %d pictures, %.4f CPU s per saved frame\n", tf, t;
+    if (t > 0) printf "ratio ours/motion: %.2f (goal below 0.5)\n", o / t; else print "ratio: motion saved no pictures" }'
+}
+
+case "$WHAT" in
+  push) bench_push ;;
+  scale) bench_scale ;;
+  peer) bench_peer ;;
+  all) bench_push; bench_scale; bench_peer ;;
+  *) echo "usage: $0 BUILD_DIR [push|scale|peer|all]" >&2; exit 2 ;;
+esac

@@ -1,0 +1,405 @@
+#include "recorder/net/soc_thread.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "recorder/core/events.h"
+#include "recorder/frame/frame_pipeline.h"
+#include "recorder/frame/jpeg_codec.h"
+#include "recorder/net/ftp_fetch.h"
+
+namespace net {
+namespace {
+
+// Resolves a dotted address or a host name to an IPv4 address.
+bool ResolveHost(const std::string& host, in_addr& out) {
+  if (host.empty()) return false;
+  if (inet_pton(AF_INET, host.c_str(), &out) == 1) return true;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* result = nullptr;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result) return false;
+  out = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr;
+  freeaddrinfo(result);
+  return true;
+}
+
+// Connects with a bounded wait; the socket stays blocking afterwards.
+bool ConnectWithTimeout(int fd, const sockaddr_in& addr, int timeoutMs) {
+  const int flags = fcntl(fd, F_GETFL, 0);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return false;
+  int rc = connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr));
+  if (rc < 0 && errno != EINPROGRESS) return false;
+  if (rc < 0) {
+    pollfd p{fd, POLLOUT, 0};
+    do {
+      rc = poll(&p, 1, timeoutMs);
+    } while (rc < 0 && errno == EINTR);
+    if (rc <= 0) return false;
+    int err = 0;
+    socklen_t len = sizeof(err);
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0 || err != 0) return false;
+  }
+  return fcntl(fd, F_SETFL, flags) == 0;
+}
+
+bool SendAll(int fd, const std::string& data) {
+  size_t sent = 0;
+  while (sent < data.size()) {
+    const ssize_t n = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    sent += size_t(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+CSocThread::CSocThread(WorkerParams params, WorkerTiming timing)
+    : record_(std::move(params.record)),
+      resume_(params.resume),
+      logThreadId_(params.logThreadId),
+      snapshotTarget_(params.snapshotTarget),
+      soundPlayer_(std::move(params.soundPlayer)),
+      timing_(timing) {}
+
+CSocThread::~CSocThread() {
+  if (socket_ >= 0) close(socket_);
+}
+
+platform::ThreadHandlePtr CSocThread::Start(WorkerParams params, WorkerTiming timing) {
+  auto handle = platform::MessageThread::CreateSuspended(std::make_unique<CSocThread>(std::move(params), timing));
+  if (handle) platform::MessageThread::Resume(handle);
+  return handle;
+}
+
+bool CSocThread::InitInstance() {
+  platform::PostThreadMessage(Id(), IsSnapshot() ? core::SNAPSHOT_START : core::WORKER_START, 0, 0);
+  return true;
+}
+
+int CSocThread::ExitInstance() { return 0; }
+
+std::string CSocThread::LoggedUrl() const {
+  // The stored URL keeps its password; the log never shows it.
+  return record_ ? core::MaskUrlPassword(core::GetText(record_->url)) : std::string();
+}
+
+void CSocThread::ReportStatus(int32_t status) {
+  if (record_ && !IsSnapshot()) platform::PostWindowMessage(record_->mainWindow, core::CAM_STATUS, Id(), status);
+}
+
+void CSocThread::ReportEvent(int32_t code, const std::string& argument) {
+  if (logThreadId_) core::PostLogEvent(logThreadId_, code, argument);
+}
+
+bool CSocThread::PumpPending() { return platform::MessageThread::PumpPending() && !stopping_; }
+
+void CSocThread::OnMessage(platform::Message& msg) {
+  if (stopping_) return;
+  switch (msg.id) {
+    case core::WORKER_START:
+      OnWorkerStart();
+      break;
+    case core::SNAPSHOT_START:
+      OnSnapshotStart();
+      break;
+    case core::THREAD_STOP:
+      EndWorker(static_cast<int32_t>(msg.wParam));
+      break;
+    default:
+      break;
+  }
+}
+
+void CSocThread::OnWorkerStart() {
+  ReportEvent(core::kEventSocketThreadStarted, LoggedUrl());
+  if (!record_->motionGrid.empty()) detector_.SetGrid(record_->motionGrid.data(), record_->motionGrid.size());
+  output_ = std::make_unique<core::RecordingOutput>(*record_, static_cast<core::RecordingReporter&>(*this));
+  if (!output_->StartRecording(resume_)) {
+    if (!stopping_) EndWorker(core::STOP_REASON_STOP);
+    return;
+  }
+  if (stopping_) return;
+  address_ = ParseCameraUrl(core::GetText(record_->url));
+  ReportStatus(core::kStatusConnecting);
+  if (address_.isFtp)
+    FtpPoll();
+  else
+    ConnectAndRequest();
+}
+
+void CSocThread::OnSnapshotStart() {
+  if (record_) {
+    platform::PostWindowMessage(record_->mainWindow, core::WORKER_REGISTER, 0, Id(),
+                                platform::MakePayload<platform::ThreadHandlePtr>(Handle()));
+  }
+  address_ = ParseCameraUrl(core::GetText(record_->url));
+  if (address_.isFtp)
+    FtpPoll();
+  else
+    ConnectAndRequest();
+}
+
+void CSocThread::ConnectAndRequest() {
+  CloseSocket();
+  socket_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (socket_ < 0) {
+    if (IsSnapshot()) ReportTestImage(nullptr);
+    ReportStatus(core::kStatusSocCreateFailed);
+    EndWorker(core::STOP_REASON_STOP);
+    return;
+  }
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(address_.port);
+  const bool connected = ResolveHost(address_.host, addr.sin_addr) &&
+                         ConnectWithTimeout(socket_, addr, timing_.connectTimeoutMs);
+  if (!connected) {
+    CloseSocket();
+    if (!platform::MessageThread::PumpPending() || stopping_) return;
+    if (IsSnapshot()) {
+      ReportTestImage(nullptr);
+      EndWorker(core::STOP_REASON_STOP);
+      return;
+    }
+    ReportStatus(core::kStatusConnecting);
+    if (!connectFailLogged_) {
+      ReportEvent(core::kEventConnectFailed, address_.host);
+      connectFailLogged_ = true;
+    }
+    SetPollTimer(timing_.retryMs);
+    return;
+  }
+  if (connectFailLogged_) ReportEvent(core::kEventReEstablished, address_.host);
+  connectFailLogged_ = false;
+  ReportStatus(core::kStatusStarted);
+  int one = 1;
+  setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+
+  if (!SendAll(socket_, BuildRequest(address_))) {
+    CloseSocket();
+    if (IsSnapshot()) ReportTestImage(nullptr);
+    ReportStatus(core::kStatusXmtFailed);
+    EndWorker(core::STOP_REASON_STOP);
+    return;
+  }
+  WatchSocket(socket_, POLLIN);
+  SetPollTimer(timing_.watchdogMs);
+}
+
+void CSocThread::FtpPoll() {
+  const auto t0 = std::chrono::steady_clock::now();
+  // The address is split again for every download.
+  const CameraAddress address = ParseCameraUrl(core::GetText(record_->url));
+  std::vector<uint8_t> bytes;
+  const bool ok = FtpDownload(address, bytes);
+  if (stopping_) return;
+  if (!ok) {
+    if (IsSnapshot()) {
+      ReportTestImage(nullptr);
+      EndWorker(core::STOP_REASON_DISCARD);
+    } else {
+      SetPollTimer(timing_.retryMs);
+    }
+    return;
+  }
+  if (IsSnapshot()) {
+    ReportTestImage(&bytes);
+    EndWorker(core::STOP_REASON_DISCARD);
+    return;
+  }
+  ProcessImage(std::move(bytes));
+  if (stopping_) return;
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  const long long wait = static_cast<long long>(record_->frameDelayMs) - elapsed;
+  SetPollTimer(wait > 0 ? static_cast<uint32_t>(wait) : 0);
+}
+
+void CSocThread::OnSocketReady(int fd, short revents) {
+  if (stopping_ || fd != socket_) return;
+  HandleReceive();
+}
+
+void CSocThread::HandleReceive() {
+  std::vector<uint8_t> image;
+  const int fd = socket_;
+  const auto outcome = cutter_.OnReadable(
+      [fd](uint8_t* dst, size_t max) -> ssize_t {
+        ssize_t n;
+        do {
+          n = recv(fd, dst, max, 0);
+        } while (n < 0 && errno == EINTR);
+        return n;
+      },
+      image);
+  switch (outcome) {
+    case StreamCutter::Outcome::NeedMore:
+      return;
+    case StreamCutter::Outcome::BufferFullRestart:
+      CloseSocket();
+      ReportEvent(core::kEventBufferFullRestart, address_.host);
+      SetPollTimer(timing_.retryMs);
+      return;
+    case StreamCutter::Outcome::BufferFullExit:
+      CloseSocket();
+      ReportEvent(core::kEventBufferFullExit, address_.host);
+      EndWorker(core::STOP_REASON_STOP);
+      return;
+    case StreamCutter::Outcome::Closed:
+      ReportEvent(core::kEventSocketClosed, address_.host);
+      CloseSocket();
+      SetPollTimer(timing_.retryMs);
+      return;
+    case StreamCutter::Outcome::Image:
+      break;
+  }
+  if (IsSnapshot()) {
+    CloseSocket();
+    ReportTestImage(&image);
+    EndWorker(core::STOP_REASON_DISCARD);
+    return;
+  }
+  if (!record_->pushStream) {
+    // A snapshot address answers one picture per connection; the next fetch opens
+    // a new one, so the server's close that follows is not an error.
+    CloseSocket();
+  }
+  ProcessImage(std::move(image));
+}
+
+void CSocThread::ProcessImage(std::vector<uint8_t> jpeg) {
+  KillPollTimer();
+  auto record = std::make_unique<frame::FrameRecord>();
+  bool decoded = frame::DecodeJpeg(jpeg.data(), jpeg.size(), record->image);
+  jpeg.clear();
+  jpeg.shrink_to_fit();
+  if (decoded) {
+    const frame::PipelineResult result = frame::RunFramePipeline(*record, *record_, detector_);
+    if (result.triggered) {
+      output_->OnMotionTrigger();
+      if (record_->motionSound && soundTimer_ == 0) soundTimer_ = SetTimer(timing_.soundDelayMs);
+    }
+
+    // Frame pacing: at most one processed frame per frameDelayMs.
+    if (!address_.isFtp) {
+      const auto now = std::chrono::steady_clock::now();
+      long long wait = record_->frameDelayMs;
+      if (haveFrameMark_)
+        wait -= std::chrono::duration_cast<std::chrono::milliseconds>(now - lastFrameMark_).count();
+      if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+    }
+    lastFrameMark_ = std::chrono::steady_clock::now();
+    haveFrameMark_ = true;
+
+    if (output_->ShouldSave()) {
+      if (output_->SaveFrame(record->image) == core::RecordingOutput::SaveResult::Fatal) {
+        EndWorker(core::STOP_REASON_STOP);
+        return;
+      }
+      if (stopping_) return;
+    }
+
+    if (platform::IsWindowVisible(record_->liveViewWindow)) {
+      const int32_t triggered = record->triggered;
+      platform::PostWindowMessage(record_->liveViewWindow, core::SHOW_FRAME_RECORD, 0, 0,
+                                  platform::MakePayload<std::unique_ptr<frame::FrameRecord>>(std::move(record)));
+      platform::PostWindowMessage(record_->liveViewWindow, core::MOTION_LEVEL, result.level, triggered);
+    }
+  }
+
+  if (record_->pushStream)
+    SetPollTimer(timing_.watchdogMs);
+  else if (!address_.isFtp)
+    SetPollTimer(0);
+}
+
+void CSocThread::ReportTestImage(std::vector<uint8_t>* jpeg) {
+  if (jpeg && !jpeg->empty()) {
+    const intptr_t length = static_cast<intptr_t>(jpeg->size());
+    platform::PostWindowMessage(snapshotTarget_, core::SHOW_FRAME, 1, length,
+                                platform::MakePayload<std::vector<uint8_t>>(std::move(*jpeg)));
+  } else {
+    platform::PostWindowMessage(snapshotTarget_, core::SHOW_FRAME, 0, 0);
+  }
+}
+
+void CSocThread::OnTimer(uint32_t timerId) {
+  if (timerId == soundTimer_ && soundTimer_ != 0) {
+    soundTimer_ = 0;
+    if (stopping_) return;
+    if (!soundPlayer_) soundPlayer_ = frame::CreateDesktopSoundPlayer();
+    if (soundPlayer_) soundPlayer_->Play(core::GetText(record_->soundFile));
+    return;
+  }
+  if (timerId != pollTimer_ || pollTimer_ == 0) return;
+  pollTimer_ = 0;
+  if (stopping_) return;
+  if (IsSnapshot()) {
+    // The connection stays open: a later image is still reported.
+    ReportTestImage(nullptr);
+    return;
+  }
+  if (address_.isFtp) {
+    FtpPoll();
+  } else {
+    CloseSocket();
+    ConnectAndRequest();
+  }
+}
+
+void CSocThread::EndWorker(int32_t reason) {
+  if (stopping_) return;
+  stopping_ = true;
+  if (output_) {
+    output_->SetStopping();
+    output_->StopRecording();
+  }
+  KillPollTimer();
+  if (soundTimer_) KillTimer(soundTimer_), soundTimer_ = 0;
+  if (reason != core::STOP_REASON_DISCARD && record_)
+    platform::PostWindowMessage(record_->mainWindow, core::CAM_STOPPED, Id(), reason);
+  if (IsSnapshot()) {
+    if (record_) platform::PostWindowMessage(record_->mainWindow, core::WORKER_UNREGISTER, 0, Id());
+  } else {
+    ReportEvent(core::kEventSocketThreadExited, LoggedUrl());
+  }
+  CloseSocket();
+  PostQuit(0);
+}
+
+void CSocThread::CloseSocket() {
+  if (socket_ >= 0) {
+    UnwatchSocket(socket_);
+    close(socket_);
+    socket_ = -1;
+  }
+  cutter_.Reset();
+}
+
+void CSocThread::SetPollTimer(uint32_t ms) {
+  KillPollTimer();
+  pollTimer_ = SetTimer(ms);
+}
+
+void CSocThread::KillPollTimer() {
+  if (pollTimer_) {
+    KillTimer(pollTimer_);
+    pollTimer_ = 0;
+  }
+}
+
+}  // namespace net
