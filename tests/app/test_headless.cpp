@@ -19,10 +19,7 @@ namespace {
 using worker_test::TempDir;
 using worker_test::WaitFor;
 
-std::string TollanBinary() {
-  const char* dir = std::getenv("TOLLAN_BINARY_DIR");
-  return std::string(dir ? dir : ".") + "/recorder/app/tollan";
-}
+std::string TollanBinary() { return TOLLAN_PROGRAM; }
 
 // Runs tollan with TOLLAN_HOME set; returns the exit status and captures stdout.
 int RunTollan(const std::string& home, const std::vector<std::string>& args, std::string* out = nullptr) {
