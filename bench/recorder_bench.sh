@@ -107,6 +107,20 @@ bench_scale() {
     printf "\n" }'
 }
 
+# Steady-state cost of a running recorder: CPU ticks and saved pictures counted
+# between two moments after a warm-up, so start-up and shutdown are left out.
+# $1 = pid, $2 = folder of pictures; sets STEADY_TICKS and STEADY_FRAMES.
+measure_steady() {
+  local pid=$1 dir=$2 warmup=5 span=${PEER_SECONDS:-30}
+  sleep $warmup
+  local t0 f0 t1 f1
+  t0=$(cpu_ticks "$pid"); f0=$(find "$dir" -name '*.jpg' | wc -l)
+  sleep "$span"
+  t1=$(cpu_ticks "$pid"); f1=$(find "$dir" -name '*.jpg' | wc -l)
+  STEADY_TICKS=$((t1 - t0))
+  STEADY_FRAMES=$((f1 - f0))
+}
+
 bench_peer() {
   echo "== Side by side: JPEG pictures from the same stream, ours and the 'motion' package =="
   if ! command -v motion >/dev/null 2>&1; then
@@ -114,20 +128,24 @@ bench_peer() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq motion >/dev/null 2>&1 || {
       echo "could not install motion; skipping the comparison"; return 0; }
   fi
-  local fps=10 seconds=30
+  local fps=10
   start_testcam $fps
 
   # Ours: every frame as a numbered JPEG picture, no overlay, no motion gating.
   export TOLLAN_HOME="$WORK/peer-home"
-  mkdir -p "$TOLLAN_HOME"
+  mkdir -p "$TOLLAN_HOME" "$WORK/ours"
   "$TOLLAN" --add-ip "http://127.0.0.1:$PORT/video.mjpg" --push-stream >/dev/null
-  "$TOLLAN" --set 0 "savePath=$WORK/ours/video.jpg" saveAsMjpg=0 maxJpgCount=100000 frameDelayMs=0 \
-    motionEnabled=0 overlayEnabled=0
-  run_recorder $seconds
-  local ours_ticks=$REC_TICKS ours_frames
-  ours_frames=$(find "$WORK/ours" -name '*.jpg' | wc -l)
+  "$TOLLAN" --set 0 "savePath=$WORK/ours/video.jpg" saveAsMjpg=0 maxJpgCount=1000000 frameDelayMs=0 \
+    motionEnabled=0 overlayEnabled=0 jpegQuality=75
+  "$TOLLAN" --headless 2>"$WORK/recorder.log" &
+  local rpid=$!
+  PIDS+=("$rpid")
+  measure_steady "$rpid" "$WORK/ours"
+  local ours_ticks=$STEADY_TICKS ours_frames=$STEADY_FRAMES
+  kill -INT "$rpid"
+  wait "$rpid" || true
 
-  # Theirs: picture output on every frame at the same frame rate.
+  # Theirs: picture output on every frame at the same frame rate and quality.
   mkdir -p "$WORK/theirs"
   cat >"$WORK/motion.conf" <<CONF
 daemon off
@@ -150,14 +168,11 @@ CONF
   motion -n -c "$WORK/motion.conf" >"$WORK/motion.log" 2>&1 &
   local mpid=$!
   PIDS+=("$mpid")
-  sleep $seconds
-  local theirs_ticks
-  theirs_ticks=$(cpu_ticks "$mpid")
+  measure_steady "$mpid" "$WORK/theirs"
+  local theirs_ticks=$STEADY_TICKS theirs_frames=$STEADY_FRAMES
   kill -INT "$mpid" 2>/dev/null || true
   wait "$mpid" 2>/dev/null || true
   stop_testcam
-  local theirs_frames
-  theirs_frames=$(find "$WORK/theirs" -name '*.jpg' | wc -l)
   awk -v ot="$ours_ticks" -v of="$ours_frames" -v tt="$theirs_ticks" -v tf="$theirs_frames" -v hz="$TICKS" 'BEGIN {
     o = (of > 0) ? ot / hz / of : 0; t = (tf > 0) ? tt / hz / tf : 0;
     printf "ours:   %d pictures, %.4f CPU s per saved frame\n", of, o;

@@ -15,8 +15,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
 
   if (!args.empty() && args[0] == "--headless") {
-    // Overlay text is drawn with QtGui, which needs an application object even without a screen.
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Overlay text is drawn with QtGui, which needs an application object; headless
+    // there is no window to show, so no display server is asked for.
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
     int qtArgc = 1;
     QGuiApplication app(qtArgc, argv);
     app::HeadlessOptions options;
