@@ -51,6 +51,15 @@ struct Message {
   }
 };
 
+inline Message MakeMessage(uint32_t id, intptr_t wParam, intptr_t lParam, std::unique_ptr<Payload> payload) {
+  Message msg;
+  msg.id = id;
+  msg.wParam = wParam;
+  msg.lParam = lParam;
+  msg.payload = std::move(payload);
+  return msg;
+}
+
 // Posts a thread message to the thread with this id. Returns false, and destroys
 // the payload, when no such thread (or its queue) exists any more.
 bool PostThreadMessage(ThreadId thread, uint32_t id, intptr_t wParam, intptr_t lParam,

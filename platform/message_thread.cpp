@@ -98,11 +98,7 @@ uint32_t NewTimerId() {
 
 bool PostThreadMessage(ThreadId thread, uint32_t id, intptr_t wParam, intptr_t lParam,
                        std::unique_ptr<Payload> payload) {
-  Message msg;
-  msg.id = id;
-  msg.wParam = wParam;
-  msg.lParam = lParam;
-  msg.payload = std::move(payload);
+  Message msg = MakeMessage(id, wParam, lParam, std::move(payload));
   std::shared_ptr<ThreadQueue> queue = FindQueue(thread);
   // On failure msg still owns the payload and destroys it here, on the sender's side.
   return queue && queue->Push(msg);

@@ -42,11 +42,7 @@ void UnregisterWindow(WindowHandle handle) {
 
 bool PostWindowMessage(WindowHandle window, uint32_t id, intptr_t wParam, intptr_t lParam,
                        std::unique_ptr<Payload> payload) {
-  Message msg;
-  msg.id = id;
-  msg.wParam = wParam;
-  msg.lParam = lParam;
-  msg.payload = std::move(payload);
+  Message msg = MakeMessage(id, wParam, lParam, std::move(payload));
   WindowRegistry& reg = Windows();
   std::lock_guard<std::mutex> lock(reg.mutex);
   auto it = reg.targets.find(window);

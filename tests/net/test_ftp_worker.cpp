@@ -132,6 +132,7 @@ TEST(FtpWorker, DownloadsAndPollsAfterAMissingFileWithoutAnEvent) {
   EXPECT_TRUE(WaitFor([&] { return saved() >= 3; }, 15000));
   platform::PostThreadMessage(worker->Id(), core::THREAD_STOP, core::STOP_REASON_STOP, 0);
   ASSERT_TRUE(worker->Wait(15000));
+  EXPECT_TRUE(WaitFor([&] { return events.CountOf(core::kEventSocketThreadExited) == 1; }, 5000));
   for (const auto& e : events.Events()) {
     EXPECT_TRUE(e.code == core::kEventSocketThreadStarted || e.code == core::kEventSocketThreadExited)
         << "unexpected event " << e.code << " " << e.argument;
