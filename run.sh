@@ -7,8 +7,14 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 
 configure_build() {  # $1 = build dir, rest = cmake options
   local dir=$1; shift
-  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$dir" -j "$JOBS"
+  mkdir -p "$dir"
+  echo "Building in $dir ..."
+  # The build talks only when it fails; its full output stays in build.log.
+  if ! { cmake -S "$ROOT" -B "$dir" -G Ninja "$@" && cmake --build "$dir" -j "$JOBS"; } >"$dir/build.log" 2>&1; then
+    tail -n 60 "$dir/build.log"
+    echo "Build failed; see $dir/build.log" >&2
+    exit 1
+  fi
 }
 
 cmd=${1:-demo}

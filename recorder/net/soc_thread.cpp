@@ -283,7 +283,14 @@ void CSocThread::HandleReceive() {
 
 void CSocThread::ProcessImage(std::vector<uint8_t> jpeg) {
   KillPollTimer();
-  auto record = std::make_unique<frame::FrameRecord>();
+  std::unique_ptr<frame::FrameRecord> record = std::move(spareRecord_);
+  if (record) {
+    frame::FrameImage pixels = std::move(record->image);
+    *record = frame::FrameRecord{};
+    record->image = std::move(pixels);
+  } else {
+    record = std::make_unique<frame::FrameRecord>();
+  }
   bool decoded = frame::DecodeJpeg(jpeg.data(), jpeg.size(), record->image);
   jpeg.clear();
   jpeg.shrink_to_fit();
@@ -318,6 +325,8 @@ void CSocThread::ProcessImage(std::vector<uint8_t> jpeg) {
       platform::PostWindowMessage(record_->liveViewWindow, core::SHOW_FRAME_RECORD, 0, 0,
                                   platform::MakePayload<std::unique_ptr<frame::FrameRecord>>(std::move(record)));
       platform::PostWindowMessage(record_->liveViewWindow, core::MOTION_LEVEL, result.level, triggered);
+    } else {
+      spareRecord_ = std::move(record);
     }
   }
 

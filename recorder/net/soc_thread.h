@@ -13,6 +13,7 @@
 #include "recorder/core/camera_record.h"
 #include "recorder/core/recording_output.h"
 #include "recorder/frame/alarm_sound.h"
+#include "recorder/frame/frame_image.h"
 #include "recorder/frame/motion_detector.h"
 #include "recorder/net/camera_url.h"
 #include "recorder/net/stream_cutter.h"
@@ -86,6 +87,9 @@ class CSocThread : public platform::MessageThread, private core::RecordingReport
   bool stopping_ = false;
   uint32_t pollTimer_ = 0;
   uint32_t soundTimer_ = 0;
+  // The last frame record when no live view took it: its pixel buffer is reused
+  // for the next picture of the same size, so decoding neither allocates nor clears.
+  std::unique_ptr<frame::FrameRecord> spareRecord_;
   std::chrono::steady_clock::time_point lastFrameMark_{};
   bool haveFrameMark_ = false;
 };

@@ -57,7 +57,9 @@ TEST_P(AdjustDepth, FlippingTwiceGivesTheSamePixels) {
     const FrameImage before = Patterned(w, h, GetParam());
     FrameImage img = before;
     frame::FlipHorizontal(img);
-    if (w > 1) EXPECT_NE(img.pixels, before.pixels);
+    if (w > 1) {
+      EXPECT_NE(img.pixels, before.pixels);
+    }
     frame::FlipHorizontal(img);
     EXPECT_EQ(img.pixels, before.pixels);
     frame::FlipVertical(img);

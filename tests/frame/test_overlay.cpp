@@ -192,7 +192,9 @@ TEST(OverlayStamp, ColourValueIsRedInTheLowByteForEveryDepth) {
   int red16 = 0;
   for (size_t i = 0; i < img16.pixels.size(); i += 2) {
     const unsigned v = img16.pixels[i] | (img16.pixels[i + 1] << 8);
-    if (v != 0) EXPECT_EQ(v, 0x7C00u);  // RGB555 red
+    if (v != 0) {
+      EXPECT_EQ(v, 0x7C00u);  // RGB555 red
+    }
     red16 += v == 0x7C00;
   }
   EXPECT_GT(red16, 0);
@@ -201,7 +203,9 @@ TEST(OverlayStamp, ColourValueIsRedInTheLowByteForEveryDepth) {
   ASSERT_TRUE(frame::StampText(img8, s));
   int grey8 = 0;
   for (uint8_t v : img8.pixels) {
-    if (v != 0) EXPECT_EQ(v, 76);  // luminance of pure red
+    if (v != 0) {
+      EXPECT_EQ(v, 76);  // luminance of pure red
+    }
     grey8 += v == 76;
   }
   EXPECT_GT(grey8, 0);

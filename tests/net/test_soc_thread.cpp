@@ -155,7 +155,9 @@ TEST(SocThread, RefusedCameraIsRetriedWithOneEventPerOutage) {
   auto main = h.MainMessages();
   EXPECT_GE(std::count(main.begin(), main.end(), "S0"), 3);  // every failed attempt says "Connecting..."
   for (const auto& e : h.events.Events()) {
-    if (e.code == core::kEventConnectFailed) EXPECT_EQ(e.argument, "127.0.0.1");
+    if (e.code == core::kEventConnectFailed) {
+      EXPECT_EQ(e.argument, "127.0.0.1");
+    }
   }
 }
 
