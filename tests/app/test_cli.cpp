@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/test_support.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -15,19 +17,8 @@ namespace {
 
 using app::RunSettingsCommand;
 
-std::string MakeTempDir() {
-  std::string templ = ::testing::TempDir() + "cli_XXXXXX";
-  char* dir = ::mkdtemp(templ.data());
-  EXPECT_NE(dir, nullptr);
-  return templ + "/";
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+std::string MakeTempDir() { return test_support::MakeTempDir("cli"); }
+using test_support::ReadFile;
 
 bool IsDir(const std::string& path) {
   struct stat st{};

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/test_support.h"
+
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -22,19 +24,8 @@ using app::LogEntries;
 
 const char* const kTimeRe = R"(\d\d/\d\d/\d\d \((0[1-9]|1[0-2]):[0-5]\d:[0-6]\d (AM|PM)\))";
 
-std::string MakeTempDir() {
-  std::string templ = ::testing::TempDir() + "logthread_XXXXXX";
-  char* dir = ::mkdtemp(templ.data());
-  EXPECT_NE(dir, nullptr);
-  return templ + "/";
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+std::string MakeTempDir() { return test_support::MakeTempDir("logthread"); }
+using test_support::ReadFile;
 
 bool Exists(const std::string& path) {
   struct stat st{};

@@ -74,6 +74,19 @@ struct Harness {
     return seen;
   }
 
+  // Runs a snapshot worker for the snapshot address and returns what its picture window got.
+  std::vector<platform::Message> FetchSnapshot() {
+    platform::CollectingWindowTarget picture;
+    const auto pictureHandle = platform::RegisterWindow(&picture);
+    net::WorkerParams params;
+    params.record = Camera("image.jpg", false);
+    params.snapshotTarget = pictureHandle;
+    auto snapshot = net::CSocThread::Start(std::move(params));
+    EXPECT_TRUE(snapshot && snapshot->Wait(10000));
+    platform::UnregisterWindow(pictureHandle);
+    return picture.TakeAll();
+  }
+
   size_t SavedFrames() {
     std::vector<mjpg::FrameSpan> frames;
     mjpg::ReadAllFrames(dir.Path("rec/video.mjpg"), frames);
@@ -244,14 +257,7 @@ TEST(SocThread, LiveViewGetsFramesOnlyWhileVisible) {
 
 TEST(SocThread, SnapshotWorkerReportsOneImageAndUnregisters) {
   Harness h;
-  platform::CollectingWindowTarget picture;
-  const auto pictureHandle = platform::RegisterWindow(&picture);
-  net::WorkerParams params;
-  params.record = h.Camera("image.jpg", false);
-  params.snapshotTarget = pictureHandle;
-  auto worker = net::CSocThread::Start(std::move(params));
-  ASSERT_TRUE(worker->Wait(10000));
-  auto shown = picture.TakeAll();
+  auto shown = h.FetchSnapshot();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].id, core::SHOW_FRAME);
   auto* bytes = shown[0].Peek<std::vector<uint8_t>>();
@@ -262,25 +268,16 @@ TEST(SocThread, SnapshotWorkerReportsOneImageAndUnregisters) {
   std::vector<uint32_t> ids;
   for (auto& m : h.main.TakeAll()) ids.push_back(m.id);
   EXPECT_EQ(ids, (std::vector<uint32_t>{core::WORKER_REGISTER, core::WORKER_UNREGISTER}));
-  platform::UnregisterWindow(pictureHandle);
 }
 
 TEST(SocThread, SnapshotWorkerReportsNoImageWhenTheCameraIsDown) {
   testcam::Options o;
   o.mode = testcam::Mode::Refuse;
   Harness h(o);
-  platform::CollectingWindowTarget picture;
-  const auto pictureHandle = platform::RegisterWindow(&picture);
-  net::WorkerParams params;
-  params.record = h.Camera("image.jpg", false);
-  params.snapshotTarget = pictureHandle;
-  auto worker = net::CSocThread::Start(std::move(params));
-  ASSERT_TRUE(worker->Wait(10000));
-  auto shown = picture.TakeAll();
+  auto shown = h.FetchSnapshot();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].wParam, 0);
   EXPECT_EQ(shown[0].payload, nullptr);
-  platform::UnregisterWindow(pictureHandle);
 }
 
 TEST(SocThread, StartAndExitEventsDoNotRevealThePassword) {
