@@ -141,10 +141,45 @@ OverlayPosition ComputeOverlayPosition(int frameWidth, int frameHeight, int text
   return pos;
 }
 
+namespace {
+
+bool SameFont(const core::LogFont& a, const core::LogFont& b) {
+  return a.height == b.height && a.width == b.width && a.escapement == b.escapement &&
+         a.orientation == b.orientation && a.weight == b.weight && a.italic == b.italic &&
+         a.underline == b.underline && a.strikeOut == b.strikeOut && a.charSet == b.charSet &&
+         a.outPrecision == b.outPrecision && a.clipPrecision == b.clipPrecision && a.quality == b.quality &&
+         a.pitchAndFamily == b.pitchAndFamily && a.faceName == b.faceName;
+}
+
+// The text changes once a second at most while frames come many times a second:
+// each thread keeps its last rendered text so that only the blend is repeated.
+struct RenderedText {
+  bool valid = false;
+  OverlaySettings settings;
+  int frameWidth = 0, frameHeight = 0;
+  QImage layer;
+  int left = 0, top = 0;
+
+  bool Matches(const OverlaySettings& s, int w, int h) const {
+    return valid && frameWidth == w && frameHeight == h && settings.text == s.text &&
+           settings.background == s.background && settings.vAlign == s.vAlign && settings.hAlign == s.hAlign &&
+           settings.backColor == s.backColor && settings.textColor == s.textColor && SameFont(settings.font, s.font);
+  }
+};
+
+}  // namespace
+
 bool StampText(FrameImage& image, const OverlaySettings& settings) {
   if (!SupportedDepth(image.bitsPerPixel) || !image.Valid()) return false;
   if (settings.text.empty()) return false;  // nothing visible in any mode
   if (settings.background < kOverlaySolid || settings.background > kOverlayOutline) return false;
+
+  thread_local RenderedText cache;
+  if (cache.Matches(settings, image.width, image.height)) {
+    BlendLayer(cache.layer, image, cache.left, cache.top);
+    return true;
+  }
+  cache.valid = false;
 
   const QString text = QString::fromUtf8(settings.text.data(), qsizetype(settings.text.size()));
   const QFont font = BuildFont(settings.font);
@@ -204,6 +239,13 @@ bool StampText(FrameImage& image, const OverlaySettings& settings) {
     }
   }
   BlendLayer(layer, image, int(left), int(top));
+  cache.settings = settings;
+  cache.frameWidth = image.width;
+  cache.frameHeight = image.height;
+  cache.layer = std::move(layer);
+  cache.left = int(left);
+  cache.top = int(top);
+  cache.valid = true;
   return true;
 }
 
