@@ -347,3 +347,39 @@ TEST(OverlayRecord, StampOverlayExpandsTheRecordsTemplate) {
 }
 
 }  // namespace
+
+namespace {
+
+// The same text stamped again must follow every change of its settings and of the
+// frame size, even though the rendered text is kept between frames.
+TEST(OverlayStamp, RepeatedTextFollowsEveryChangedSetting) {
+  OverlaySettings s = Settings("HH", frame::kOverlayTransparent, kRed, kGreen, 16);
+  FrameImage a = Filled(80, 40, 24, 0);
+  ASSERT_TRUE(frame::StampText(a, s));
+  EXPECT_FALSE(PixelsOf(a, kRed).empty());
+
+  s.textColor = kBlue;
+  FrameImage b = Filled(80, 40, 24, 0);
+  ASSERT_TRUE(frame::StampText(b, s));
+  EXPECT_TRUE(PixelsOf(b, kRed).empty());
+  EXPECT_FALSE(PixelsOf(b, kBlue).empty());
+
+  s.background = frame::kOverlaySolid;
+  FrameImage c = Filled(80, 40, 24, 0);
+  ASSERT_TRUE(frame::StampText(c, s));
+  EXPECT_FALSE(PixelsOf(c, kGreen).empty());
+
+  // Same settings on a wider frame: centred further right.
+  FrameImage d = Filled(160, 40, 24, 0);
+  ASSERT_TRUE(frame::StampText(d, s));
+  const auto green = PixelsOf(d, kGreen);
+  ASSERT_FALSE(green.empty());
+  EXPECT_GT(green.begin()->first, 40);
+
+  // Identical settings and size: identical pixels.
+  FrameImage e = Filled(160, 40, 24, 0);
+  ASSERT_TRUE(frame::StampText(e, s));
+  EXPECT_EQ(e.pixels, d.pixels);
+}
+
+}  // namespace
