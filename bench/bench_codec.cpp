@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "recorder/frame/jpeg_codec.h"
+#include "media/jpeg_codec.h"
 
 namespace {
 
@@ -23,8 +23,8 @@ constexpr int kQuality = 75;
 
 // Gradients with sensor-like noise: compresses like a camera picture, not like a
 // flat test card.
-frame::FrameImage Scene(const Size& s) {
-  frame::FrameImage img;
+media::FrameImage Scene(const Size& s) {
+  media::FrameImage img;
   img.width = s.w;
   img.height = s.h;
   img.bitsPerPixel = 24;
@@ -52,10 +52,10 @@ void SetRate(benchmark::State& state, const Size& s) {
 
 void DecodeOurs(benchmark::State& state, Size s) {
   std::vector<uint8_t> jpeg;
-  if (!frame::EncodeJpeg(Scene(s), kQuality, jpeg)) return state.SkipWithError("encode failed");
-  frame::FrameImage out;
+  if (!media::EncodeJpeg(Scene(s), kQuality, jpeg)) return state.SkipWithError("encode failed");
+  media::FrameImage out;
   for (auto _ : state) {
-    if (!frame::DecodeJpeg(jpeg.data(), jpeg.size(), out)) return state.SkipWithError("decode failed");
+    if (!media::DecodeJpeg(jpeg.data(), jpeg.size(), out)) return state.SkipWithError("decode failed");
     benchmark::DoNotOptimize(out.pixels.data());
   }
   SetRate(state, s);
@@ -63,7 +63,7 @@ void DecodeOurs(benchmark::State& state, Size s) {
 
 void DecodeDirect(benchmark::State& state, Size s) {
   std::vector<uint8_t> jpeg;
-  if (!frame::EncodeJpeg(Scene(s), kQuality, jpeg)) return state.SkipWithError("encode failed");
+  if (!media::EncodeJpeg(Scene(s), kQuality, jpeg)) return state.SkipWithError("encode failed");
   tjhandle h = tjInitDecompress();
   std::vector<uint8_t> out(size_t(s.w) * s.h * 3);
   int w = 0, hgt = 0, samp = 0, cs = 0;
@@ -82,17 +82,17 @@ void DecodeDirect(benchmark::State& state, Size s) {
 }
 
 void EncodeOurs(benchmark::State& state, Size s) {
-  const frame::FrameImage img = Scene(s);
+  const media::FrameImage img = Scene(s);
   std::vector<uint8_t> jpeg;
   for (auto _ : state) {
-    if (!frame::EncodeJpeg(img, kQuality, jpeg)) return state.SkipWithError("encode failed");
+    if (!media::EncodeJpeg(img, kQuality, jpeg)) return state.SkipWithError("encode failed");
     benchmark::DoNotOptimize(jpeg.data());
   }
   SetRate(state, s);
 }
 
 void EncodeDirect(benchmark::State& state, Size s) {
-  const frame::FrameImage img = Scene(s);
+  const media::FrameImage img = Scene(s);
   tjhandle h = tjInitCompress();
   const unsigned long cap = tjBufSize(s.w, s.h, TJSAMP_420);
   unsigned char* buf = tjAlloc(int(cap));

@@ -7,6 +7,8 @@
 
 #include "recorder/frame/motion_detector.h"
 
+using namespace recorder;
+
 namespace {
 
 void BM_Measure(benchmark::State& state) {

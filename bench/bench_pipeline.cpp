@@ -12,16 +12,18 @@
 #include <string>
 #include <vector>
 
-#include "recorder/core/camera_record.h"
-#include "recorder/core/mjpg/mjpg.h"
+#include "recorder/camera/camera_record.h"
+#include "media/mjpg.h"
 #include "recorder/frame/frame_pipeline.h"
-#include "recorder/frame/jpeg_codec.h"
+#include "media/jpeg_codec.h"
+
+using namespace recorder;
 
 namespace {
 
 // A picture with detail everywhere, so the codec does real work.
 std::vector<uint8_t> SourceJpeg(int w, int h, uint32_t seed) {
-  frame::FrameImage img;
+  media::FrameImage img;
   img.width = w, img.height = h, img.bitsPerPixel = 24;
   img.pixels.resize(img.Size());
   uint32_t s = seed;
@@ -34,20 +36,20 @@ std::vector<uint8_t> SourceJpeg(int w, int h, uint32_t seed) {
       p[2] = uint8_t(((x + y) & 0xFF) ^ (s >> 30));
     }
   std::vector<uint8_t> jpeg;
-  frame::EncodeJpeg(img, 75, jpeg);
+  media::EncodeJpeg(img, 75, jpeg);
   return jpeg;
 }
 
-core::CameraRecord BenchCamera() {
-  core::CameraRecord cam;
+camera::CameraRecord BenchCamera() {
+  camera::CameraRecord cam;
   cam.flipHorizontal = 1;
   cam.flipVertical = 1;
   cam.rotation = 1;
   cam.motionEnabled = 1;
   cam.overlayEnabled = 1;
   cam.overlayBackground = 3;  // outline: seven text passes, the dearest mode
-  cam.overlayFont = core::DefaultOverlayFont();
-  core::SetText(cam.overlayText, "%a %m/%d/%y (%I:%M:%S %p)");
+  cam.overlayFont = camera::DefaultOverlayFont();
+  camera::SetText(cam.overlayText, "%a %m/%d/%y (%I:%M:%S %p)");
   return cam;
 }
 
@@ -67,7 +69,7 @@ class ScratchFile {
   }
   bool Append(const std::vector<uint8_t>& jpeg) {
     if (++count_ % 200 == 0 && ftruncate(fd_, 0) != 0) return false;
-    return mjpg::WriteFrame(fd_, jpeg.data(), jpeg.size(), uint32_t(std::time(nullptr))) == mjpg::WriteResult::Ok;
+    return media::mjpg::WriteFrame(fd_, jpeg.data(), jpeg.size(), uint32_t(std::time(nullptr))) == media::mjpg::WriteResult::Ok;
   }
   bool ok() const { return fd_ >= 0; }
 
@@ -80,7 +82,7 @@ void BM_Pipeline(benchmark::State& state) {
   const int w = int(state.range(0)), h = int(state.range(1));
   // Two alternating pictures so that motion measurement compares real differences.
   const std::vector<uint8_t> sources[2] = {SourceJpeg(w, h, 1), SourceJpeg(w, h, 2)};
-  const core::CameraRecord cam = BenchCamera();
+  const camera::CameraRecord cam = BenchCamera();
   frame::MotionDetector detector;
   ScratchFile file;
   if (!file.ok()) {
@@ -90,15 +92,15 @@ void BM_Pipeline(benchmark::State& state) {
   size_t k = 0;
   for (auto _ : state) {
     const auto& src = sources[k++ & 1];
-    frame::FrameRecord record;
-    if (!frame::DecodeJpeg(src.data(), src.size(), record.image)) {
+    media::FrameRecord record;
+    if (!media::DecodeJpeg(src.data(), src.size(), record.image)) {
       state.SkipWithError("decode failed");
       return;
     }
     const auto result = frame::RunFramePipeline(record, cam, detector);
     benchmark::DoNotOptimize(result);
     std::vector<uint8_t> jpeg;
-    if (!frame::EncodeJpeg(record.image, cam.jpegQuality, jpeg) || !file.Append(jpeg)) {
+    if (!media::EncodeJpeg(record.image, cam.jpegQuality, jpeg) || !file.Append(jpeg)) {
       state.SkipWithError("encode or write failed");
       return;
     }
@@ -111,9 +113,9 @@ void BM_DecodeEncode(benchmark::State& state) {
   size_t k = 0;
   for (auto _ : state) {
     const auto& src = sources[k++ & 1];
-    frame::FrameImage img;
+    media::FrameImage img;
     std::vector<uint8_t> jpeg;
-    if (!frame::DecodeJpeg(src.data(), src.size(), img) || !frame::EncodeJpeg(img, 75, jpeg)) {
+    if (!media::DecodeJpeg(src.data(), src.size(), img) || !media::EncodeJpeg(img, 75, jpeg)) {
       state.SkipWithError("codec failed");
       return;
     }
@@ -125,16 +127,16 @@ void BM_DecodeEncode(benchmark::State& state) {
 void BM_Stage(benchmark::State& state) {
   const int w = int(state.range(0)), h = int(state.range(1)), stage = int(state.range(2));
   const std::vector<uint8_t> src = SourceJpeg(w, h, 1);
-  frame::FrameImage base;
-  frame::DecodeJpeg(src.data(), src.size(), base);
-  core::CameraRecord cam = BenchCamera();
+  media::FrameImage base;
+  media::DecodeJpeg(src.data(), src.size(), base);
+  camera::CameraRecord cam = BenchCamera();
   cam.flipHorizontal = stage == 0;
   cam.flipVertical = stage == 1;
   cam.rotation = stage == 2 ? 1 : 0;
   cam.motionEnabled = stage == 3;
   cam.overlayEnabled = stage == 4;
   frame::MotionDetector detector;
-  frame::FrameRecord record;
+  media::FrameRecord record;
   record.image = base;
   for (auto _ : state) {
     benchmark::DoNotOptimize(frame::RunFramePipeline(record, cam, detector));

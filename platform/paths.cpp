@@ -63,31 +63,39 @@ std::string SettingsFileNameFor(const std::string& programFileName) {
   return programFileName.substr(0, dot) + ".cfg";
 }
 
-std::string ConfigDirectoryFor(const std::string& programDirectory) {
-  const std::string home = Env("TOLLAN_HOME");
+std::string HomeVariableFor(const std::string& programName) {
+  std::string name;
+  for (char c : programName) name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name + "_HOME";
+}
+
+std::string ConfigDirectoryFor(const std::string& programName, const std::string& programDirectory) {
+  const std::string home = Env(HomeVariableFor(programName).c_str());
   if (!home.empty()) return WithSlash(home);
   if (!programDirectory.empty() && ::access(programDirectory.c_str(), W_OK) == 0)
     return WithSlash(programDirectory);
   std::string base = Env("XDG_CONFIG_HOME");
   // Relative XDG paths are invalid by definition and are ignored.
   if (base.empty() || base[0] != '/') base = WithSlash(HomeDirectory()) + ".config";
-  const std::string dir = WithSlash(base) + "tollan/";
+  const std::string dir = WithSlash(base) + programName + "/";
   // Created on demand; when that fails the later file open reports the error.
   MakeDirectories(dir);
   return dir;
 }
 
-std::string ConfigDirectory() { return ConfigDirectoryFor(ProgramDirectory()); }
+std::string ConfigDirectory(const std::string& programName) {
+  return ConfigDirectoryFor(programName, ProgramDirectory());
+}
 
-std::string SettingsFilePath() {
+std::string SettingsFilePath(const std::string& programName) {
   const std::string path = ProgramPath();
   const size_t slash = path.rfind('/');
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.empty()) name = "tollan";
-  return ConfigDirectory() + SettingsFileNameFor(name);
+  if (name.empty()) name = programName;
+  return ConfigDirectory(programName) + SettingsFileNameFor(name);
 }
 
-std::string LogFilePath() { return ConfigDirectory() + "Logfile.txt"; }
+std::string LogFilePath(const std::string& programName) { return ConfigDirectory(programName) + "Logfile.txt"; }
 
 std::string HomeDirectory() {
   std::string home = Env("HOME");

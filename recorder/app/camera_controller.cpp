@@ -2,16 +2,16 @@
 
 #include <algorithm>
 
-#include "recorder/core/events.h"
-#include "recorder/core/settings_file.h"
+#include "recorder/camera/events.h"
+#include "recorder/camera/settings_file.h"
 #include "recorder/net/soc_thread.h"
 
-namespace app {
+namespace recorder::app {
 
 WorkerFactory DefaultWorkerFactory() {
-  return [](std::unique_ptr<core::CameraRecord> copy, bool resume,
+  return [](std::unique_ptr<camera::CameraRecord> copy, bool resume,
             platform::ThreadId logThread) -> platform::ThreadHandlePtr {
-    if (copy->cameraType != core::kCameraIp) return nullptr;
+    if (copy->cameraType != camera::kCameraIp) return nullptr;
     net::WorkerParams params;
     params.record = std::move(copy);
     params.resume = resume;
@@ -27,11 +27,11 @@ CameraController::CameraController(std::string settingsPath, platform::WindowHan
 CameraController::~CameraController() = default;
 
 void CameraController::LoadSettings() {
-  core::LoadedSettings loaded = core::LoadSettingsFile(settingsPath_);
+  camera::LoadedSettings loaded = camera::LoadSettingsFile(settingsPath_);
   rows_.clear();
   for (auto& record : loaded.cameras) {
     record->mainWindow = mainWindow_;
-    rows_.push_back(CameraRow{std::move(record), core::kStatusStoppedText});
+    rows_.push_back(CameraRow{std::move(record), camera::kStatusStoppedText});
   }
   logToFile_ = loaded.logToFile;
 }
@@ -55,13 +55,13 @@ long CameraController::FindRowByWorker(platform::ThreadId id) const {
 
 void CameraController::StartCamera(size_t index, bool resume) {
   if (index >= rows_.size()) return;
-  core::CameraRecord& record = *rows_[index].record;
+  camera::CameraRecord& record = *rows_[index].record;
   if (record.workerThreadId != 0) return;
   record.mainWindow = mainWindow_;
-  auto handle = factory_(core::CopyCamera(record), resume, logThreadId_);
+  auto handle = factory_(camera::CopyCamera(record), resume, logThreadId_);
   if (!handle) {
     // No worker for this kind of source: the row says so instead of staying silent.
-    SetStatus(index, core::StatusText(core::kStatusInitFailed));
+    SetStatus(index, camera::StatusText(camera::kStatusInitFailed));
     return;
   }
   record.workerThreadId = handle->Id();
@@ -79,28 +79,28 @@ void CameraController::StartAll(bool resume) {
 void CameraController::StopSelected(const std::vector<size_t>& rows) {
   for (size_t index : rows) {
     if (index < rows_.size())
-      platform::PostThreadMessage(rows_[index].record->workerThreadId, core::THREAD_STOP, core::STOP_REASON_STOP, 0);
+      platform::PostThreadMessage(rows_[index].record->workerThreadId, camera::THREAD_STOP, camera::STOP_REASON_STOP, 0);
   }
 }
 
 void CameraController::StopAll() {
   for (auto& row : rows_)
-    platform::PostThreadMessage(row.record->workerThreadId, core::THREAD_STOP, core::STOP_REASON_STOP, 0);
+    platform::PostThreadMessage(row.record->workerThreadId, camera::THREAD_STOP, camera::STOP_REASON_STOP, 0);
 }
 
-void CameraController::AddCamera(std::unique_ptr<core::CameraRecord> record) {
+void CameraController::AddCamera(std::unique_ptr<camera::CameraRecord> record) {
   record->mainWindow = mainWindow_;
   record->workerThreadId = 0;
   record->workerThread.reset();
-  rows_.insert(rows_.begin(), CameraRow{std::move(record), core::kStatusStoppedText});
+  rows_.insert(rows_.begin(), CameraRow{std::move(record), camera::kStatusStoppedText});
   StartCamera(0, false);
   Changed(0);
   SaveSettings();
 }
 
-void CameraController::EditCamera(size_t index, std::unique_ptr<core::CameraRecord> record) {
+void CameraController::EditCamera(size_t index, std::unique_ptr<camera::CameraRecord> record) {
   if (index >= rows_.size()) return;
-  core::CameraRecord& old = *rows_[index].record;
+  camera::CameraRecord& old = *rows_[index].record;
   record->mainWindow = mainWindow_;
   record->workerThreadId = old.workerThreadId;
   record->workerThread = old.workerThread;
@@ -108,7 +108,7 @@ void CameraController::EditCamera(size_t index, std::unique_ptr<core::CameraReco
   record->liveView = old.liveView;
   rows_[index].record = std::move(record);
   // A running worker restarts in append mode with the edited record.
-  platform::PostThreadMessage(rows_[index].record->workerThreadId, core::THREAD_STOP, core::STOP_REASON_RESTART, 0);
+  platform::PostThreadMessage(rows_[index].record->workerThreadId, camera::THREAD_STOP, camera::STOP_REASON_RESTART, 0);
   Changed(index);
   SaveSettings();
 }
@@ -125,71 +125,71 @@ void CameraController::DeleteCameras(std::vector<size_t> rows) {
   for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
     if (*it >= rows_.size()) continue;
     const platform::ThreadId worker = rows_[*it].record->workerThreadId;
-    core::DestroyCamera(std::move(rows_[*it].record), true);
+    camera::DestroyCamera(std::move(rows_[*it].record), true);
     rows_.erase(rows_.begin() + long(*it));
-    platform::PostThreadMessage(worker, core::THREAD_STOP, core::STOP_REASON_DISCARD, 0);
+    platform::PostThreadMessage(worker, camera::THREAD_STOP, camera::STOP_REASON_DISCARD, 0);
   }
   SaveSettings();
 }
 
 void CameraController::SetProgramOptions(int32_t logToFile) {
   logToFile_ = logToFile ? 1 : 0;
-  platform::PostThreadMessage(logThreadId_, core::LOG_SET_FILE, logToFile_, 0);
+  platform::PostThreadMessage(logThreadId_, camera::LOG_SET_FILE, logToFile_, 0);
   SaveSettings();
 }
 
 bool CameraController::SaveSettings() {
-  std::vector<const core::CameraRecord*> cameras;
+  std::vector<const camera::CameraRecord*> cameras;
   cameras.reserve(rows_.size());
   for (const auto& row : rows_) cameras.push_back(row.record.get());
-  return core::SaveSettingsFile(settingsPath_, cameras, logToFile_);
+  return camera::SaveSettingsFile(settingsPath_, cameras, logToFile_);
 }
 
 bool CameraController::HandleMessage(platform::Message& msg) {
   switch (msg.id) {
-    case core::CAM_STATUS: {
+    case camera::CAM_STATUS: {
       const long row = FindRowByWorker(platform::ThreadId(msg.wParam));
-      const char* text = core::StatusText(int32_t(msg.lParam));
+      const char* text = camera::StatusText(int32_t(msg.lParam));
       if (row >= 0 && text) SetStatus(size_t(row), text);
       return true;
     }
-    case core::CAM_STOPPED: {
+    case camera::CAM_STOPPED: {
       const int32_t reason = int32_t(msg.lParam);
-      if (reason == core::STOP_REASON_DISCARD) return true;
+      if (reason == camera::STOP_REASON_DISCARD) return true;
       const long row = FindRowByWorker(platform::ThreadId(msg.wParam));
       if (row < 0) return true;
-      core::CameraRecord& record = *rows_[size_t(row)].record;
+      camera::CameraRecord& record = *rows_[size_t(row)].record;
       record.workerThreadId = 0;
       record.workerThread.reset();
-      if (reason == core::STOP_REASON_RESTART) {
+      if (reason == camera::STOP_REASON_RESTART) {
         StartCamera(size_t(row), true);
       } else {
-        SetStatus(size_t(row), core::kStatusStoppedText);
+        SetStatus(size_t(row), camera::kStatusStoppedText);
       }
       return true;
     }
-    case core::WORKER_REGISTER: {
+    case camera::WORKER_REGISTER: {
       LiveWorker worker;
       if (auto* handle = msg.Peek<platform::ThreadHandlePtr>()) worker.handle = *handle;
       worker.id = platform::ThreadId(msg.lParam);
       liveWorkers_.push_back(std::move(worker));
       return true;
     }
-    case core::WORKER_UNREGISTER: {
+    case camera::WORKER_UNREGISTER: {
       const platform::ThreadId id = platform::ThreadId(msg.lParam);
       auto it = std::find_if(liveWorkers_.begin(), liveWorkers_.end(), [id](const LiveWorker& w) { return w.id == id; });
       if (it != liveWorkers_.end()) liveWorkers_.erase(it);
       return true;
     }
-    case core::GRID_CHANGED: {
+    case camera::GRID_CHANGED: {
       auto grid = msg.Take<std::vector<uint8_t>>();
       const auto view = platform::WindowHandle(msg.lParam);
       for (size_t i = 0; i < rows_.size(); ++i) {
-        core::CameraRecord& record = *rows_[i].record;
+        camera::CameraRecord& record = *rows_[i].record;
         if (view == 0 || record.liveViewWindow != view) continue;
-        if (!grid || grid->value.size() != core::kGridBytes) return true;
+        if (!grid || grid->value.size() != camera::kGridBytes) return true;
         record.motionGrid = std::move(grid->value);
-        platform::PostThreadMessage(record.workerThreadId, core::THREAD_STOP, core::STOP_REASON_RESTART, 0);
+        platform::PostThreadMessage(record.workerThreadId, camera::THREAD_STOP, camera::STOP_REASON_RESTART, 0);
         Changed(i);
         SaveSettings();
         return true;
@@ -205,11 +205,11 @@ CameraController::ShutdownPlan CameraController::BeginShutdown() {
   ShutdownPlan plan;
   for (auto& row : rows_) {
     if (row.record->workerThreadId == 0) continue;
-    platform::PostThreadMessage(row.record->workerThreadId, core::THREAD_STOP, core::STOP_REASON_DISCARD, 0);
+    platform::PostThreadMessage(row.record->workerThreadId, camera::THREAD_STOP, camera::STOP_REASON_DISCARD, 0);
     if (row.record->workerThread) plan.workers.push_back(row.record->workerThread);
   }
   for (auto& worker : liveWorkers_) {
-    platform::PostThreadMessage(worker.id, core::THREAD_STOP, core::STOP_REASON_DISCARD, 0);
+    platform::PostThreadMessage(worker.id, camera::THREAD_STOP, camera::STOP_REASON_DISCARD, 0);
     if (worker.handle) plan.snapshotWorkers.push_back(worker.handle);
   }
   liveWorkers_.clear();
@@ -222,13 +222,13 @@ void CameraController::RunShutdownWaits(const ShutdownPlan& plan, int workerWait
   for (const auto& handle : plan.workers) handle->Wait(workerWaitMs);
   for (const auto& handle : plan.snapshotWorkers) handle->Wait(workerWaitMs);
   if (plan.logThread) {
-    platform::PostThreadMessage(plan.logThread, core::THREAD_STOP, 0, 0);
+    platform::PostThreadMessage(plan.logThread, camera::THREAD_STOP, 0, 0);
     if (plan.logHandle) plan.logHandle->Wait(logWaitMs);
   }
 }
 
 void CameraController::FinishShutdown() {
-  for (auto& row : rows_) core::DestroyCamera(std::move(row.record), true);
+  for (auto& row : rows_) camera::DestroyCamera(std::move(row.record), true);
   rows_.clear();
   logThreadId_ = 0;
   logThread_.reset();
@@ -244,4 +244,4 @@ void CameraController::Changed(size_t index) {
   if (onRowChanged) onRowChanged(index);
 }
 
-}  // namespace app
+}  // namespace recorder::app

@@ -12,19 +12,19 @@
 #include "platform/message.h"
 #include "platform/message_thread.h"
 #include "recorder/app/log_thread.h"
-#include "recorder/core/camera_record.h"
+#include "recorder/camera/camera_record.h"
 
-namespace app {
+namespace recorder::app {
 
 // Creates and resumes the worker of one camera from its own deep copy of the record.
 // Returns the worker's handle, or null when no worker could be made.
-using WorkerFactory = std::function<platform::ThreadHandlePtr(std::unique_ptr<core::CameraRecord> copy, bool resume,
+using WorkerFactory = std::function<platform::ThreadHandlePtr(std::unique_ptr<camera::CameraRecord> copy, bool resume,
                                                               platform::ThreadId logThread)>;
 // Network cameras get the network worker; local capture devices have no worker in this build.
 WorkerFactory DefaultWorkerFactory();
 
 struct CameraRow {
-  std::unique_ptr<core::CameraRecord> record;
+  std::unique_ptr<camera::CameraRecord> record;
   std::string status = "Stopped";
 };
 
@@ -55,9 +55,9 @@ class CameraController {
   void StopAll();
 
   // Adds a camera at the top of the list, starts it anew and saves.
-  void AddCamera(std::unique_ptr<core::CameraRecord> record);
+  void AddCamera(std::unique_ptr<camera::CameraRecord> record);
   // Replaces a camera's record, restarts a running worker in append mode and saves.
-  void EditCamera(size_t index, std::unique_ptr<core::CameraRecord> record);
+  void EditCamera(size_t index, std::unique_ptr<camera::CameraRecord> record);
   // Ties a row to its live view window (made by the window layer).
   void SetLiveView(size_t index, platform::WindowHandle window, void* view);
   // Removes rows (highest first), discards their workers silently and saves.
@@ -109,4 +109,4 @@ class CameraController {
   std::vector<LiveWorker> liveWorkers_;
 };
 
-}  // namespace app
+}  // namespace recorder::app

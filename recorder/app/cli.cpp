@@ -10,15 +10,17 @@
 #include <optional>
 #include <sys/stat.h>
 
-#include "recorder/core/camera_record.h"
-#include "recorder/core/save_paths.h"
-#include "recorder/core/settings_file.h"
+#include "platform/bytes.h"
+#include "platform/files.h"
+#include "platform/timecode.h"
+#include "recorder/camera/camera_record.h"
+#include "recorder/camera/settings_file.h"
 
-namespace app {
+namespace recorder::app {
 
 namespace {
 
-using core::CameraRecord;
+using camera::CameraRecord;
 
 const char* const kBadUrl = "Only ftp and http url's are supported";
 const char* const kBadExtension = "Save path file extension is not valid, you must specify .mjpg or .jpg or .jpeg";
@@ -137,13 +139,13 @@ Setter ChoiceField(int32_t CameraRecord::*member, int32_t count) {
 
 Setter FlagField(int32_t CameraRecord::*member) { return ChoiceField(member, 2); }
 
-Setter TextSetter(core::TextField CameraRecord::*member) {
+Setter TextSetter(camera::TextField CameraRecord::*member) {
   return [member](CameraRecord& cam, const std::string& v, std::string& error) {
-    if (v.size() > core::kMaxTextInput || v.find('\0') != std::string::npos) {
-      error = "is longer than " + std::to_string(core::kMaxTextInput) + " characters";
+    if (v.size() > camera::kMaxTextInput || v.find('\0') != std::string::npos) {
+      error = "is longer than " + std::to_string(camera::kMaxTextInput) + " characters";
       return false;
     }
-    core::SetText(cam.*member, v);
+    camera::SetText(cam.*member, v);
     return true;
   };
 }
@@ -199,11 +201,11 @@ const std::vector<Field>& Fields() {
       {"soundFile", "wave file played on motion (at most 258 characters)", TextSetter(&CameraRecord::soundFile)},
       {"motionGrid", "exactly 800 hex digits (400 bytes, non-zero = ignore block)",
        [](CameraRecord& cam, const std::string& v, std::string& error) {
-         if (v.size() != core::kGridBytes * 2) {
-           error = "must be exactly " + std::to_string(core::kGridBytes * 2) + " hex digits";
+         if (v.size() != camera::kGridBytes * 2) {
+           error = "must be exactly " + std::to_string(camera::kGridBytes * 2) + " hex digits";
            return false;
          }
-         std::vector<uint8_t> grid(core::kGridBytes);
+         std::vector<uint8_t> grid(camera::kGridBytes);
          for (size_t i = 0; i < grid.size(); ++i) {
            int hi = HexDigit(v[2 * i]), lo = HexDigit(v[2 * i + 1]);
            if (hi < 0 || lo < 0) {
@@ -255,16 +257,14 @@ bool LoadForEdit(const std::string& path, Settings& settings, std::ostream& err)
         err << "Settings file cannot be read: " << path << "\n";
         return false;
       }
-      int32_t version = static_cast<int32_t>(static_cast<uint32_t>(head[0]) | static_cast<uint32_t>(head[1]) << 8 |
-                                             static_cast<uint32_t>(head[2]) << 16 |
-                                             static_cast<uint32_t>(head[3]) << 24);
+      const int32_t version = static_cast<int32_t>(platform::LoadLE32(head));
       if (version < 2000) {
         err << "Not a settings file this program can read: " << path << "\n";
         return false;
       }
     }
   }
-  core::LoadedSettings loaded = core::LoadSettingsFile(path);
+  camera::LoadedSettings loaded = camera::LoadSettingsFile(path);
   settings.cameras = std::move(loaded.cameras);
   settings.logToFile = loaded.logToFile;
   return true;
@@ -273,7 +273,7 @@ bool LoadForEdit(const std::string& path, Settings& settings, std::ostream& err)
 bool Save(const std::string& path, const Settings& settings, std::ostream& err) {
   std::vector<const CameraRecord*> cams;
   for (const auto& c : settings.cameras) cams.push_back(c.get());
-  if (!core::SaveSettingsFile(path, cams, settings.logToFile)) {
+  if (!camera::SaveSettingsFile(path, cams, settings.logToFile)) {
     err << "Could not save the settings file: " << path << "\n";
     return false;
   }
@@ -295,8 +295,8 @@ int CmdList(const std::string& path, std::ostream& out, std::ostream& err) {
   if (!LoadForEdit(path, s, err)) return kCliError;
   for (size_t i = 0; i < s.cameras.size(); ++i) {
     const CameraRecord& c = *s.cameras[i];
-    out << i << '\t' << (c.cameraType == core::kCameraLocal ? "DirectX" : "IP") << '\t'
-        << core::MaskUrlPassword(core::GetText(c.url)) << '\t' << core::GetText(c.savePath) << '\n';
+    out << i << '\t' << (c.cameraType == camera::kCameraLocal ? "DirectX" : "IP") << '\t'
+        << camera::MaskUrlPassword(camera::GetText(c.url)) << '\t' << camera::GetText(c.savePath) << '\n';
   }
   return kCliOk;
 }
@@ -322,15 +322,15 @@ int CmdAddIp(const std::vector<std::string>& args, const std::string& path, std:
     err << kBadUrl << "\n";
     return kCliError;
   }
-  if (url->size() > core::kMaxTextInput) {
-    err << "URL is longer than " << core::kMaxTextInput << " characters\n";
+  if (url->size() > camera::kMaxTextInput) {
+    err << "URL is longer than " << camera::kMaxTextInput << " characters\n";
     return kCliError;
   }
   Settings s;
   if (!LoadForEdit(path, s, err)) return kCliError;
-  auto cam = core::CreateDefaultCamera();
-  cam->cameraType = core::kCameraIp;
-  core::SetText(cam->url, *url);
+  auto cam = camera::CreateDefaultCamera();
+  cam->cameraType = camera::kCameraIp;
+  camera::SetText(cam->url, *url);
   cam->pushStream = (push || LooksLikePushStream(*url)) ? 1 : 0;
   s.cameras.push_back(std::move(cam));
   if (!Save(path, s, err)) return kCliError;
@@ -365,7 +365,7 @@ int CmdSet(const std::vector<std::string>& args, const std::string& path, std::o
   if (!index) return kCliError;
 
   // Work on a copy so that a bad pair leaves the camera as it was.
-  auto work = core::CopyCamera(*s.cameras[*index]);
+  auto work = camera::CopyCamera(*s.cameras[*index]);
   bool savePathGiven = false;
   for (auto& [field, value] : pairs) {
     std::string error;
@@ -382,8 +382,8 @@ int CmdSet(const std::vector<std::string>& args, const std::string& path, std::o
   // The folder is created only once every other value passed, so that a
   // refused command leaves no trace.
   if (savePathGiven) {
-    std::string dir = core::SaveDirectoryOf(core::ExpandSavePath(core::GetText(work->savePath)));
-    if (!core::CreateSaveDirectory(dir)) {
+    std::string dir = platform::SaveDirectoryOf(platform::ExpandTimeCodes(camera::GetText(work->savePath)));
+    if (!platform::CreateSaveDirectory(dir)) {
       err << kBadDirectory << "\n";
       return kCliError;
     }
@@ -493,4 +493,4 @@ int RunSettingsCommand(const std::vector<std::string>& args, const std::string& 
   return kCliUsage;
 }
 
-}  // namespace app
+}  // namespace recorder::app

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace app {
+namespace recorder::app {
 
 constexpr const char* kVersionText = "Tollan Version 2.0.1.0";
 
@@ -26,4 +26,4 @@ int RunSettingsCommand(const std::vector<std::string>& args, const std::string& 
 // The usage text printed by --help.
 std::string SettingsUsage();
 
-}  // namespace app
+}  // namespace recorder::app

@@ -9,9 +9,9 @@
 #include "platform/message_thread.h"
 #include "platform/window_registry.h"
 #include "recorder/app/camera_controller.h"
-#include "recorder/core/events.h"
+#include "recorder/camera/events.h"
 
-namespace app {
+namespace recorder::app {
 namespace {
 
 constexpr uint32_t HEADLESS_SHUTDOWN = platform::WM_USER + 600;
@@ -66,7 +66,7 @@ class HeadlessMainThread : public platform::MessageThread {
       PostQuit(0);
       return;
     }
-    if (!shuttingDown_ || msg.id != core::CAM_STOPPED) controller_->HandleMessage(msg);
+    if (!shuttingDown_ || msg.id != camera::CAM_STOPPED) controller_->HandleMessage(msg);
   }
 
  private:
@@ -109,4 +109,4 @@ int RunHeadless(const HeadlessOptions& options) {
   return 0;
 }
 
-}  // namespace app
+}  // namespace recorder::app

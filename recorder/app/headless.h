@@ -3,7 +3,7 @@
 // prints each log entry to standard error and shuts down in order on SIGINT or SIGTERM.
 #include <string>
 
-namespace app {
+namespace recorder::app {
 
 struct HeadlessOptions {
   std::string settingsPath;
@@ -13,4 +13,4 @@ struct HeadlessOptions {
 // Runs until SIGINT or SIGTERM arrives. Returns the process exit status.
 int RunHeadless(const HeadlessOptions& options);
 
-}  // namespace app
+}  // namespace recorder::app

@@ -1,14 +1,16 @@
 #include "recorder/app/log_thread.h"
 
+#include "platform/files.h"
+
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "recorder/core/events.h"
+#include "recorder/camera/events.h"
 
-namespace app {
+namespace recorder::app {
 
 namespace {
 constexpr const char* kProgramStarted = "Program Started...";
@@ -37,27 +39,27 @@ CLogThread::CLogThread(std::string logFilePath, int32_t fileLogging, LogEcho ech
 CLogThread::~CLogThread() { CloseLogFile(); }
 
 bool CLogThread::InitInstance() {
-  platform::PostThreadMessage(Id(), core::LOG_OPEN_VIEW, 0, 0);
+  platform::PostThreadMessage(Id(), camera::LOG_OPEN_VIEW, 0, 0);
   return true;
 }
 
 void CLogThread::OnMessage(platform::Message& msg) {
   // Events may be queued before the thread first runs; build the view (first
   // entry, file) before anything else so they still reach the file.
-  if (!viewOpen_ && msg.id != core::LOG_OPEN_VIEW) OpenView();
+  if (!viewOpen_ && msg.id != camera::LOG_OPEN_VIEW) OpenView();
 
   switch (msg.id) {
-    case core::LOG_OPEN_VIEW:
+    case camera::LOG_OPEN_VIEW:
       if (!viewOpen_) OpenView();
       break;
-    case core::LOG_EVENT: {
+    case camera::LOG_EVENT: {
       std::string argument;
       if (auto text = msg.Take<std::string>()) argument = AsCText(std::move(text->value));
       msg.payload.reset();  // anything else posted with the event is not ours to keep
       AddEvent(static_cast<int32_t>(msg.wParam), argument);
       break;
     }
-    case core::LOG_SET_FILE: {
+    case camera::LOG_SET_FILE: {
       int32_t flag = msg.wParam ? 1 : 0;
       if (flag != fileLogging_) {
         fileLogging_ = flag;
@@ -65,7 +67,7 @@ void CLogThread::OnMessage(platform::Message& msg) {
       }
       break;
     }
-    case core::LOG_SHOW:
+    case camera::LOG_SHOW:
       // Showing the log view is the window layer's business; it reads the
       // entries with LOG_GET_ENTRIES.
       break;
@@ -78,7 +80,7 @@ void CLogThread::OnMessage(platform::Message& msg) {
     case LOG_CLEAR:
       entries_.clear();
       break;
-    case core::THREAD_STOP:
+    case camera::THREAD_STOP:
       fileLogging_ = 0;
       CloseLogFile();
       PostQuit();
@@ -117,7 +119,7 @@ void CLogThread::OpenLogFile() {
     return;
   }
   fd_ = fd;
-  AddEvent(core::kEventLogfileStarted, std::string());
+  AddEvent(camera::kEventLogfileStarted, std::string());
 }
 
 void CLogThread::InsertEntry(std::string time, std::string text) {
@@ -126,7 +128,7 @@ void CLogThread::InsertEntry(std::string time, std::string text) {
 }
 
 void CLogThread::AddEvent(int32_t code, const std::string& argument) {
-  std::string eventText = core::EventText(code);
+  std::string eventText = camera::EventText(code);
   InsertEntry(LogTimeText(), eventText + " " + argument);
 
   // The file line takes a fresh time text, as the entry and the line may straddle a second.
@@ -135,20 +137,11 @@ void CLogThread::AddEvent(int32_t code, const std::string& argument) {
   if (!fileLogging_ || fd_ < 0) return;
 
   line += "\r\n";
-  const char* p = line.data();
-  size_t left = line.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd_, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      // Disk full or a lost handle: stop writing the file, keep the list going.
-      fileLogging_ = 0;
-      CloseLogFile();
-      return;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
+  if (!platform::WriteAll(fd_, line.data(), line.size())) {
+    // Disk full or a lost handle: stop writing the file, keep the list going.
+    fileLogging_ = 0;
+    CloseLogFile();
   }
 }
 
-}  // namespace app
+}  // namespace recorder::app

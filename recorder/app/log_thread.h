@@ -11,7 +11,7 @@
 #include "platform/message.h"
 #include "platform/message_thread.h"
 
-namespace app {
+namespace recorder::app {
 
 // wParam = window handle to answer; the answer is a window message with the same
 // number carrying a ValuePayload<std::vector<LogEntry>> (newest first).
@@ -58,4 +58,4 @@ class CLogThread : public platform::MessageThread {
   std::deque<LogEntry> entries_;  // newest first
 };
 
-}  // namespace app
+}  // namespace recorder::app

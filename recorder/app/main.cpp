@@ -11,6 +11,10 @@
 #include "recorder/app/cli.h"
 #include "recorder/app/headless.h"
 
+namespace {
+const char* const kProgramName = "tollan";
+}  // namespace
+
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
 
@@ -20,14 +24,14 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     int qtArgc = 1;
     QGuiApplication app(qtArgc, argv);
-    app::HeadlessOptions options;
-    options.settingsPath = platform::SettingsFilePath();
-    options.logFilePath = platform::LogFilePath();
-    return app::RunHeadless(options);
+    recorder::app::HeadlessOptions options;
+    options.settingsPath = platform::SettingsFilePath(kProgramName);
+    options.logFilePath = platform::LogFilePath(kProgramName);
+    return recorder::app::RunHeadless(options);
   }
 
-  if (app::IsSettingsCommand(args))
-    return app::RunSettingsCommand(args, platform::SettingsFilePath(), std::cout, std::cerr);
+  if (recorder::app::IsSettingsCommand(args))
+    return recorder::app::RunSettingsCommand(args, platform::SettingsFilePath(kProgramName), std::cout, std::cerr);
 
   std::cerr << "The window interface is not part of this build yet.\n"
             << "Run the recorder with --headless, or see --help.\n";

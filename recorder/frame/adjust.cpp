@@ -4,7 +4,10 @@
 #include <cstring>
 #include <new>
 
-namespace frame {
+namespace recorder::frame {
+
+using media::FrameImage;
+using media::FrameRecord;
 
 namespace {
 
@@ -167,4 +170,4 @@ void ApplyOrientation(FrameImage& image, bool flipHorizontal, bool flipVertical,
   Reorient(image, flipHorizontal, flipVertical, degrees);
 }
 
-}  // namespace frame
+}  // namespace recorder::frame

@@ -2,24 +2,24 @@
 // In-place mirror and rotation of a frame image (8, 16, 24 and 32 bits per pixel).
 #include <cstddef>  // frame_image.h uses size_t
 
-#include "recorder/frame/frame_image.h"
+#include "media/frame_image.h"
 
-namespace frame {
+namespace recorder::frame {
 
 // Mirrors left to right. Frames of other depths or with a short buffer stay unchanged.
-void FlipHorizontal(FrameImage& image);
+void FlipHorizontal(media::FrameImage& image);
 // Mirrors top to bottom.
-void FlipVertical(FrameImage& image);
+void FlipVertical(media::FrameImage& image);
 // choice 1 or 90: a quarter turn clockwise; 2 or 180: half a turn; 3 or 270: a quarter
 // turn anticlockwise; anything else leaves the frame unchanged. Quarter turns exchange
 // width and height.
-void Rotate(FrameImage& image, int choice);
+void Rotate(media::FrameImage& image, int choice);
 
 // The same result as FlipHorizontal, FlipVertical and Rotate in that order (each only
 // when asked for), in a single pass over the pixels.
-void ApplyOrientation(FrameImage& image, bool flipHorizontal, bool flipVertical, int rotationChoice);
+void ApplyOrientation(media::FrameImage& image, bool flipHorizontal, bool flipVertical, int rotationChoice);
 
 // True for the depths the pixel operations accept.
 bool SupportedDepth(int32_t bitsPerPixel);
 
-}  // namespace frame
+}  // namespace recorder::frame

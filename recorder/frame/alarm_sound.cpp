@@ -8,7 +8,8 @@
 
 #include "platform/paths.h"
 
-namespace frame {
+namespace recorder::frame {
+
 
 namespace {
 
@@ -101,4 +102,4 @@ std::unique_ptr<SoundPlayer> CreateDesktopSoundPlayer() {
   return CreateSoundPlayer(std::make_unique<CanberraBackend>(), platform::ProgramDirectory(), WorkingDirectory());
 }
 
-}  // namespace frame
+}  // namespace recorder::frame

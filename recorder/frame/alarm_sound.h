@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace frame {
+namespace recorder::frame {
 
 class SoundPlayer {
  public:
@@ -36,4 +36,4 @@ std::string ResolveSoundFile(const std::string& name, const std::string& program
 std::unique_ptr<SoundPlayer> CreateSoundPlayer(std::unique_ptr<SoundBackend> backend, std::string programDir,
                                                std::string workDir);
 
-}  // namespace frame
+}  // namespace recorder::frame

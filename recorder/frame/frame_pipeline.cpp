@@ -5,9 +5,13 @@
 #include "recorder/frame/adjust.h"
 #include "recorder/frame/overlay.h"
 
-namespace frame {
+namespace recorder::frame {
 
-PipelineResult RunFramePipeline(FrameRecord& record, const core::CameraRecord& camera, MotionDetector& detector) {
+using namespace camera;
+using media::FrameImage;
+using media::FrameRecord;
+
+PipelineResult RunFramePipeline(FrameRecord& record, const camera::CameraRecord& camera, MotionDetector& detector) {
   PipelineResult result;
   FrameImage& image = record.image;
   // Flips, then the turn; composed into one pass over the pixels.
@@ -35,4 +39,4 @@ PipelineResult RunFramePipeline(FrameRecord& record, const core::CameraRecord& c
   return result;
 }
 
-}  // namespace frame
+}  // namespace recorder::frame

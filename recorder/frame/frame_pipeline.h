@@ -1,10 +1,10 @@
 #pragma once
 // The fixed per-frame order of a camera worker: flips, rotation, motion, overlay.
-#include "recorder/core/camera_record.h"
-#include "recorder/frame/frame_image.h"
+#include "recorder/camera/camera_record.h"
+#include "media/frame_image.h"
 #include "recorder/frame/motion_detector.h"
 
-namespace frame {
+namespace recorder::frame {
 
 struct PipelineResult {
   int level = -1;          // motion level, -1 when detection is off
@@ -15,6 +15,6 @@ struct PipelineResult {
 // measures motion when motionEnabled (filling the record's triggered flag and blocks
 // on a trigger), then stamps the overlay when overlayEnabled. Sets imageSize.
 // The save decision and the alarm sound stay with the caller.
-PipelineResult RunFramePipeline(FrameRecord& record, const core::CameraRecord& camera, MotionDetector& detector);
+PipelineResult RunFramePipeline(media::FrameRecord& record, const camera::CameraRecord& camera, MotionDetector& detector);
 
-}  // namespace frame
+}  // namespace recorder::frame

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace frame {
+namespace recorder::frame {
 
 namespace {
 
@@ -171,4 +171,4 @@ void MotionDetector::SetGrid(const uint8_t* grid, size_t length) {
 
 std::vector<uint8_t> MotionDetector::CopyGrid() const { return std::vector<uint8_t>(grid_, grid_ + kGridBytes); }
 
-}  // namespace frame
+}  // namespace recorder::frame

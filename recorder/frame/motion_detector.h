@@ -9,7 +9,7 @@ class QPainter;
 class QPoint;
 class QRect;
 
-namespace frame {
+namespace recorder::frame {
 
 constexpr int kGridSize = 20;
 constexpr size_t kGridBytes = 400;
@@ -59,4 +59,4 @@ class MotionDetector {
   uint8_t grid_[kGridBytes] = {};
 };
 
-}  // namespace frame
+}  // namespace recorder::frame

@@ -8,7 +8,7 @@
 
 #include "recorder/frame/motion_detector.h"
 
-namespace frame {
+namespace recorder::frame {
 
 namespace {
 
@@ -116,4 +116,4 @@ void MotionDetector::DrawMotionRectangle(QPainter& painter, const QRect& clientR
   painter.restore();
 }
 
-}  // namespace frame
+}  // namespace recorder::frame

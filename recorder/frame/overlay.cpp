@@ -9,10 +9,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/bytes.h"
 #include "platform/timecode.h"
 #include "recorder/frame/adjust.h"
 
-namespace frame {
+namespace recorder::frame {
+
+using namespace camera;
+using media::FrameImage;
+using media::FrameRecord;
 
 const char* const kFallbackFontFamily = "DejaVu Sans";
 
@@ -23,7 +28,7 @@ namespace {
 constexpr int kMaxPixelSize = 1024;
 constexpr int kDefaultPixelSize = 13;
 
-std::string FaceName(const core::LogFont& logFont) {
+std::string FaceName(const camera::LogFont& logFont) {
   const auto& face = logFont.faceName;
   const size_t n = std::find(face.begin(), face.end(), '\0') - face.begin();
   return std::string(face.data(), n);
@@ -77,7 +82,7 @@ void BlendLayer(const QImage& layer, FrameImage& image, int left, int top) {
           p[2] = Mix(r, p[2], a);
           break;
         case 2: {  // RGB555, little-endian
-          const uint32_t v = uint32_t(p[0]) | (uint32_t(p[1]) << 8);
+          const uint32_t v = platform::LoadLE16(p);
           const uint32_t nr = Mix(r, Expand5((v >> 10) & 31), a);
           const uint32_t ng = Mix(g, Expand5((v >> 5) & 31), a);
           const uint32_t nb = Mix(b, Expand5(v & 31), a);
@@ -99,9 +104,9 @@ void BlendLayer(const QImage& layer, FrameImage& image, int left, int top) {
 
 }  // namespace
 
-OverlaySettings OverlaySettingsFrom(const core::CameraRecord& camera) {
+OverlaySettings OverlaySettingsFrom(const camera::CameraRecord& camera) {
   OverlaySettings s;
-  s.text = platform::ExpandTimeCodes(core::GetText(camera.overlayText));
+  s.text = platform::ExpandTimeCodes(camera::GetText(camera.overlayText));
   s.font = camera.overlayFont;
   s.background = camera.overlayBackground;
   s.vAlign = camera.overlayVAlign;
@@ -111,7 +116,7 @@ OverlaySettings OverlaySettingsFrom(const core::CameraRecord& camera) {
   return s;
 }
 
-QFont BuildFont(const core::LogFont& logFont) {
+QFont BuildFont(const camera::LogFont& logFont) {
   QFont font;
   font.setFamily(ResolveFamily(FaceName(logFont)));
   // Negative height is the character height, positive the cell height; both serve
@@ -143,7 +148,7 @@ OverlayPosition ComputeOverlayPosition(int frameWidth, int frameHeight, int text
 
 namespace {
 
-bool SameFont(const core::LogFont& a, const core::LogFont& b) {
+bool SameFont(const camera::LogFont& a, const camera::LogFont& b) {
   return a.height == b.height && a.width == b.width && a.escapement == b.escapement &&
          a.orientation == b.orientation && a.weight == b.weight && a.italic == b.italic &&
          a.underline == b.underline && a.strikeOut == b.strikeOut && a.charSet == b.charSet &&
@@ -249,8 +254,8 @@ bool StampText(FrameImage& image, const OverlaySettings& settings) {
   return true;
 }
 
-bool StampOverlay(FrameImage& image, const core::CameraRecord& camera) {
+bool StampOverlay(FrameImage& image, const camera::CameraRecord& camera) {
   return StampText(image, OverlaySettingsFrom(camera));
 }
 
-}  // namespace frame
+}  // namespace recorder::frame

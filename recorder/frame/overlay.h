@@ -6,10 +6,10 @@
 
 #include <QFont>
 
-#include "recorder/core/camera_record.h"
-#include "recorder/frame/frame_image.h"
+#include "recorder/camera/camera_record.h"
+#include "media/frame_image.h"
 
-namespace frame {
+namespace recorder::frame {
 
 enum OverlayBackground : int32_t { kOverlaySolid = 0, kOverlayTransparent = 1, kOverlayShadow = 2, kOverlayOutline = 3 };
 enum OverlayVAlign : int32_t { kVAlignCenter = 0, kVAlignTop = 1, kVAlignBottom = 2 };
@@ -18,7 +18,7 @@ enum OverlayHAlign : int32_t { kHAlignCenter = 0, kHAlignLeft = 1, kHAlignRight 
 // What the stamp needs from a camera record; text is already expanded.
 struct OverlaySettings {
   std::string text;  // UTF-8
-  core::LogFont font;
+  camera::LogFont font;
   int32_t background = kOverlaySolid;
   int32_t vAlign = kVAlignTop;
   int32_t hAlign = kHAlignCenter;
@@ -27,14 +27,14 @@ struct OverlaySettings {
 };
 
 // The record's overlay settings with overlayText expanded for the current local time.
-OverlaySettings OverlaySettingsFrom(const core::CameraRecord& camera);
+OverlaySettings OverlaySettingsFrom(const camera::CameraRecord& camera);
 
 // Font family used when the record's face is not installed.
 extern const char* const kFallbackFontFamily;
 
 // A font for the description: pixel size |height| (13 when 0), weight, italic,
 // underline, strike-out and face, without antialiasing so that stamped colours are exact.
-QFont BuildFont(const core::LogFont& logFont);
+QFont BuildFont(const camera::LogFont& logFont);
 
 struct OverlayPosition {
   int x = 0;  // from the left
@@ -48,10 +48,10 @@ OverlayPosition ComputeOverlayPosition(int frameWidth, int frameHeight, int text
 // Draws the text into the frame (any of the 8/16/24/32-bit depths; other depths and
 // invalid frames are left alone). Returns false when nothing could be drawn.
 // Unconditional: the caller checks overlayEnabled.
-bool StampText(FrameImage& image, const OverlaySettings& settings);
+bool StampText(media::FrameImage& image, const OverlaySettings& settings);
 
 // StampText with the record's settings; unconditional like StampText (the frame
 // pipeline checks overlayEnabled).
-bool StampOverlay(FrameImage& image, const core::CameraRecord& camera);
+bool StampOverlay(media::FrameImage& image, const camera::CameraRecord& camera);
 
-}  // namespace frame
+}  // namespace recorder::frame

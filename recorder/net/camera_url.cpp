@@ -3,7 +3,8 @@
 #include <cstddef>
 #include <string_view>
 
-namespace net {
+namespace recorder::net {
+
 namespace {
 
 // One cut of the address from a moving position. A position at or past the end
@@ -147,4 +148,4 @@ std::string Base64Encode(const std::string& bytes) {
   return out;
 }
 
-}  // namespace net
+}  // namespace recorder::net

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-namespace net {
+namespace recorder::net {
 
 struct CameraAddress {
   int isFtp = 1;
@@ -19,4 +19,4 @@ std::string BuildRequest(const CameraAddress& address);
 // Standard base64 with CR LF after every 76 output characters, as in MIME.
 std::string Base64Encode(const std::string& bytes);
 
-}  // namespace net
+}  // namespace recorder::net

@@ -4,7 +4,8 @@
 
 #include <mutex>
 
-namespace net {
+namespace recorder::net {
+
 namespace {
 
 struct Sink {
@@ -65,4 +66,4 @@ bool FtpDownload(const CameraAddress& address, std::vector<uint8_t>& out) {
   return true;
 }
 
-}  // namespace net
+}  // namespace recorder::net

@@ -6,7 +6,7 @@
 
 #include "recorder/net/camera_url.h"
 
-namespace net {
+namespace recorder::net {
 
 // Largest file accepted from an FTP camera; anything bigger is not a camera picture.
 constexpr size_t kMaxFtpDownload = 16 * 1024 * 1024;
@@ -15,4 +15,4 @@ constexpr size_t kMaxFtpDownload = 16 * 1024 * 1024;
 // password, in active mode and binary transfer. Returns false on any failure.
 bool FtpDownload(const CameraAddress& address, std::vector<uint8_t>& out);
 
-}  // namespace net
+}  // namespace recorder::net

@@ -13,12 +13,16 @@
 #include <cstring>
 #include <thread>
 
-#include "recorder/core/events.h"
+#include "recorder/camera/events.h"
 #include "recorder/frame/frame_pipeline.h"
-#include "recorder/frame/jpeg_codec.h"
+#include "media/jpeg_codec.h"
 #include "recorder/net/ftp_fetch.h"
 
-namespace net {
+namespace recorder::net {
+
+using namespace camera;
+using media::FrameImage;
+using media::FrameRecord;
 namespace {
 
 // Resolves a dotted address or a host name to an IPv4 address.
@@ -86,7 +90,7 @@ platform::ThreadHandlePtr CSocThread::Start(WorkerParams params, WorkerTiming ti
 }
 
 bool CSocThread::InitInstance() {
-  platform::PostThreadMessage(Id(), IsSnapshot() ? core::SNAPSHOT_START : core::WORKER_START, 0, 0);
+  platform::PostThreadMessage(Id(), IsSnapshot() ? camera::SNAPSHOT_START : camera::WORKER_START, 0, 0);
   return true;
 }
 
@@ -94,15 +98,15 @@ int CSocThread::ExitInstance() { return 0; }
 
 std::string CSocThread::LoggedUrl() const {
   // The stored URL keeps its password; the log never shows it.
-  return record_ ? core::MaskUrlPassword(core::GetText(record_->url)) : std::string();
+  return record_ ? camera::MaskUrlPassword(camera::GetText(record_->url)) : std::string();
 }
 
 void CSocThread::ReportStatus(int32_t status) {
-  if (record_ && !IsSnapshot()) platform::PostWindowMessage(record_->mainWindow, core::CAM_STATUS, Id(), status);
+  if (record_ && !IsSnapshot()) platform::PostWindowMessage(record_->mainWindow, camera::CAM_STATUS, Id(), status);
 }
 
 void CSocThread::ReportEvent(int32_t code, const std::string& argument) {
-  if (logThreadId_) core::PostLogEvent(logThreadId_, code, argument);
+  if (logThreadId_) camera::PostLogEvent(logThreadId_, code, argument);
 }
 
 bool CSocThread::PumpPending() { return platform::MessageThread::PumpPending() && !stopping_; }
@@ -110,13 +114,13 @@ bool CSocThread::PumpPending() { return platform::MessageThread::PumpPending() &
 void CSocThread::OnMessage(platform::Message& msg) {
   if (stopping_) return;
   switch (msg.id) {
-    case core::WORKER_START:
+    case camera::WORKER_START:
       OnWorkerStart();
       break;
-    case core::SNAPSHOT_START:
+    case camera::SNAPSHOT_START:
       OnSnapshotStart();
       break;
-    case core::THREAD_STOP:
+    case camera::THREAD_STOP:
       EndWorker(static_cast<int32_t>(msg.wParam));
       break;
     default:
@@ -125,16 +129,16 @@ void CSocThread::OnMessage(platform::Message& msg) {
 }
 
 void CSocThread::OnWorkerStart() {
-  ReportEvent(core::kEventSocketThreadStarted, LoggedUrl());
+  ReportEvent(camera::kEventSocketThreadStarted, LoggedUrl());
   if (!record_->motionGrid.empty()) detector_.SetGrid(record_->motionGrid.data(), record_->motionGrid.size());
-  output_ = std::make_unique<core::RecordingOutput>(*record_, static_cast<core::RecordingReporter&>(*this));
+  output_ = std::make_unique<recording::RecordingOutput>(*record_, static_cast<recording::RecordingReporter&>(*this));
   if (!output_->StartRecording(resume_)) {
-    if (!stopping_) EndWorker(core::STOP_REASON_STOP);
+    if (!stopping_) EndWorker(camera::STOP_REASON_STOP);
     return;
   }
   if (stopping_) return;
-  address_ = ParseCameraUrl(core::GetText(record_->url));
-  ReportStatus(core::kStatusConnecting);
+  address_ = ParseCameraUrl(camera::GetText(record_->url));
+  ReportStatus(camera::kStatusConnecting);
   if (address_.isFtp)
     FtpPoll();
   else
@@ -143,10 +147,10 @@ void CSocThread::OnWorkerStart() {
 
 void CSocThread::OnSnapshotStart() {
   if (record_) {
-    platform::PostWindowMessage(record_->mainWindow, core::WORKER_REGISTER, 0, Id(),
+    platform::PostWindowMessage(record_->mainWindow, camera::WORKER_REGISTER, 0, Id(),
                                 platform::MakePayload<platform::ThreadHandlePtr>(Handle()));
   }
-  address_ = ParseCameraUrl(core::GetText(record_->url));
+  address_ = ParseCameraUrl(camera::GetText(record_->url));
   if (address_.isFtp)
     FtpPoll();
   else
@@ -158,8 +162,8 @@ void CSocThread::ConnectAndRequest() {
   socket_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (socket_ < 0) {
     if (IsSnapshot()) ReportTestImage(nullptr);
-    ReportStatus(core::kStatusSocCreateFailed);
-    EndWorker(core::STOP_REASON_STOP);
+    ReportStatus(camera::kStatusSocCreateFailed);
+    EndWorker(camera::STOP_REASON_STOP);
     return;
   }
   sockaddr_in addr{};
@@ -172,28 +176,28 @@ void CSocThread::ConnectAndRequest() {
     if (!platform::MessageThread::PumpPending() || stopping_) return;
     if (IsSnapshot()) {
       ReportTestImage(nullptr);
-      EndWorker(core::STOP_REASON_STOP);
+      EndWorker(camera::STOP_REASON_STOP);
       return;
     }
-    ReportStatus(core::kStatusConnecting);
+    ReportStatus(camera::kStatusConnecting);
     if (!connectFailLogged_) {
-      ReportEvent(core::kEventConnectFailed, address_.host);
+      ReportEvent(camera::kEventConnectFailed, address_.host);
       connectFailLogged_ = true;
     }
     SetPollTimer(timing_.retryMs);
     return;
   }
-  if (connectFailLogged_) ReportEvent(core::kEventReEstablished, address_.host);
+  if (connectFailLogged_) ReportEvent(camera::kEventReEstablished, address_.host);
   connectFailLogged_ = false;
-  ReportStatus(core::kStatusStarted);
+  ReportStatus(camera::kStatusStarted);
   int one = 1;
   setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
 
   if (!SendAll(socket_, BuildRequest(address_))) {
     CloseSocket();
     if (IsSnapshot()) ReportTestImage(nullptr);
-    ReportStatus(core::kStatusXmtFailed);
-    EndWorker(core::STOP_REASON_STOP);
+    ReportStatus(camera::kStatusXmtFailed);
+    EndWorker(camera::STOP_REASON_STOP);
     return;
   }
   WatchSocket(socket_, POLLIN);
@@ -203,14 +207,14 @@ void CSocThread::ConnectAndRequest() {
 void CSocThread::FtpPoll() {
   const auto t0 = std::chrono::steady_clock::now();
   // The address is split again for every download.
-  const CameraAddress address = ParseCameraUrl(core::GetText(record_->url));
+  const CameraAddress address = ParseCameraUrl(camera::GetText(record_->url));
   std::vector<uint8_t> bytes;
   const bool ok = FtpDownload(address, bytes);
   if (stopping_) return;
   if (!ok) {
     if (IsSnapshot()) {
       ReportTestImage(nullptr);
-      EndWorker(core::STOP_REASON_DISCARD);
+      EndWorker(camera::STOP_REASON_DISCARD);
     } else {
       SetPollTimer(timing_.retryMs);
     }
@@ -218,7 +222,7 @@ void CSocThread::FtpPoll() {
   }
   if (IsSnapshot()) {
     ReportTestImage(&bytes);
-    EndWorker(core::STOP_REASON_DISCARD);
+    EndWorker(camera::STOP_REASON_DISCARD);
     return;
   }
   ProcessImage(std::move(bytes));
@@ -251,16 +255,16 @@ void CSocThread::HandleReceive() {
       return;
     case StreamCutter::Outcome::BufferFullRestart:
       CloseSocket();
-      ReportEvent(core::kEventBufferFullRestart, address_.host);
+      ReportEvent(camera::kEventBufferFullRestart, address_.host);
       SetPollTimer(timing_.retryMs);
       return;
     case StreamCutter::Outcome::BufferFullExit:
       CloseSocket();
-      ReportEvent(core::kEventBufferFullExit, address_.host);
-      EndWorker(core::STOP_REASON_STOP);
+      ReportEvent(camera::kEventBufferFullExit, address_.host);
+      EndWorker(camera::STOP_REASON_STOP);
       return;
     case StreamCutter::Outcome::Closed:
-      ReportEvent(core::kEventSocketClosed, address_.host);
+      ReportEvent(camera::kEventSocketClosed, address_.host);
       CloseSocket();
       SetPollTimer(timing_.retryMs);
       return;
@@ -270,7 +274,7 @@ void CSocThread::HandleReceive() {
   if (IsSnapshot()) {
     CloseSocket();
     ReportTestImage(&image);
-    EndWorker(core::STOP_REASON_DISCARD);
+    EndWorker(camera::STOP_REASON_DISCARD);
     return;
   }
   if (!record_->pushStream) {
@@ -283,15 +287,15 @@ void CSocThread::HandleReceive() {
 
 void CSocThread::ProcessImage(std::vector<uint8_t> jpeg) {
   KillPollTimer();
-  std::unique_ptr<frame::FrameRecord> record = std::move(spareRecord_);
+  std::unique_ptr<media::FrameRecord> record = std::move(spareRecord_);
   if (record) {
-    frame::FrameImage pixels = std::move(record->image);
-    *record = frame::FrameRecord{};
+    media::FrameImage pixels = std::move(record->image);
+    *record = media::FrameRecord{};
     record->image = std::move(pixels);
   } else {
-    record = std::make_unique<frame::FrameRecord>();
+    record = std::make_unique<media::FrameRecord>();
   }
-  bool decoded = frame::DecodeJpeg(jpeg.data(), jpeg.size(), record->image);
+  bool decoded = media::DecodeJpeg(jpeg.data(), jpeg.size(), record->image);
   jpeg.clear();
   jpeg.shrink_to_fit();
   if (decoded) {
@@ -313,8 +317,8 @@ void CSocThread::ProcessImage(std::vector<uint8_t> jpeg) {
     haveFrameMark_ = true;
 
     if (output_->ShouldSave()) {
-      if (output_->SaveFrame(record->image) == core::RecordingOutput::SaveResult::Fatal) {
-        EndWorker(core::STOP_REASON_STOP);
+      if (output_->SaveFrame(record->image) == recording::RecordingOutput::SaveResult::Fatal) {
+        EndWorker(camera::STOP_REASON_STOP);
         return;
       }
       if (stopping_) return;
@@ -322,9 +326,9 @@ void CSocThread::ProcessImage(std::vector<uint8_t> jpeg) {
 
     if (platform::IsWindowVisible(record_->liveViewWindow)) {
       const int32_t triggered = record->triggered;
-      platform::PostWindowMessage(record_->liveViewWindow, core::SHOW_FRAME_RECORD, 0, 0,
-                                  platform::MakePayload<std::unique_ptr<frame::FrameRecord>>(std::move(record)));
-      platform::PostWindowMessage(record_->liveViewWindow, core::MOTION_LEVEL, result.level, triggered);
+      platform::PostWindowMessage(record_->liveViewWindow, camera::SHOW_FRAME_RECORD, 0, 0,
+                                  platform::MakePayload<std::unique_ptr<media::FrameRecord>>(std::move(record)));
+      platform::PostWindowMessage(record_->liveViewWindow, camera::MOTION_LEVEL, result.level, triggered);
     } else {
       spareRecord_ = std::move(record);
     }
@@ -339,10 +343,10 @@ void CSocThread::ProcessImage(std::vector<uint8_t> jpeg) {
 void CSocThread::ReportTestImage(std::vector<uint8_t>* jpeg) {
   if (jpeg && !jpeg->empty()) {
     const intptr_t length = static_cast<intptr_t>(jpeg->size());
-    platform::PostWindowMessage(snapshotTarget_, core::SHOW_FRAME, 1, length,
+    platform::PostWindowMessage(snapshotTarget_, camera::SHOW_FRAME, 1, length,
                                 platform::MakePayload<std::vector<uint8_t>>(std::move(*jpeg)));
   } else {
-    platform::PostWindowMessage(snapshotTarget_, core::SHOW_FRAME, 0, 0);
+    platform::PostWindowMessage(snapshotTarget_, camera::SHOW_FRAME, 0, 0);
   }
 }
 
@@ -351,7 +355,7 @@ void CSocThread::OnTimer(uint32_t timerId) {
     soundTimer_ = 0;
     if (stopping_) return;
     if (!soundPlayer_) soundPlayer_ = frame::CreateDesktopSoundPlayer();
-    if (soundPlayer_) soundPlayer_->Play(core::GetText(record_->soundFile));
+    if (soundPlayer_) soundPlayer_->Play(camera::GetText(record_->soundFile));
     return;
   }
   if (timerId != pollTimer_ || pollTimer_ == 0) return;
@@ -379,12 +383,12 @@ void CSocThread::EndWorker(int32_t reason) {
   }
   KillPollTimer();
   if (soundTimer_) KillTimer(soundTimer_), soundTimer_ = 0;
-  if (reason != core::STOP_REASON_DISCARD && record_)
-    platform::PostWindowMessage(record_->mainWindow, core::CAM_STOPPED, Id(), reason);
+  if (reason != camera::STOP_REASON_DISCARD && record_)
+    platform::PostWindowMessage(record_->mainWindow, camera::CAM_STOPPED, Id(), reason);
   if (IsSnapshot()) {
-    if (record_) platform::PostWindowMessage(record_->mainWindow, core::WORKER_UNREGISTER, 0, Id());
+    if (record_) platform::PostWindowMessage(record_->mainWindow, camera::WORKER_UNREGISTER, 0, Id());
   } else {
-    ReportEvent(core::kEventSocketThreadExited, LoggedUrl());
+    ReportEvent(camera::kEventSocketThreadExited, LoggedUrl());
   }
   CloseSocket();
   PostQuit(0);
@@ -411,4 +415,4 @@ void CSocThread::KillPollTimer() {
   }
 }
 
-}  // namespace net
+}  // namespace recorder::net

@@ -10,18 +10,18 @@
 #include <vector>
 
 #include "platform/message_thread.h"
-#include "recorder/core/camera_record.h"
-#include "recorder/core/recording_output.h"
+#include "recorder/camera/camera_record.h"
+#include "recorder/recording/recording_output.h"
 #include "recorder/frame/alarm_sound.h"
-#include "recorder/frame/frame_image.h"
+#include "media/frame_image.h"
 #include "recorder/frame/motion_detector.h"
 #include "recorder/net/camera_url.h"
 #include "recorder/net/stream_cutter.h"
 
-namespace net {
+namespace recorder::net {
 
 struct WorkerParams {
-  std::unique_ptr<core::CameraRecord> record;  // the worker's own deep copy
+  std::unique_ptr<camera::CameraRecord> record;  // the worker's own deep copy
   bool resume = false;                         // append to the existing recording
   platform::ThreadId logThreadId = 0;
   platform::WindowHandle snapshotTarget = 0;   // non-zero: snapshot worker reporting to this window
@@ -36,7 +36,7 @@ struct WorkerTiming {
   int connectTimeoutMs = 5000;
 };
 
-class CSocThread : public platform::MessageThread, private core::RecordingReporter {
+class CSocThread : public platform::MessageThread, private recording::RecordingReporter {
  public:
   explicit CSocThread(WorkerParams params, WorkerTiming timing = {});
   ~CSocThread() override;
@@ -71,7 +71,7 @@ class CSocThread : public platform::MessageThread, private core::RecordingReport
   bool IsSnapshot() const { return snapshotTarget_ != 0; }
   std::string LoggedUrl() const;
 
-  std::unique_ptr<core::CameraRecord> record_;
+  std::unique_ptr<camera::CameraRecord> record_;
   bool resume_;
   platform::ThreadId logThreadId_;
   platform::WindowHandle snapshotTarget_;
@@ -82,16 +82,16 @@ class CSocThread : public platform::MessageThread, private core::RecordingReport
   int socket_ = -1;
   StreamCutter cutter_;
   frame::MotionDetector detector_;
-  std::unique_ptr<core::RecordingOutput> output_;
+  std::unique_ptr<recording::RecordingOutput> output_;
   bool connectFailLogged_ = false;
   bool stopping_ = false;
   uint32_t pollTimer_ = 0;
   uint32_t soundTimer_ = 0;
   // The last frame record when no live view took it: its pixel buffer is reused
   // for the next picture of the same size, so decoding neither allocates nor clears.
-  std::unique_ptr<frame::FrameRecord> spareRecord_;
+  std::unique_ptr<media::FrameRecord> spareRecord_;
   std::chrono::steady_clock::time_point lastFrameMark_{};
   bool haveFrameMark_ = false;
 };
 
-}  // namespace net
+}  // namespace recorder::net

@@ -4,7 +4,8 @@
 
 #include "platform/bytes.h"
 
-namespace net {
+namespace recorder::net {
+
 namespace {
 constexpr uint8_t kSoi[2] = {0xFF, 0xD8};
 constexpr uint8_t kEoi[2] = {0xFF, 0xD9};
@@ -46,4 +47,4 @@ StreamCutter::Outcome StreamCutter::OnReadable(const ReceiveFn& receive, std::ve
   return Outcome::Image;
 }
 
-}  // namespace net
+}  // namespace recorder::net

@@ -9,7 +9,7 @@
 
 #include <sys/types.h>
 
-namespace net {
+namespace recorder::net {
 
 class StreamCutter {
  public:
@@ -41,4 +41,4 @@ class StreamCutter {
   bool imageSeen_ = false;
 };
 
-}  // namespace net
+}  // namespace recorder::net

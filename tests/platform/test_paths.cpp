@@ -81,21 +81,21 @@ TEST(Paths, TollanHomeWinsWithTrailingSlash) {
   TempDir tmp;
   ASSERT_FALSE(tmp.path().empty());
   ScopedEnv home("TOLLAN_HOME", tmp.path().c_str());
-  EXPECT_EQ(ConfigDirectory(), tmp.path() + "/");
-  EXPECT_EQ(LogFilePath(), tmp.path() + "/Logfile.txt");
+  EXPECT_EQ(ConfigDirectory("tollan"), tmp.path() + "/");
+  EXPECT_EQ(LogFilePath("tollan"), tmp.path() + "/Logfile.txt");
   const std::string program = ProgramPath();
   const std::string name = program.substr(program.rfind('/') + 1);
-  EXPECT_EQ(SettingsFilePath(), tmp.path() + "/" + SettingsFileNameFor(name));
+  EXPECT_EQ(SettingsFilePath("tollan"), tmp.path() + "/" + SettingsFileNameFor(name));
 
   ScopedEnv slashed("TOLLAN_HOME", (tmp.path() + "/").c_str());
-  EXPECT_EQ(ConfigDirectory(), tmp.path() + "/");  // not doubled
+  EXPECT_EQ(ConfigDirectory("tollan"), tmp.path() + "/");  // not doubled
 }
 
 TEST(Paths, WritableProgramFolderIsUsedWhenTollanHomeIsUnsetOrEmpty) {
   TempDir tmp;
   ScopedEnv empty("TOLLAN_HOME", "");
-  EXPECT_EQ(ConfigDirectoryFor(tmp.path()), tmp.path() + "/");
-  EXPECT_EQ(ConfigDirectoryFor(tmp.path() + "/"), tmp.path() + "/");
+  EXPECT_EQ(ConfigDirectoryFor("tollan", tmp.path()), tmp.path() + "/");
+  EXPECT_EQ(ConfigDirectoryFor("tollan", tmp.path() + "/"), tmp.path() + "/");
 }
 
 TEST(Paths, UnwritableProgramFolderFallsBackToUserConfigFolderAndCreatesIt) {
@@ -105,16 +105,22 @@ TEST(Paths, UnwritableProgramFolderFallsBackToUserConfigFolderAndCreatesIt) {
 
   {
     ScopedEnv xdg("XDG_CONFIG_HOME", (tmp.path() + "/xdg").c_str());
-    const std::string dir = ConfigDirectoryFor(missing);
+    const std::string dir = ConfigDirectoryFor("tollan", missing);
     EXPECT_EQ(dir, tmp.path() + "/xdg/tollan/");
     EXPECT_TRUE(IsDirectory(dir));
   }
   {
     ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
     ScopedEnv home("HOME", (tmp.path() + "/home/").c_str());
-    const std::string dir = ConfigDirectoryFor(missing);
+    const std::string dir = ConfigDirectoryFor("tollan", missing);
     EXPECT_EQ(dir, tmp.path() + "/home/.config/tollan/");
     EXPECT_TRUE(IsDirectory(dir));
+  }
+  {
+    // Another program keeps its own folder and variable.
+    ScopedEnv xdg("XDG_CONFIG_HOME", (tmp.path() + "/xdg").c_str());
+    EXPECT_EQ(ConfigDirectoryFor("velmo", missing), tmp.path() + "/xdg/velmo/");
+    EXPECT_EQ(HomeVariableFor("velmo"), "VELMO_HOME");
   }
   EXPECT_FALSE(IsDirectory(missing));  // the program folder itself is never made
 }

@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "platform/message_thread.h"
-#include "platform/timed_mutex.h"
 
 using namespace platform;
 
@@ -152,20 +151,4 @@ TEST(WindowRegistry, ThreadWindowTargetForwardsToThreadAndFailsWhenThreadIsGone)
   EXPECT_EQ(destroyed.load(), 1);
   UnregisterWindow(h);
   UnregisterWindow(replyHandle);
-}
-
-TEST(TimedMutex, LockTimesOutWhileHeldElsewhere) {
-  TimedMutex m;
-  ASSERT_TRUE(m.Lock(0));
-  std::atomic<int> result{-1};
-  std::thread other([&] { result = m.Lock(20) ? 1 : 0; });
-  other.join();
-  EXPECT_EQ(result.load(), 0);
-  m.Unlock();
-  std::thread again([&] {
-    result = m.Lock(20000) ? 1 : 0;
-    if (result) m.Unlock();
-  });
-  again.join();
-  EXPECT_EQ(result.load(), 1);
 }

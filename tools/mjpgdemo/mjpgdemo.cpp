@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "recorder/core/mjpg/mjpg.h"
-#include "recorder/frame/jpeg_codec.h"
+#include "media/mjpg.h"
+#include "media/jpeg_codec.h"
 
 namespace {
 
@@ -20,8 +20,8 @@ constexpr int kFrames = 50;
 constexpr int kQuality = 75;
 
 // A diagonal gradient that scrolls, with a white box moving across it.
-frame::FrameImage MakeFrame(int index) {
-  frame::FrameImage img;
+media::FrameImage MakeFrame(int index) {
+  media::FrameImage img;
   img.width = kWidth;
   img.height = kHeight;
   img.bitsPerPixel = 24;
@@ -67,19 +67,19 @@ int main(int argc, char** argv) {
   std::vector<uint32_t> stamps;
   for (int i = 0; i < kFrames; ++i) {
     std::vector<uint8_t> jpeg;
-    if (!frame::EncodeJpeg(MakeFrame(i), kQuality, jpeg)) {
+    if (!media::EncodeJpeg(MakeFrame(i), kQuality, jpeg)) {
       std::fprintf(stderr, "frame %d: encoding failed\n", i);
       ::close(fd);
       return 1;
     }
     const uint32_t stamp = base + uint32_t(i);
-    if (mjpg::WriteFrame(fd, jpeg.data(), jpeg.size(), stamp) != mjpg::WriteResult::Ok) {
+    if (media::mjpg::WriteFrame(fd, jpeg.data(), jpeg.size(), stamp) != media::mjpg::WriteResult::Ok) {
       std::fprintf(stderr, "frame %d: writing failed\n", i);
       ::close(fd);
       return 1;
     }
     std::vector<uint8_t> frameBytes;
-    mjpg::BuildFrame(jpeg.data(), jpeg.size(), stamp, frameBytes);
+    media::mjpg::BuildFrame(jpeg.data(), jpeg.size(), stamp, frameBytes);
     written.push_back(std::move(frameBytes));
     stamps.push_back(stamp);
   }
@@ -88,9 +88,9 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  std::vector<mjpg::FrameSpan> frames;
+  std::vector<media::mjpg::FrameSpan> frames;
   std::vector<uint8_t> bytes;
-  if (!mjpg::ReadAllFrames(path, frames, &bytes)) {
+  if (!media::mjpg::ReadAllFrames(path, frames, &bytes)) {
     std::fprintf(stderr, "%s: cannot read back\n", path.c_str());
     return 1;
   }
@@ -100,13 +100,13 @@ int main(int argc, char** argv) {
   bool ok = frames.size() == written.size();
   size_t total = 0;
   for (size_t i = 0; i < frames.size(); ++i) {
-    const mjpg::FrameSpan& f = frames[i];
+    const media::mjpg::FrameSpan& f = frames[i];
     const uint8_t* data = bytes.data() + f.start;
     bool same = i < written.size() && f.length == written[i].size() &&
                 std::equal(data, data + f.length, written[i].begin()) && f.hasTimestamp &&
                 f.timestamp == stamps[i];
-    frame::FrameImage img;
-    const bool decoded = frame::DecodeJpeg(data, f.length, img);
+    media::FrameImage img;
+    const bool decoded = media::DecodeJpeg(data, f.length, img);
     same = same && decoded && img.width == kWidth && img.height == kHeight && img.bitsPerPixel == 24;
     total += f.length;
     if (i < 3 || i + 3 >= frames.size() || !same) {

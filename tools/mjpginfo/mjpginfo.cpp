@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "recorder/core/mjpg/mjpg.h"
+#include "media/mjpg.h"
 
 namespace {
 
@@ -25,9 +25,9 @@ int main(int argc, char** argv) {
   }
   int status = 0;
   for (int i = 1; i < argc; ++i) {
-    std::vector<mjpg::FrameSpan> frames;
+    std::vector<media::mjpg::FrameSpan> frames;
     std::vector<uint8_t> bytes;
-    if (!mjpg::ReadAllFrames(argv[i], frames, &bytes)) {
+    if (!media::mjpg::ReadAllFrames(argv[i], frames, &bytes)) {
       std::fprintf(stderr, "%s: cannot be read\n", argv[i]);
       status = 1;
       continue;

@@ -1,0 +1,153 @@
+#include "media/jpeg_codec.h"
+
+#include "platform/bytes.h"
+
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace media {
+
+namespace {
+
+// Larger pictures than this are refused before any allocation: no camera in use
+// comes near it, and a forged header must not make us allocate gigabytes.
+constexpr uint64_t kMaxPixelBytes = uint64_t(256) << 20;
+
+// One compressor and one decompressor per thread. Creating a handle costs more
+// than decoding a small picture, and a handle must never be shared between
+// threads, so each thread keeps its own for its lifetime.
+struct Handles {
+  tjhandle decoder = nullptr;
+  tjhandle encoder = nullptr;
+  // Output buffer of the worst-case size for the largest picture seen so far,
+  // reused across calls so the library never has to grow it mid-picture.
+  unsigned char* jpegBuf = nullptr;
+  unsigned long jpegCapacity = 0;
+  // Scratch rows for the one depth the library cannot read directly (RGB555).
+  std::vector<uint8_t> scratch;
+
+  ~Handles() {
+    if (jpegBuf) tjFree(jpegBuf);
+    if (decoder) tjDestroy(decoder);
+    if (encoder) tjDestroy(encoder);
+  }
+  tjhandle Decoder() {
+    if (!decoder) decoder = tjInitDecompress();
+    return decoder;
+  }
+  tjhandle Encoder() {
+    if (!encoder) encoder = tjInitCompress();
+    return encoder;
+  }
+};
+
+Handles& ThreadHandles() {
+  thread_local Handles handles;
+  return handles;
+}
+
+// True when the picture ends with its end-of-image marker (trailing NULs or line
+// breaks that some cameras append are ignored).
+bool EndsWithEoi(const uint8_t* jpeg, size_t length) {
+  while (length > 0 && (jpeg[length - 1] == 0x00 || jpeg[length - 1] == '\r' || jpeg[length - 1] == '\n'))
+    --length;
+  return length >= 2 && jpeg[length - 2] == 0xFF && jpeg[length - 1] == 0xD9;
+}
+
+// RGB555 little-endian words (red in bits 10-14, green 5-9, blue 0-4) to BGR bytes,
+// widening each 5-bit channel to 8 bits by repeating its top bits.
+void Rgb555ToBgr(const uint8_t* src, size_t pixelCount, uint8_t* dst) {
+  for (size_t i = 0; i < pixelCount; ++i) {
+    const unsigned v = platform::LoadLE16(src + 2 * i);
+    const unsigned r = (v >> 10) & 0x1F, g = (v >> 5) & 0x1F, b = v & 0x1F;
+    dst[3 * i + 0] = uint8_t((b << 3) | (b >> 2));
+    dst[3 * i + 1] = uint8_t((g << 3) | (g >> 2));
+    dst[3 * i + 2] = uint8_t((r << 3) | (r >> 2));
+  }
+}
+
+}  // namespace
+
+// Pictures that decode with a warning (for example stray bytes before a marker,
+// which some cameras emit) are accepted when they end with their end-of-image
+// marker; a picture cut short decodes with a warning too, but half of it would be
+// grey filler, so one without its end marker is refused.
+bool DecodeJpeg(const uint8_t* jpeg, size_t length, FrameImage& out) {
+  int width = 0, height = 0, subsamp = 0, colorspace = 0;
+  tjhandle h = (jpeg && length >= 4) ? ThreadHandles().Decoder() : nullptr;
+  if (!h ||
+      tjDecompressHeader3(h, jpeg, static_cast<unsigned long>(length), &width, &height, &subsamp,
+                          &colorspace) != 0 ||
+      width <= 0 || height <= 0 || uint64_t(width) * 3u * uint64_t(height) > kMaxPixelBytes) {
+    out = FrameImage{};
+    return false;
+  }
+  // The caller's buffer is reused when it already has the size: a worker decoding
+  // a stream of same-sized pictures then never allocates or clears memory.
+  out.width = width;
+  out.height = height;
+  out.bitsPerPixel = 24;
+  out.pixels.resize(size_t(width) * 3 * size_t(height));
+  // Decoding straight into the frame layout: BGR, bottom row first, packed rows.
+  const int rc = tjDecompress2(h, jpeg, static_cast<unsigned long>(length), out.pixels.data(), width,
+                               width * 3, height, TJPF_BGR, TJFLAG_BOTTOMUP | TJFLAG_LIMITSCANS);
+  if (rc != 0 && !(tjGetErrorCode(h) == TJERR_WARNING && EndsWithEoi(jpeg, length))) {
+    out = FrameImage{};
+    return false;
+  }
+  return true;
+}
+
+bool EncodeJpeg(const FrameImage& image, int quality, std::vector<uint8_t>& out) {
+  if (!image.Valid()) return false;
+  const int bpp = image.bitsPerPixel;
+  if (bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return false;
+  if (uint64_t(image.Size()) > kMaxPixelBytes) return false;
+  Handles& th = ThreadHandles();
+  tjhandle h = th.Encoder();
+  if (!h) return false;
+
+  const int w = image.width, ht = image.height;
+  const uint8_t* src = image.pixels.data();
+  int pitch = w * (bpp / 8);
+  int pixelFormat = TJPF_BGR;
+  int subsamp = TJSAMP_420;
+  switch (bpp) {
+    case 8:
+      pixelFormat = TJPF_GRAY;
+      subsamp = TJSAMP_GRAY;
+      break;
+    case 16:
+      th.scratch.resize(size_t(w) * 3 * size_t(ht));
+      Rgb555ToBgr(src, size_t(w) * size_t(ht), th.scratch.data());
+      src = th.scratch.data();
+      pitch = w * 3;
+      break;
+    case 32:
+      pixelFormat = TJPF_BGRX;
+      break;
+    default:
+      break;
+  }
+  const unsigned long need = tjBufSize(w, ht, subsamp);
+  if (need == static_cast<unsigned long>(-1) || need > 0x7FFFFFFFul) return false;
+  if (th.jpegCapacity < need) {
+    if (th.jpegBuf) tjFree(th.jpegBuf);
+    th.jpegCapacity = 0;
+    th.jpegBuf = tjAlloc(static_cast<int>(need));
+    if (!th.jpegBuf) return false;
+    th.jpegCapacity = need;
+  }
+  // 0 asks for the lowest setting, which is 1 in this library.
+  const int q = std::clamp(quality, 1, 100);
+  unsigned long jpegSize = th.jpegCapacity;
+  if (tjCompress2(h, src, w, pitch, ht, pixelFormat, &th.jpegBuf, &jpegSize, subsamp, q,
+                  TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC) != 0)
+    return false;
+  out.assign(th.jpegBuf, th.jpegBuf + jpegSize);
+  return true;
+}
+
+}  // namespace media

@@ -1,0 +1,134 @@
+#include "media/mjpg.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/bytes.h"
+#include "platform/files.h"
+
+namespace media::mjpg {
+
+namespace {
+
+const uint8_t kSoi[2] = {0xFF, 0xD8};
+const uint8_t kEoi[2] = {0xFF, 0xD9};
+const uint8_t kCom[2] = {0xFF, 0xFE};
+const uint8_t kDqt[2] = {0xFF, 0xDB};
+
+// Comments whose length byte lies outside this range are not time stamps.
+constexpr unsigned kMinCommentLength = 3;
+constexpr unsigned kMaxCommentLength = 24;
+
+}  // namespace
+
+bool BuildFrame(const uint8_t* jpeg, size_t length, uint32_t timestamp, std::vector<uint8_t>& out) {
+  if (!jpeg) return false;
+  const long dqt = platform::FindBytes(jpeg, length, kDqt, 2, 0);
+  if (dqt < 0) return false;
+  char digits[16];
+  const int t = std::snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(timestamp));
+  if (t <= 0 || t > 10) return false;
+
+  std::vector<uint8_t> frame;
+  frame.reserve(length + size_t(t) + 5);
+  frame.insert(frame.end(), jpeg, jpeg + dqt);
+  frame.push_back(0xFF);
+  frame.push_back(0xFE);
+  frame.push_back(0x00);
+  frame.push_back(static_cast<uint8_t>(t + 3));
+  frame.insert(frame.end(), digits, digits + t);
+  frame.push_back(0x00);
+  frame.insert(frame.end(), jpeg + dqt, jpeg + length);
+  out = std::move(frame);
+  return true;
+}
+
+WriteResult WriteFrame(int fd, const uint8_t* jpeg, size_t length, uint32_t timestamp) {
+  std::vector<uint8_t> frame;
+  if (!BuildFrame(jpeg, length, timestamp, frame)) return WriteResult::NoQuantTable;
+
+  // Where the frame begins, so a failed write can be cut off again. With O_APPEND
+  // the write lands at the end whatever the offset says.
+  off_t before = -1;
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags != -1 && (flags & O_APPEND)) {
+    struct stat st {};
+    if (fstat(fd, &st) == 0) before = st.st_size;
+  } else {
+    before = lseek(fd, 0, SEEK_CUR);
+  }
+
+  size_t done = 0;
+  if (platform::WriteAll(fd, frame.data(), frame.size(), &done)) return WriteResult::Ok;
+
+  if (done > 0 && before >= 0) {
+    // Drop the partial frame so the file ends on a whole frame, and put the offset
+    // back so a later write does not leave a hole.
+    if (ftruncate(fd, before) == 0 && !(flags != -1 && (flags & O_APPEND))) lseek(fd, before, SEEK_SET);
+  }
+  return WriteResult::WriteError;
+}
+
+bool CutFrame(const uint8_t* window, size_t length, FrameSpan& out) {
+  if (!window || length == 0) return false;
+  const long s = platform::FindBytes(window, length, kSoi, 2, 0);
+  const long e = platform::FindBytes(window, length, kEoi, 2, 0);
+  if (s < 0 || e < 0 || e < s) return false;
+  const size_t start = size_t(s);
+  const size_t end = size_t(e) + 2;  // one past FF D9
+
+  FrameSpan span;
+  span.start = start;
+  span.length = end - start;
+  span.next = end;
+
+  // The comment is looked for inside this frame only, so a frame without one never
+  // borrows the time stamp of the frame after it.
+  const long c = platform::FindBytes(window, end, kCom, 2, start);
+  if (c >= 0 && size_t(c) + 3 < end) {
+    const unsigned len = window[size_t(c) + 3];
+    if (len >= kMinCommentLength && len <= kMaxCommentLength) {
+      size_t pos = size_t(c) + 4;
+      const size_t stop = std::min(pos + (len - 2), end);
+      uint64_t value = 0;
+      bool any = false;
+      for (; pos < stop && window[pos] >= '0' && window[pos] <= '9'; ++pos) {
+        value = value * 10 + unsigned(window[pos] - '0');
+        if (value > UINT32_MAX) value = UINT32_MAX;  // saturate like the C library does
+        any = true;
+      }
+      span.hasTimestamp = any;
+      span.timestamp = static_cast<uint32_t>(value);
+    }
+  }
+  out = span;
+  return true;
+}
+
+bool ReadAllFrames(const std::string& path, std::vector<FrameSpan>& frames, std::vector<uint8_t>* bytes) {
+  frames.clear();
+  std::vector<uint8_t> data;
+  if (platform::ReadWholeFile(path, data) != platform::ReadFileResult::Ok) return false;
+
+  // Offsets in the returned spans are file offsets.
+  size_t pos = 0;
+  while (pos < data.size()) {
+    const size_t window = std::min(kReadWindow, data.size() - pos);
+    FrameSpan span;
+    if (!CutFrame(data.data() + pos, window, span)) break;
+    span.start += pos;
+    span.next += pos;
+    frames.push_back(span);
+    pos = span.next;
+  }
+  if (bytes) *bytes = std::move(data);
+  return true;
+}
+
+}  // namespace media::mjpg

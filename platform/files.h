@@ -1,0 +1,27 @@
+#pragma once
+// Whole-buffer writes, whole-file reads and folder creation.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Writes all of data, retrying short writes and interruptions. Returns false on
+// an error or a zero-length write; *written (when given) receives the bytes that
+// did reach the descriptor either way.
+bool WriteAll(int fd, const void* data, size_t length, size_t* written = nullptr);
+
+enum class ReadFileResult { Ok, OpenFailed, NotRegularFile, ReadError };
+// Reads a regular file whole. Anything but a regular file (a FIFO or a device,
+// which could block or never end) is refused without reading. On ReadError `out`
+// keeps the bytes read before the failure.
+ReadFileResult ReadWholeFile(const std::string& path, std::vector<uint8_t>& out);
+
+// Everything up to and including the last '/', after trailing '/' are dropped; "" without one.
+std::string SaveDirectoryOf(const std::string& path);
+// Creates every missing level below the first component (taken as existing),
+// 4 attempts 100 ms apart per level. Paths of 2 characters or fewer fail.
+bool CreateSaveDirectory(const std::string& directory);
+
+}  // namespace platform

@@ -1,0 +1,107 @@
+#pragma once
+// The camera record: what the user chose for one camera plus the run-time state
+// that ties it to its worker thread and live view window.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/message.h"
+#include "platform/message_thread.h"
+
+namespace recorder::camera {
+
+constexpr size_t kTextField = 260;  // fixed text fields, NUL-terminated
+constexpr size_t kMaxTextInput = 258;
+constexpr size_t kGridBytes = 400;
+using TextField = std::array<char, kTextField>;
+
+// Font description laid out like the classic LOGFONTA (60 bytes on disk).
+struct LogFont {
+  int32_t height = -13;
+  int32_t width = 0;
+  int32_t escapement = 0;
+  int32_t orientation = 0;
+  int32_t weight = 700;
+  uint8_t italic = 0;
+  uint8_t underline = 0;
+  uint8_t strikeOut = 0;
+  uint8_t charSet = 0;
+  uint8_t outPrecision = 3;
+  uint8_t clipPrecision = 2;
+  uint8_t quality = 1;
+  uint8_t pitchAndFamily = 0x22;
+  std::array<char, 32> faceName{};  // "Verdana" by default
+};
+LogFont DefaultOverlayFont();
+
+enum CameraType : int32_t { kCameraIp = 0, kCameraLocal = 1 };
+
+struct CameraRecord {
+  // Block A: local capture device
+  int32_t deviceIndex = 0;
+  int32_t formatWidth = 0;
+  int32_t formatHeight = 0;
+  int32_t formatBits = 0;
+  int32_t pinIndex = 0;
+  // Block B: network source
+  TextField url{};
+  int32_t pushStream = 0;
+  // Block C: adjustments and saving
+  int32_t flipVertical = 0;
+  int32_t flipHorizontal = 0;
+  int32_t jpegQuality = 75;
+  int32_t rotation = 0;
+  int32_t saveEnabled = 1;
+  int32_t frameDelayMs = 1000;
+  TextField savePath{};
+  int32_t saveAsMjpg = 1;
+  int32_t maxJpgCount = 3600;
+  int32_t motionEnabled = 1;
+  int32_t motionTriggerLevel = 25;
+  int32_t frameSaveCount = 5;
+  int32_t cleanSaveDir = 0;
+  int32_t motionSound = 0;
+  TextField soundFile{};
+  // Block G: 400 bytes, index column * 20 + row from the bottom; empty = no grid
+  std::vector<uint8_t> motionGrid;
+  // Block D: overlay
+  int32_t overlayEnabled = 0;
+  int32_t overlayBackground = 0;  // 0 Solid, 1 Transparent, 2 Shadow, 3 Outline
+  int32_t overlayVAlign = 1;      // 0 CENTER, 1 TOP, 2 BOTTOM
+  int32_t overlayHAlign = 0;      // 0 CENTER, 1 LEFT, 2 RIGHT
+  uint32_t overlayBackColor = 0xFFFFFF;  // 0x00BBGGRR
+  uint32_t overlayTextColor = 0x000000;
+  TextField overlayText{};
+  // Block F: overlay font
+  LogFont overlayFont;
+  // Leading word
+  int32_t cameraType = kCameraIp;
+
+  // Run-time fields, never stored.
+  platform::ThreadId workerThreadId = 0;
+  platform::ThreadHandlePtr workerThread;
+  platform::WindowHandle mainWindow = 0;
+  platform::WindowHandle liveViewWindow = 0;
+  void* liveView = nullptr;  // the live view window object, owned by the window layer
+};
+
+// Reads and writes a fixed text field as a C string (at most 259 bytes kept).
+std::string GetText(const TextField& field);
+void SetText(TextField& field, const std::string& text);
+
+// A new record with every default and cameraType 0. The default URL points at the
+// loopback address so that a fresh camera never reaches out to another machine.
+std::unique_ptr<CameraRecord> CreateDefaultCamera();
+// Deep copy: own grid bytes and font description.
+std::unique_ptr<CameraRecord> CopyCamera(const CameraRecord& source);
+// Releases a record; with destroyLiveView the window layer's hook destroys its live view first.
+void DestroyCamera(std::unique_ptr<CameraRecord> record, bool destroyLiveView);
+// Hook the window layer installs to destroy a record's live view window (may stay empty).
+void SetLiveViewDestroyer(void (*destroyer)(CameraRecord&));
+
+// The URL with its password replaced by "***" (for logs and listings).
+std::string MaskUrlPassword(const std::string& url);
+
+}  // namespace recorder::camera

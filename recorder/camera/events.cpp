@@ -1,0 +1,44 @@
+#include "recorder/camera/events.h"
+
+namespace recorder::camera {
+
+const char* StatusText(int32_t status) {
+  static const char* const kTexts[] = {"Connecting...",    "Started",          "Init Failed",
+                                       "Dir Create Failed", "Open File Failed", "Diskfull",
+                                       "Soc Create Failed", "Xmt Failed"};
+  if (status < 0 || status > 7) return nullptr;
+  return kTexts[status];
+}
+
+const char* EventText(int32_t code) {
+  static const char* const kTexts[] = {
+      "Logfile started...",
+      "Failed to create directory:",
+      "Failed to create mjpg file:",
+      "Frame was dropped, file:",
+      "Failed to create jpg file:",
+      "Error Converting DIB to JPG, file:",
+      "JPG DQT Table not found, file:",
+      "Write error, the disk may be full, file:",
+      "Socket connect failed, will retry every 10sec, Server:",
+      "Failed to Init the DirectX camera, file:",
+      "Socket thread started, URL:",
+      "DirectX thread started, file:",
+      "Socket thread exited, URL:",
+      "DirectX thread exited, file:",
+      "ReEstablished Socket Connection, Server:",
+      "EOI Not Found and JPG Buffer Full: Restarting Socket, Server:",
+      "JPG Buffer Full and No Image Found: Exiting Socket, Server:",
+      "Socket Error or socket may have been remotely closed, Server:",
+  };
+  if (code < 0 || code > 17) return "";
+  return kTexts[code];
+}
+
+bool PostLogEvent(platform::ThreadId logThread, int32_t code, const std::string& argument) {
+  std::unique_ptr<platform::Payload> text;
+  if (!argument.empty()) text = platform::MakePayload<std::string>(argument);
+  return platform::PostThreadMessage(logThread, LOG_EVENT, code, 0, std::move(text));
+}
+
+}  // namespace recorder::camera

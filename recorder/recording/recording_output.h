@@ -1,0 +1,85 @@
+#pragma once
+// Turns one camera's processed frames into files: one growing MJPG file or a
+// ring of numbered JPEG files under an expanded save path.
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "recorder/camera/camera_record.h"
+#include "media/frame_image.h"
+
+namespace recorder::recording {
+
+// What the recording output needs from its worker: reporting and message pumping.
+class RecordingReporter {
+ public:
+  virtual ~RecordingReporter() = default;
+  virtual void ReportStatus(int32_t status) = 0;                         // CAM_STATUS
+  virtual void ReportEvent(int32_t code, const std::string& argument) = 0;  // LOG_EVENT
+  // Lets the worker's pending messages be handled during long operations.
+  // Returns false when the worker was told to end meanwhile.
+  virtual bool PumpPending() = 0;
+};
+
+class RecordingOutput {
+ public:
+  enum class SaveResult {
+    Handled,     // written (or counted as handled per the rules)
+    NotHandled,  // dropped without counting (encode failure, JPG file could not be opened)
+    Fatal,       // status 3/4/5 was reported: the worker must end
+  };
+
+  RecordingOutput(const camera::CameraRecord& camera, RecordingReporter& reporter);
+  ~RecordingOutput();
+  RecordingOutput(const RecordingOutput&) = delete;
+  RecordingOutput& operator=(const RecordingOutput&) = delete;
+
+  // Prepares the output before the first frame. False: status and event reported, worker ends.
+  bool StartRecording(bool resume);
+  // Save-count rule: saveEnabled and (motion off or counter below frameSaveCount).
+  bool ShouldSave() const;
+  // A motion trigger restarts the count of frames to save.
+  void OnMotionTrigger() { saveCounter_ = 0; }
+  // Encodes and stores one frame; updates the save counter as the rules say.
+  SaveResult SaveFrame(const media::FrameImage& image);
+  // Closes the MJPG file without reporting errors.
+  void StopRecording();
+  // Marks the worker as stopping: long operations (cleaning, resume scan) end at once.
+  void SetStopping() { stopping_ = true; }
+  // Replaces the clock used for path expansion and frame time stamps (tests);
+  // an empty function restores time(nullptr).
+  void SetClock(std::function<std::time_t()> clock) { clock_ = std::move(clock); }
+
+  const std::string& currentPath() const { return currentPath_; }
+  int32_t saveCounter() const { return saveCounter_; }
+  int32_t jpgNumber() const { return jpgNumber_; }
+
+ private:
+  struct Impl;
+  std::time_t Now() const;
+  // Reports status 3 and event 1 for the directory part of path; false on failure.
+  bool PrepareDirectory(const std::string& path);
+  // Opens an output file with an exclusive lock; -1 on failure.
+  int OpenLocked(const std::string& path, bool truncate, bool append) const;
+  // Deletes the plain files of a directory; false when told to stop meanwhile.
+  bool CleanDirectory(const std::string& directory);
+  // Highest number formed by the digits of the *.jpg names of a directory; -1 when told to stop.
+  int64_t ScanJpgNumbers(const std::string& directory);
+  void CountHandledFrame();
+  SaveResult SaveMjpgFrame(const media::FrameImage& image);
+  SaveResult SaveJpgFrame(const media::FrameImage& image);
+
+  const camera::CameraRecord& camera_;
+  RecordingReporter& reporter_;
+  std::string currentPath_;
+  int outputFd_ = -1;
+  int32_t jpgNumber_ = 0;
+  int32_t saveCounter_ = 0;
+  bool resumeMode_ = false;
+  bool stopping_ = false;
+  std::function<std::time_t()> clock_;
+};
+
+}  // namespace recorder::recording

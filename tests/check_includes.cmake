@@ -1,0 +1,81 @@
+# Reads every folder's includes and fails on one that points against the layers:
+# each folder may include itself and the folders listed for it, nothing else of
+# the project. Run with -DROOT=<source folder>.
+set(allowed_platform      "platform/")
+set(allowed_platform_qt   "platform/")
+set(allowed_media         "platform/;media/")
+set(allowed_widgets       "platform/;media/;widgets/")
+set(allowed_camera        "platform/;recorder/camera/")
+set(allowed_recording     "platform/;media/;recorder/camera/;recorder/recording/")
+set(allowed_frame         "platform/;media/;recorder/camera/;recorder/frame/")
+set(allowed_net           "platform/;media/;recorder/camera/;recorder/recording/;recorder/frame/;recorder/net/")
+set(allowed_capture       "platform/;media/;recorder/camera/;recorder/recording/;recorder/frame/;recorder/capture/")
+set(allowed_app           "platform/;media/;recorder/camera/;recorder/recording/;recorder/frame/;recorder/net/;recorder/capture/;recorder/app/")
+set(allowed_ui            "platform/;media/;widgets/;recorder/")
+set(allowed_player        "platform/;media/;widgets/;player/")
+set(allowed_converter     "platform/;media/;widgets/;converter/")
+set(allowed_tools         "platform/;media/;tools/")
+
+# Folders that hold no window code: nothing from Qt Widgets.
+set(no_widgets platform media camera recording frame net capture)
+
+set(folders
+  "platform|platform" "platform/qt|platform_qt" "media|media" "widgets|widgets"
+  "recorder/camera|camera" "recorder/recording|recording" "recorder/frame|frame"
+  "recorder/net|net" "recorder/capture|capture" "recorder/app|app" "recorder/ui|ui"
+  "player|player" "converter|converter" "tools|tools")
+
+set(violations "")
+foreach(entry IN LISTS folders)
+  string(REPLACE "|" ";" parts "${entry}")
+  list(GET parts 0 dir)
+  list(GET parts 1 key)
+  if(NOT IS_DIRECTORY "${ROOT}/${dir}")
+    continue()
+  endif()
+  if(dir STREQUAL "platform")
+    # platform/qt is a layer of its own above platform.
+    file(GLOB sources "${ROOT}/${dir}/*.h" "${ROOT}/${dir}/*.cpp")
+  else()
+    file(GLOB_RECURSE sources "${ROOT}/${dir}/*.h" "${ROOT}/${dir}/*.cpp")
+  endif()
+  foreach(source IN LISTS sources)
+    file(STRINGS "${source}" lines REGEX "^[ \t]*#[ \t]*include")
+    foreach(line IN LISTS lines)
+      if(line MATCHES "#[ \t]*include[ \t]*\"([^\"]+)\"")
+        set(target "${CMAKE_MATCH_1}")
+        set(ok FALSE)
+        foreach(prefix IN LISTS allowed_${key})
+          string(FIND "${target}" "${prefix}" at)
+          if(at EQUAL 0)
+            set(ok TRUE)
+          endif()
+        endforeach()
+        # platform/qt is only for the bridge itself and the window layers.
+        string(FIND "${target}" "platform/qt/" qtAt)
+        if(qtAt EQUAL 0 AND NOT key MATCHES "^(platform_qt|widgets|ui|player|converter)$")
+          set(ok FALSE)
+        endif()
+        if(NOT ok)
+          file(RELATIVE_PATH rel "${ROOT}" "${source}")
+          list(APPEND violations "${rel}: ${target}")
+        endif()
+      elseif(line MATCHES "#[ \t]*include[ \t]*<(Qt[A-Za-z]*/)?(Q[A-Za-z]+)>")
+        set(qtModule "${CMAKE_MATCH_1}")
+        set(header "${CMAKE_MATCH_2}")
+        list(FIND no_widgets "${key}" restricted)
+        if(restricted GREATER -1 AND (qtModule STREQUAL "QtWidgets/" OR header MATCHES
+           "^Q(Application|Widget|Dialog|MainWindow|Label|PushButton|Menu|MenuBar|SystemTrayIcon|ListView|TreeView|TableView|LineEdit|ComboBox|CheckBox|TabWidget|MessageBox|FileDialog|Layout|BoxLayout|VBoxLayout|HBoxLayout|GridLayout|ProgressBar|AbstractButton|Frame|ScrollArea|Style)$"))
+          file(RELATIVE_PATH rel "${ROOT}" "${source}")
+          list(APPEND violations "${rel}: <${qtModule}${header}> (Qt Widgets)")
+        endif()
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(violations)
+  list(JOIN violations "\n  " text)
+  message(FATAL_ERROR "Includes against the layers:\n  ${text}")
+endif()
+message(STATUS "Include directions are in order")

@@ -1,0 +1,361 @@
+#include "media/mjpg.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/bytes.h"
+#include "media/jpeg_codec.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A real encoded picture; `seed` changes the content so frames differ in size.
+Bytes Picture(int w, int h, int seed, int quality = 75) {
+  media::FrameImage img;
+  img.width = w;
+  img.height = h;
+  img.bitsPerPixel = 24;
+  img.pixels.resize(size_t(w) * h * 3);
+  uint32_t r = 12345u + uint32_t(seed);
+  for (size_t i = 0; i < img.pixels.size(); ++i) {
+    r = r * 1664525u + 1013904223u;
+    img.pixels[i] = uint8_t((i / 3 % w) + seed * 9 + (r >> 28));
+  }
+  Bytes jpeg;
+  EXPECT_TRUE(media::EncodeJpeg(img, quality, jpeg));
+  return jpeg;
+}
+
+long Find(const Bytes& b, std::initializer_list<uint8_t> pat) {
+  const Bytes p(pat);
+  return platform::FindBytes(b.data(), b.size(), p.data(), p.size());
+}
+
+class MjpgFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/mjpg_test_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  static Bytes Slurp(const std::string& path) {
+    Bytes out;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return out;
+    uint8_t buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
+    std::fclose(f);
+    return out;
+  }
+  static void Spit(const std::string& path, const Bytes& b) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    if (!b.empty()) {
+      ASSERT_EQ(std::fwrite(b.data(), 1, b.size(), f), b.size());
+    }
+    std::fclose(f);
+  }
+  std::string dir_;
+};
+
+// ---- building frames -------------------------------------------------------
+
+TEST(MjpgBuild, CommentForShortAndTenDigitStamps) {
+  const Bytes jpeg = Picture(64, 48, 1);
+  const long dqt = Find(jpeg, {0xFF, 0xDB});
+  ASSERT_GT(dqt, 0);
+
+  Bytes frame;
+  ASSERT_TRUE(media::mjpg::BuildFrame(jpeg.data(), jpeg.size(), 7, frame));
+  ASSERT_EQ(frame.size(), jpeg.size() + 6);
+  const Bytes seven = {0xFF, 0xFE, 0x00, 0x04, 0x37, 0x00};
+  EXPECT_TRUE(std::equal(seven.begin(), seven.end(), frame.begin() + dqt));
+  // Everything before and after the comment is the encoder's output unchanged.
+  EXPECT_TRUE(std::equal(jpeg.begin(), jpeg.begin() + dqt, frame.begin()));
+  EXPECT_TRUE(std::equal(jpeg.begin() + dqt, jpeg.end(), frame.begin() + dqt + 6));
+  EXPECT_EQ(frame[dqt + 6], 0xFF);
+  EXPECT_EQ(frame[dqt + 7], 0xDB);
+
+  ASSERT_TRUE(media::mjpg::BuildFrame(jpeg.data(), jpeg.size(), 4294967295u, frame));
+  ASSERT_EQ(frame.size(), jpeg.size() + 15);
+  const char* digits = "4294967295";
+  const Bytes head = {0xFF, 0xFE, 0x00, 0x0D};
+  EXPECT_TRUE(std::equal(head.begin(), head.end(), frame.begin() + dqt));
+  EXPECT_EQ(0, std::memcmp(&frame[dqt + 4], digits, 10));
+  EXPECT_EQ(frame[dqt + 14], 0x00);
+
+  media::mjpg::FrameSpan span;
+  ASSERT_TRUE(media::mjpg::CutFrame(frame.data(), frame.size(), span));
+  EXPECT_TRUE(span.hasTimestamp);
+  EXPECT_EQ(span.timestamp, 4294967295u);
+  EXPECT_EQ(span.length, frame.size());
+}
+
+TEST(MjpgBuild, CommentGoesBeforeTheFirstQuantTableOnly) {
+  // A tiny hand-made stream with two FF DB markers: the comment lands before the first.
+  const Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x02, 0xFF, 0xDB, 0x01, 0xFF, 0xDB, 0xFF, 0xD9};
+  Bytes frame;
+  ASSERT_TRUE(media::mjpg::BuildFrame(jpeg.data(), jpeg.size(), 0, frame));
+  const Bytes expect = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x02, 0xFF, 0xFE, 0x00, 0x04, '0', 0x00,
+                        0xFF, 0xDB, 0x01, 0xFF, 0xDB, 0xFF, 0xD9};
+  EXPECT_EQ(frame, expect);
+}
+
+TEST_F(MjpgFile, FrameWithoutQuantTableIsNotWritten) {
+  const std::string path = Path("a.mjpg");
+  const Bytes first = Picture(64, 48, 2);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(media::mjpg::WriteFrame(fd, first.data(), first.size(), 100), media::mjpg::WriteResult::Ok);
+  const Bytes before = Slurp(path);
+
+  const Bytes noDqt = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x02, 0xFF, 0xD9};
+  Bytes out = {9};
+  EXPECT_FALSE(media::mjpg::BuildFrame(noDqt.data(), noDqt.size(), 5, out));
+  EXPECT_EQ(out, Bytes{9});
+  EXPECT_EQ(media::mjpg::WriteFrame(fd, noDqt.data(), noDqt.size(), 5), media::mjpg::WriteResult::NoQuantTable);
+  // A lone FF at the very end is not half a marker.
+  const Bytes loneFf = {0xFF, 0xD8, 0x00, 0xFF};
+  EXPECT_EQ(media::mjpg::WriteFrame(fd, loneFf.data(), loneFf.size(), 5), media::mjpg::WriteResult::NoQuantTable);
+  ::close(fd);
+  EXPECT_EQ(Slurp(path), before);
+}
+
+// ---- reading frames --------------------------------------------------------
+
+TEST_F(MjpgFile, WrittenFilesReadBackAndJoinedFilesKeepTheirStamps) {
+  const std::string a = Path("a.mjpg"), b = Path("b.mjpg"), joined = Path("ab.mjpg");
+  std::vector<Bytes> pictures;
+  for (int i = 0; i < 5; ++i) pictures.push_back(Picture(80, 60, i));
+  const uint32_t stamps[5] = {1000, 1001, 7, 4000000000u, 1700000000u};
+
+  for (int part = 0; part < 2; ++part) {
+    const int fd = ::open((part == 0 ? a : b).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    for (int i = part == 0 ? 0 : 2; i < (part == 0 ? 2 : 5); ++i)
+      ASSERT_EQ(media::mjpg::WriteFrame(fd, pictures[i].data(), pictures[i].size(), stamps[i]),
+                media::mjpg::WriteResult::Ok);
+    ::close(fd);
+  }
+  Bytes both = Slurp(a);
+  const Bytes tail = Slurp(b);
+  both.insert(both.end(), tail.begin(), tail.end());
+  Spit(joined, both);
+
+  std::vector<media::mjpg::FrameSpan> frames;
+  Bytes bytes;
+  ASSERT_TRUE(media::mjpg::ReadAllFrames(joined, frames, &bytes));
+  ASSERT_EQ(frames.size(), 5u);
+  EXPECT_EQ(bytes, both);
+  size_t pos = 0;
+  for (int i = 0; i < 5; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(frames[i].start, pos);  // frames lie end to end from offset 0
+    EXPECT_TRUE(frames[i].hasTimestamp);
+    EXPECT_EQ(frames[i].timestamp, stamps[i]);
+    EXPECT_EQ(frames[i].next, frames[i].start + frames[i].length);
+    pos = frames[i].next;
+    // Each frame is a picture the decoder takes with the comment in place.
+    media::FrameImage img;
+    EXPECT_TRUE(media::DecodeJpeg(&bytes[frames[i].start], frames[i].length, img));
+    EXPECT_EQ(img.width, 80);
+  }
+  EXPECT_EQ(pos, both.size());
+}
+
+TEST_F(MjpgFile, EmptyAndMissingFiles) {
+  const std::string empty = Path("empty.mjpg");
+  Spit(empty, {});
+  std::vector<media::mjpg::FrameSpan> frames(3);
+  EXPECT_TRUE(media::mjpg::ReadAllFrames(empty, frames));
+  EXPECT_TRUE(frames.empty());
+  EXPECT_FALSE(media::mjpg::ReadAllFrames(Path("missing.mjpg"), frames));
+
+  media::mjpg::FrameSpan span;
+  EXPECT_FALSE(media::mjpg::CutFrame(nullptr, 0, span));
+}
+
+TEST(MjpgCut, ReadStartingMidFrameFails) {
+  Bytes file;
+  for (int i = 0; i < 2; ++i) {
+    const Bytes jpeg = Picture(64, 48, i);
+    Bytes frame;
+    ASSERT_TRUE(media::mjpg::BuildFrame(jpeg.data(), jpeg.size(), 50 + i, frame));
+    file.insert(file.end(), frame.begin(), frame.end());
+  }
+  media::mjpg::FrameSpan span;
+  ASSERT_TRUE(media::mjpg::CutFrame(file.data(), file.size(), span));
+  // From the middle of the first frame the first FF D9 comes before the next FF D8.
+  const size_t mid = span.length / 2;
+  EXPECT_FALSE(media::mjpg::CutFrame(file.data() + mid, file.size() - mid, span));
+  // Missing end marker, and missing start marker.
+  EXPECT_FALSE(media::mjpg::CutFrame(file.data(), span.length - 2, span));
+  const Bytes noSoi = {0x00, 0x11, 0xFF, 0xD9};
+  EXPECT_FALSE(media::mjpg::CutFrame(noSoi.data(), noSoi.size(), span));
+}
+
+TEST_F(MjpgFile, FrameOverTheReadWindowIsStoredButNotReadBack) {
+  // Noise at top quality compresses badly: well over the readers' window.
+  Bytes big = Picture(640, 480, 3, 100);
+  ASSERT_GT(big.size() + 20, media::mjpg::kReadWindow) << "picture too small for this test";
+  const Bytes small = Picture(64, 48, 4);
+  const std::string path = Path("big.mjpg");
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(media::mjpg::WriteFrame(fd, small.data(), small.size(), 1), media::mjpg::WriteResult::Ok);
+  ASSERT_EQ(media::mjpg::WriteFrame(fd, big.data(), big.size(), 2), media::mjpg::WriteResult::Ok);
+  ::close(fd);
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_GT(size_t(st.st_size), media::mjpg::kReadWindow);
+
+  std::vector<media::mjpg::FrameSpan> frames;
+  ASSERT_TRUE(media::mjpg::ReadAllFrames(path, frames));
+  ASSERT_EQ(frames.size(), 1u);  // only the small frame before it
+  EXPECT_EQ(frames[0].timestamp, 1u);
+}
+
+// Copies `bytes` into a heap block of exactly that size so any read past it trips
+// the address sanitizer.
+std::unique_ptr<uint8_t[]> Exact(const Bytes& bytes) {
+  auto p = std::make_unique<uint8_t[]>(bytes.size());
+  std::memcpy(p.get(), bytes.data(), bytes.size());
+  return p;
+}
+
+TEST(MjpgCut, CommentLengthOutsideRangeGivesNoStamp) {
+  for (uint8_t len : {0, 1, 2, 25, 0xFF}) {
+    SCOPED_TRACE(int(len));
+    const Bytes w = {0xFF, 0xD8, 0xFF, 0xFE, 0x00, len, '1', '2', 0x00, 0xFF, 0xDB, 0xFF, 0xD9};
+    media::mjpg::FrameSpan span;
+    ASSERT_TRUE(media::mjpg::CutFrame(w.data(), w.size(), span));
+    EXPECT_FALSE(span.hasTimestamp);
+    EXPECT_EQ(span.timestamp, 0u);
+  }
+  // Lengths 3 and 24 are the edges that still count; only the low byte matters.
+  for (uint8_t len : {3, 24}) {
+    const Bytes w = {0xFF, 0xD8, 0xFF, 0xFE, 0x7F, len, '4', '2', 0x00, 0xFF, 0xD9};
+    media::mjpg::FrameSpan span;
+    ASSERT_TRUE(media::mjpg::CutFrame(w.data(), w.size(), span));
+    EXPECT_TRUE(span.hasTimestamp);
+    EXPECT_EQ(span.timestamp, len == 3 ? 4u : 42u);  // length 3 leaves room for one digit
+  }
+}
+
+TEST(MjpgCut, CommentNearTheEndStaysInsideTheWindow) {
+  media::mjpg::FrameSpan span;
+  // The comment claims 22 text bytes but the picture ends two bytes later.
+  const Bytes claim = {0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x18, '9', '8', 0xFF, 0xD9};
+  auto a = Exact(claim);
+  ASSERT_TRUE(media::mjpg::CutFrame(a.get(), claim.size(), span));
+  EXPECT_EQ(span.timestamp, 98u);
+  EXPECT_EQ(span.next, claim.size());
+
+  // The window ends right after a comment marker: no length byte to read.
+  const Bytes cut = {0xFF, 0xD8, 0x00, 0xFF, 0xD9, 0xFF, 0xFE};
+  auto b = Exact(cut);
+  ASSERT_TRUE(media::mjpg::CutFrame(b.get(), cut.size(), span));
+  EXPECT_FALSE(span.hasTimestamp);
+  EXPECT_EQ(span.length, 5u);
+
+  // The comment marker is the frame's last bytes before FF D9.
+  const Bytes tight = {0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0xFF, 0xD9};
+  auto c = Exact(tight);
+  ASSERT_TRUE(media::mjpg::CutFrame(c.get(), tight.size(), span));
+  EXPECT_FALSE(span.hasTimestamp);
+}
+
+TEST(MjpgCut, FrameWithoutCommentDoesNotBorrowTheNextFramesStamp) {
+  const Bytes two = {0xFF, 0xD8, 0x01, 0xFF, 0xD9,  // no comment
+                     0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x05, '1', '2', '3', 0x00, 0xFF, 0xD9};
+  media::mjpg::FrameSpan span;
+  ASSERT_TRUE(media::mjpg::CutFrame(two.data(), two.size(), span));
+  EXPECT_FALSE(span.hasTimestamp);
+  EXPECT_EQ(span.next, 5u);
+  ASSERT_TRUE(media::mjpg::CutFrame(two.data() + span.next, two.size() - span.next, span));
+  EXPECT_TRUE(span.hasTimestamp);
+  EXPECT_EQ(span.timestamp, 123u);
+}
+
+// ---- failed writes ---------------------------------------------------------
+
+TEST_F(MjpgFile, ShortWriteLeavesOnlyWholeFrames) {
+  const Bytes jpeg = Picture(160, 120, 5);
+  Bytes frame;
+  ASSERT_TRUE(media::mjpg::BuildFrame(jpeg.data(), jpeg.size(), 77, frame));
+  const std::string path = Path("limited.mjpg");
+
+  // The size limit applies to the whole process, so it is set in a child only.
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlim_t limit = frame.size() + frame.size() / 2;  // room for 1.5 frames
+    struct rlimit rl {limit, limit};
+    if (setrlimit(RLIMIT_FSIZE, &rl) != 0) _exit(10);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0644);
+    if (fd < 0) _exit(11);
+    if (media::mjpg::WriteFrame(fd, jpeg.data(), jpeg.size(), 77) != media::mjpg::WriteResult::Ok) _exit(12);
+    if (media::mjpg::WriteFrame(fd, jpeg.data(), jpeg.size(), 78) != media::mjpg::WriteResult::WriteError) _exit(13);
+    ::close(fd);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Slurp(path), frame);  // exactly one whole frame, the partial one cut off
+}
+
+TEST_F(MjpgFile, FailedWriteWithoutAppendRewindsForTheNextFrame) {
+  const Bytes jpeg = Picture(64, 48, 6);
+  Bytes frame;
+  ASSERT_TRUE(media::mjpg::BuildFrame(jpeg.data(), jpeg.size(), 9, frame));
+  const std::string path = Path("rewind.mjpg");
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlim_t limit = frame.size() + 10;
+    struct rlimit rl {limit, limit};
+    if (setrlimit(RLIMIT_FSIZE, &rl) != 0) _exit(10);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) _exit(11);
+    if (media::mjpg::WriteFrame(fd, jpeg.data(), jpeg.size(), 9) != media::mjpg::WriteResult::Ok) _exit(12);
+    if (media::mjpg::WriteFrame(fd, jpeg.data(), jpeg.size(), 9) != media::mjpg::WriteResult::WriteError) _exit(13);
+    if (lseek(fd, 0, SEEK_CUR) != off_t(frame.size())) _exit(14);
+    ::close(fd);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Slurp(path), frame);
+}
+
+TEST(MjpgWrite, ClosedDescriptorIsAWriteError) {
+  const Bytes jpeg = Picture(32, 32, 7);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  ::close(fds[0]);
+  ::close(fds[1]);
+  EXPECT_EQ(media::mjpg::WriteFrame(fds[1], jpeg.data(), jpeg.size(), 1), media::mjpg::WriteResult::WriteError);
+}
+
+}  // namespace

@@ -1,0 +1,206 @@
+// Camera controller: starting, stopping, restarting, deleting, status handling,
+// saving after every change, and the ordered shutdown, with stand-in workers.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+
+#include "platform/message_thread.h"
+#include "platform/window_registry.h"
+#include "recorder/app/camera_controller.h"
+#include "recorder/camera/events.h"
+#include "recorder/camera/settings_file.h"
+
+using namespace recorder;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Reports "Started" and answers THREAD_STOP the way a camera worker does.
+class FakeWorker : public platform::MessageThread {
+ public:
+  explicit FakeWorker(platform::WindowHandle main) : main_(main) {}
+
+ protected:
+  bool InitInstance() override {
+    platform::PostWindowMessage(main_, camera::CAM_STATUS, Id(), camera::kStatusStarted);
+    return true;
+  }
+  void OnMessage(platform::Message& msg) override {
+    if (msg.id != camera::THREAD_STOP) return;
+    if (msg.wParam != camera::STOP_REASON_DISCARD) platform::PostWindowMessage(main_, camera::CAM_STOPPED, Id(), msg.wParam);
+    PostQuit(0);
+  }
+
+ private:
+  platform::WindowHandle main_;
+};
+
+struct StartCall {
+  std::string url;
+  bool resume;
+};
+
+class ControllerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("ctl-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+    fs::create_directories(dir_);
+    window_ = platform::RegisterWindow(&inbox_);
+    controller_ = std::make_unique<app::CameraController>(
+        (dir_ / "tollan.cfg").string(), window_,
+        [this](std::unique_ptr<camera::CameraRecord> copy, bool resume, platform::ThreadId) {
+          calls_.push_back({camera::GetText(copy->url), resume});
+          auto handle = platform::MessageThread::CreateSuspended(std::make_unique<FakeWorker>(copy->mainWindow));
+          handles_.push_back(handle);
+          platform::MessageThread::Resume(handle);
+          return handle;
+        });
+  }
+  void TearDown() override {
+    auto plan = controller_->BeginShutdown();
+    app::CameraController::RunShutdownWaits(plan, 5000, 1000);
+    for (auto& h : handles_) EXPECT_TRUE(h->Wait(5000));
+    controller_->FinishShutdown();
+    platform::UnregisterWindow(window_);
+    fs::remove_all(dir_);
+  }
+
+  void AddCameras(int n) {
+    for (int i = n - 1; i >= 0; --i) {
+      auto cam = camera::CreateDefaultCamera();
+      camera::SetText(cam->url, "http://127.0.0.1:9/cam" + std::to_string(i));
+      controller_->AddCamera(std::move(cam));
+    }
+  }
+  // Hands everything the workers posted to the controller, as the owning thread would.
+  void Deliver(size_t atLeast) {
+    inbox_.WaitForCount(atLeast, 5000);
+    for (auto& msg : inbox_.TakeAll()) controller_->HandleMessage(msg);
+  }
+  camera::LoadedSettings Saved() { return camera::LoadSettingsFile((dir_ / "tollan.cfg").string()); }
+
+  static inline int counter_ = 0;
+  fs::path dir_;
+  platform::CollectingWindowTarget inbox_;
+  platform::WindowHandle window_ = 0;
+  std::unique_ptr<app::CameraController> controller_;
+  std::vector<StartCall> calls_;
+  std::vector<platform::ThreadHandlePtr> handles_;
+};
+
+TEST_F(ControllerTest, AddStartsAnewAtTheTopAndSaves) {
+  AddCameras(2);
+  ASSERT_EQ(controller_->CameraCount(), 2u);
+  EXPECT_EQ(camera::GetText(controller_->Row(0).record->url), "http://127.0.0.1:9/cam0");
+  ASSERT_EQ(calls_.size(), 2u);
+  EXPECT_FALSE(calls_[0].resume);
+  Deliver(2);
+  EXPECT_EQ(controller_->Row(0).status, "Started");
+  EXPECT_EQ(controller_->Row(1).status, "Started");
+  auto saved = Saved();
+  ASSERT_EQ(saved.cameras.size(), 2u);
+  EXPECT_EQ(camera::GetText(saved.cameras[0]->url), "http://127.0.0.1:9/cam0");
+}
+
+TEST_F(ControllerTest, StartAllStartsOnlyStoppedCameras) {
+  AddCameras(3);
+  Deliver(3);
+  controller_->StopSelected({1});
+  Deliver(1);
+  EXPECT_EQ(controller_->Row(1).status, "Stopped");
+  EXPECT_EQ(controller_->Row(1).record->workerThreadId, 0u);
+  const size_t before = calls_.size();
+  controller_->StartAll(true);
+  ASSERT_EQ(calls_.size(), before + 1);
+  EXPECT_EQ(calls_.back().url, "http://127.0.0.1:9/cam1");
+  EXPECT_TRUE(calls_.back().resume);
+}
+
+TEST_F(ControllerTest, EditingARunningCameraRestartsItInAppendMode) {
+  AddCameras(1);
+  Deliver(1);
+  auto edited = camera::CopyCamera(*controller_->Row(0).record);
+  edited->frameDelayMs = 250;
+  controller_->EditCamera(0, std::move(edited));
+  Deliver(1);  // CAM_STOPPED with the restart reason
+  ASSERT_EQ(calls_.size(), 2u);
+  EXPECT_TRUE(calls_[1].resume);
+  EXPECT_NE(controller_->Row(0).record->workerThreadId, 0u);
+  EXPECT_EQ(Saved().cameras.at(0)->frameDelayMs, 250);
+}
+
+TEST_F(ControllerTest, DeletingARunningCameraDiscardsItSilently) {
+  AddCameras(2);
+  Deliver(2);
+  const auto worker = controller_->Row(0).record->workerThread;
+  controller_->DeleteCameras({0});
+  ASSERT_EQ(controller_->CameraCount(), 1u);
+  EXPECT_TRUE(worker->Wait(5000));
+  EXPECT_EQ(inbox_.Count(), 0u);  // no CAM_STOPPED for a discarded worker
+  EXPECT_EQ(Saved().cameras.size(), 1u);
+}
+
+TEST_F(ControllerTest, MessagesForUnknownWorkersChangeNothing) {
+  AddCameras(1);
+  Deliver(1);
+  platform::Message status{camera::CAM_STATUS, 987654, camera::kStatusDiskFull, nullptr};
+  controller_->HandleMessage(status);
+  platform::Message stopped{camera::CAM_STOPPED, 987654, camera::STOP_REASON_STOP, nullptr};
+  controller_->HandleMessage(stopped);
+  platform::Message bad{camera::CAM_STATUS, long(controller_->Row(0).record->workerThreadId), 42, nullptr};
+  controller_->HandleMessage(bad);
+  EXPECT_EQ(controller_->Row(0).status, "Started");
+}
+
+TEST_F(ControllerTest, GridChangeReplacesTheGridRestartsAndSaves) {
+  AddCameras(1);
+  Deliver(1);
+  // Only the row whose live view sent the grid is changed.
+  controller_->SetLiveView(0, 777, nullptr);
+  std::vector<uint8_t> grid(400, 0);
+  grid[19] = 1;
+  platform::Message other{camera::GRID_CHANGED, 0, 778, platform::MakePayload(grid)};
+  controller_->HandleMessage(other);
+  EXPECT_EQ(Saved().cameras.at(0)->motionGrid.at(19), 0);
+  platform::Message mine{camera::GRID_CHANGED, 0, 777, platform::MakePayload(grid)};
+  controller_->HandleMessage(mine);
+  EXPECT_EQ(controller_->Row(0).record->motionGrid.at(19), 1);
+  EXPECT_EQ(Saved().cameras.at(0)->motionGrid.at(19), 1);
+  Deliver(1);
+  EXPECT_EQ(calls_.size(), 2u);  // restarted after the grid change
+  EXPECT_TRUE(calls_.back().resume);
+}
+
+TEST_F(ControllerTest, SnapshotWorkersAreTrackedAndStoppedAtShutdown) {
+  auto handle = platform::MessageThread::CreateSuspended(std::make_unique<FakeWorker>(window_));
+  platform::MessageThread::Resume(handle);
+  platform::Message reg{camera::WORKER_REGISTER, 0, long(handle->Id()), platform::MakePayload(handle)};
+  controller_->HandleMessage(reg);
+  EXPECT_EQ(controller_->SnapshotWorkerCount(), 1u);
+  auto plan = controller_->BeginShutdown();
+  EXPECT_EQ(controller_->SnapshotWorkerCount(), 0u);
+  app::CameraController::RunShutdownWaits(plan, 5000, 1000);
+  EXPECT_TRUE(handle->Finished());
+  inbox_.TakeAll();
+}
+
+TEST_F(ControllerTest, LoadKeepsFileOrderAndStartsNothing) {
+  AddCameras(2);
+  Deliver(2);
+  app::CameraController second((dir_ / "tollan.cfg").string(), window_,
+                               [](auto, bool, platform::ThreadId) { return platform::ThreadHandlePtr(); });
+  second.LoadSettings();
+  ASSERT_EQ(second.CameraCount(), 2u);
+  EXPECT_EQ(second.Row(0).status, "Stopped");
+  EXPECT_EQ(second.Row(1).record->workerThreadId, 0u);
+  EXPECT_EQ(camera::GetText(second.Row(1).record->url), "http://127.0.0.1:9/cam1");
+  // A source without a worker says so on its row.
+  second.StartCamera(0, true);
+  EXPECT_EQ(second.Row(0).status, "Init Failed");
+}
+
+}  // namespace
