@@ -4,6 +4,7 @@
 // receiver when a post succeeds and is destroyed on the sender's side otherwise.
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 #include <utility>
 
 namespace platform {
@@ -72,5 +73,74 @@ bool PostWindowMessage(WindowHandle window, uint32_t id, intptr_t wParam, intptr
 
 // Whether the window is registered and currently visible. Callable from any thread.
 bool IsWindowVisible(WindowHandle window);
+
+// Typed messages. A tag names one message as one kind of receiver understands it:
+// its number, whether it goes to a thread or a window, and the type of its payload
+// (void for none). Tags are grouped by receiver because the same number means
+// different things to different receivers. Posting or taking a payload of another
+// type than the tag's does not build.
+enum class Receiver { Thread, Window };
+
+template <uint32_t Number, Receiver To, class PayloadT = void>
+struct MessageTag {
+  static constexpr uint32_t kNumber = Number;
+  static constexpr Receiver kReceiver = To;
+  using PayloadType = PayloadT;
+  using Target = std::conditional_t<To == Receiver::Thread, ThreadId, WindowHandle>;
+};
+template <uint32_t Number, class PayloadT = void>
+using ThreadMessage = MessageTag<Number, Receiver::Thread, PayloadT>;
+template <uint32_t Number, class PayloadT = void>
+using WindowMessage = MessageTag<Number, Receiver::Window, PayloadT>;
+
+namespace detail {
+template <class Tag>
+bool PostTagged(typename Tag::Target to, intptr_t wParam, intptr_t lParam, std::unique_ptr<Payload> payload) {
+  if constexpr (Tag::kReceiver == Receiver::Thread)
+    return PostThreadMessage(to, Tag::kNumber, wParam, lParam, std::move(payload));
+  else
+    return PostWindowMessage(to, Tag::kNumber, wParam, lParam, std::move(payload));
+}
+}  // namespace detail
+
+// Posts the message without a payload (allowed for every tag: a payload is optional).
+template <class Tag>
+bool Post(typename Tag::Target to, intptr_t wParam = 0, intptr_t lParam = 0) {
+  return detail::PostTagged<Tag>(to, wParam, lParam, nullptr);
+}
+// Posts the message with its payload; on failure the payload is destroyed here.
+template <class Tag>
+  requires(!std::is_void_v<typename Tag::PayloadType>)
+bool Post(typename Tag::Target to, intptr_t wParam, intptr_t lParam, typename Tag::PayloadType payload) {
+  return detail::PostTagged<Tag>(to, wParam, lParam, MakePayload(std::move(payload)));
+}
+template <class Tag>
+  requires(!std::is_void_v<typename Tag::PayloadType>)
+bool Post(typename Tag::Target to, typename Tag::PayloadType payload) {
+  return detail::PostTagged<Tag>(to, 0, 0, MakePayload(std::move(payload)));
+}
+
+// Whether a received message is this tag's message.
+template <class Tag>
+bool Is(const Message& msg) {
+  return msg.id == Tag::kNumber;
+}
+// Moves the payload out of a message of this tag; a default value when the message
+// is another one or carries no payload of the tag's type.
+template <class Tag>
+  requires(!std::is_void_v<typename Tag::PayloadType>)
+typename Tag::PayloadType Take(Message& msg) {
+  using T = typename Tag::PayloadType;
+  if (msg.id != Tag::kNumber) return T{};
+  auto p = msg.Take<T>();
+  return p ? std::move(p->value) : T{};
+}
+// The payload of a message of this tag without taking it; nullptr when absent.
+template <class Tag>
+  requires(!std::is_void_v<typename Tag::PayloadType>)
+const typename Tag::PayloadType* Peek(const Message& msg) {
+  if (msg.id != Tag::kNumber) return nullptr;
+  return msg.Peek<typename Tag::PayloadType>();
+}
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "recorder/camera/events.h"
+#include "recorder/camera/messages.h"
 #include "recorder/camera/settings_file.h"
 #include "recorder/net/soc_thread.h"
 
@@ -79,13 +80,13 @@ void CameraController::StartAll(bool resume) {
 void CameraController::StopSelected(const std::vector<size_t>& rows) {
   for (size_t index : rows) {
     if (index < rows_.size())
-      platform::PostThreadMessage(rows_[index].record->workerThreadId, camera::THREAD_STOP, camera::STOP_REASON_STOP, 0);
+      platform::Post<camera::to_worker::ThreadStop>(rows_[index].record->workerThreadId, camera::kStopReasonStop);
   }
 }
 
 void CameraController::StopAll() {
   for (auto& row : rows_)
-    platform::PostThreadMessage(row.record->workerThreadId, camera::THREAD_STOP, camera::STOP_REASON_STOP, 0);
+    platform::Post<camera::to_worker::ThreadStop>(row.record->workerThreadId, camera::kStopReasonStop);
 }
 
 void CameraController::AddCamera(std::unique_ptr<camera::CameraRecord> record) {
@@ -108,7 +109,7 @@ void CameraController::EditCamera(size_t index, std::unique_ptr<camera::CameraRe
   record->liveView = old.liveView;
   rows_[index].record = std::move(record);
   // A running worker restarts in append mode with the edited record.
-  platform::PostThreadMessage(rows_[index].record->workerThreadId, camera::THREAD_STOP, camera::STOP_REASON_RESTART, 0);
+  platform::Post<camera::to_worker::ThreadStop>(rows_[index].record->workerThreadId, camera::kStopReasonRestart);
   Changed(index);
   SaveSettings();
 }
@@ -127,14 +128,14 @@ void CameraController::DeleteCameras(std::vector<size_t> rows) {
     const platform::ThreadId worker = rows_[*it].record->workerThreadId;
     camera::DestroyCamera(std::move(rows_[*it].record), true);
     rows_.erase(rows_.begin() + long(*it));
-    platform::PostThreadMessage(worker, camera::THREAD_STOP, camera::STOP_REASON_DISCARD, 0);
+    platform::Post<camera::to_worker::ThreadStop>(worker, camera::kStopReasonDiscard);
   }
   SaveSettings();
 }
 
 void CameraController::SetProgramOptions(int32_t logToFile) {
   logToFile_ = logToFile ? 1 : 0;
-  platform::PostThreadMessage(logThreadId_, camera::LOG_SET_FILE, logToFile_, 0);
+  platform::Post<camera::to_log::LogSetFile>(logThreadId_, logToFile_);
   SaveSettings();
 }
 
@@ -146,70 +147,68 @@ bool CameraController::SaveSettings() {
 }
 
 bool CameraController::HandleMessage(platform::Message& msg) {
-  switch (msg.id) {
-    case camera::CAM_STATUS: {
-      const long row = FindRowByWorker(platform::ThreadId(msg.wParam));
-      const char* text = camera::StatusText(int32_t(msg.lParam));
-      if (row >= 0 && text) SetStatus(size_t(row), text);
-      return true;
-    }
-    case camera::CAM_STOPPED: {
-      const int32_t reason = int32_t(msg.lParam);
-      if (reason == camera::STOP_REASON_DISCARD) return true;
-      const long row = FindRowByWorker(platform::ThreadId(msg.wParam));
-      if (row < 0) return true;
-      camera::CameraRecord& record = *rows_[size_t(row)].record;
-      record.workerThreadId = 0;
-      record.workerThread.reset();
-      if (reason == camera::STOP_REASON_RESTART) {
-        StartCamera(size_t(row), true);
-      } else {
-        SetStatus(size_t(row), camera::kStatusStoppedText);
-      }
-      return true;
-    }
-    case camera::WORKER_REGISTER: {
-      LiveWorker worker;
-      if (auto* handle = msg.Peek<platform::ThreadHandlePtr>()) worker.handle = *handle;
-      worker.id = platform::ThreadId(msg.lParam);
-      liveWorkers_.push_back(std::move(worker));
-      return true;
-    }
-    case camera::WORKER_UNREGISTER: {
-      const platform::ThreadId id = platform::ThreadId(msg.lParam);
-      auto it = std::find_if(liveWorkers_.begin(), liveWorkers_.end(), [id](const LiveWorker& w) { return w.id == id; });
-      if (it != liveWorkers_.end()) liveWorkers_.erase(it);
-      return true;
-    }
-    case camera::GRID_CHANGED: {
-      auto grid = msg.Take<std::vector<uint8_t>>();
-      const auto view = platform::WindowHandle(msg.lParam);
-      for (size_t i = 0; i < rows_.size(); ++i) {
-        camera::CameraRecord& record = *rows_[i].record;
-        if (view == 0 || record.liveViewWindow != view) continue;
-        if (!grid || grid->value.size() != camera::kGridBytes) return true;
-        record.motionGrid = std::move(grid->value);
-        platform::PostThreadMessage(record.workerThreadId, camera::THREAD_STOP, camera::STOP_REASON_RESTART, 0);
-        Changed(i);
-        SaveSettings();
-        return true;
-      }
-      return true;  // no row matched: the grid copy is released here
-    }
-    default:
-      return false;
+  namespace to = camera::to_main_window;
+  if (platform::Is<to::CamStatus>(msg)) {
+    const long row = FindRowByWorker(platform::ThreadId(msg.wParam));
+    const char* text = camera::StatusText(int32_t(msg.lParam));
+    if (row >= 0 && text) SetStatus(size_t(row), text);
+    return true;
   }
+  if (platform::Is<to::CamStopped>(msg)) {
+    const int32_t reason = int32_t(msg.lParam);
+    if (reason == camera::kStopReasonDiscard) return true;
+    const long row = FindRowByWorker(platform::ThreadId(msg.wParam));
+    if (row < 0) return true;
+    camera::CameraRecord& record = *rows_[size_t(row)].record;
+    record.workerThreadId = 0;
+    record.workerThread.reset();
+    if (reason == camera::kStopReasonRestart) {
+      StartCamera(size_t(row), true);
+    } else {
+      SetStatus(size_t(row), camera::kStatusStoppedText);
+    }
+    return true;
+  }
+  if (platform::Is<to::WorkerRegister>(msg)) {
+    LiveWorker worker;
+    worker.handle = platform::Take<to::WorkerRegister>(msg);
+    worker.id = platform::ThreadId(msg.lParam);
+    liveWorkers_.push_back(std::move(worker));
+    return true;
+  }
+  if (platform::Is<to::WorkerUnregister>(msg)) {
+    const platform::ThreadId id = platform::ThreadId(msg.lParam);
+    auto it = std::find_if(liveWorkers_.begin(), liveWorkers_.end(), [id](const LiveWorker& w) { return w.id == id; });
+    if (it != liveWorkers_.end()) liveWorkers_.erase(it);
+    return true;
+  }
+  if (platform::Is<to::GridChanged>(msg)) {
+    std::vector<uint8_t> grid = platform::Take<to::GridChanged>(msg);
+    const auto view = platform::WindowHandle(msg.lParam);
+    for (size_t i = 0; i < rows_.size(); ++i) {
+      camera::CameraRecord& record = *rows_[i].record;
+      if (view == 0 || record.liveViewWindow != view) continue;
+      if (grid.size() != camera::kGridBytes) return true;
+      record.motionGrid = std::move(grid);
+      platform::Post<camera::to_worker::ThreadStop>(record.workerThreadId, camera::kStopReasonRestart);
+      Changed(i);
+      SaveSettings();
+      return true;
+    }
+    return true;  // no row matched: the grid copy is released here
+  }
+  return false;
 }
 
 CameraController::ShutdownPlan CameraController::BeginShutdown() {
   ShutdownPlan plan;
   for (auto& row : rows_) {
     if (row.record->workerThreadId == 0) continue;
-    platform::PostThreadMessage(row.record->workerThreadId, camera::THREAD_STOP, camera::STOP_REASON_DISCARD, 0);
+    platform::Post<camera::to_worker::ThreadStop>(row.record->workerThreadId, camera::kStopReasonDiscard);
     if (row.record->workerThread) plan.workers.push_back(row.record->workerThread);
   }
   for (auto& worker : liveWorkers_) {
-    platform::PostThreadMessage(worker.id, camera::THREAD_STOP, camera::STOP_REASON_DISCARD, 0);
+    platform::Post<camera::to_worker::ThreadStop>(worker.id, camera::kStopReasonDiscard);
     if (worker.handle) plan.snapshotWorkers.push_back(worker.handle);
   }
   liveWorkers_.clear();
@@ -222,7 +221,7 @@ void CameraController::RunShutdownWaits(const ShutdownPlan& plan, int workerWait
   for (const auto& handle : plan.workers) handle->Wait(workerWaitMs);
   for (const auto& handle : plan.snapshotWorkers) handle->Wait(workerWaitMs);
   if (plan.logThread) {
-    platform::PostThreadMessage(plan.logThread, camera::THREAD_STOP, 0, 0);
+    platform::Post<camera::to_log::ThreadStop>(plan.logThread);
     if (plan.logHandle) plan.logHandle->Wait(logWaitMs);
   }
 }

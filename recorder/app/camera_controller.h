@@ -67,8 +67,8 @@ class CameraController {
   // Writes every row in list order; false when the file could not be written.
   bool SaveSettings();
 
-  // Messages addressed to the main window: CAM_STATUS, CAM_STOPPED, WORKER_REGISTER,
-  // WORKER_UNREGISTER, GRID_CHANGED. Returns true when the message was one of them.
+  // Messages addressed to the main window: CamStatus, CamStopped, WorkerRegister,
+  // WorkerUnregister, GridChanged. Returns true when the message was one of them.
   bool HandleMessage(platform::Message& msg);
 
   // Called after a row's status or contents changed (for the window or a printer).

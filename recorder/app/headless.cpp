@@ -10,12 +10,14 @@
 #include "platform/window_registry.h"
 #include "recorder/app/camera_controller.h"
 #include "recorder/camera/events.h"
+#include "recorder/camera/messages.h"
 
 namespace recorder::app {
 namespace {
 
-constexpr uint32_t HEADLESS_SHUTDOWN = platform::WM_USER + 600;
-constexpr uint32_t HEADLESS_SHUTDOWN_DONE = platform::WM_USER + 601;
+// The headless main thread's own messages.
+struct HeadlessShutdown : platform::ThreadMessage<platform::WM_USER + 600> {};
+struct HeadlessShutdownDone : platform::ThreadMessage<platform::WM_USER + 601> {};
 
 // The thread that plays the main window: it owns the controller and receives the
 // workers' window messages through a window handle that forwards to its queue.
@@ -49,7 +51,7 @@ class HeadlessMainThread : public platform::MessageThread {
   }
 
   void OnMessage(platform::Message& msg) override {
-    if (msg.id == HEADLESS_SHUTDOWN) {
+    if (platform::Is<HeadlessShutdown>(msg)) {
       if (shuttingDown_) return;
       shuttingDown_ = true;
       // The waits run on a background thread so that status messages are still handled.
@@ -57,16 +59,16 @@ class HeadlessMainThread : public platform::MessageThread {
       const platform::ThreadId self = Id();
       waiter_ = std::thread([plan = std::move(plan), self] {
         CameraController::RunShutdownWaits(plan);
-        platform::PostThreadMessage(self, HEADLESS_SHUTDOWN_DONE, 0, 0);
+        platform::Post<HeadlessShutdownDone>(self);
       });
       return;
     }
-    if (msg.id == HEADLESS_SHUTDOWN_DONE) {
+    if (platform::Is<HeadlessShutdownDone>(msg)) {
       controller_->FinishShutdown();
       PostQuit(0);
       return;
     }
-    if (!shuttingDown_ || msg.id != camera::CAM_STOPPED) controller_->HandleMessage(msg);
+    if (!shuttingDown_ || !platform::Is<camera::to_main_window::CamStopped>(msg)) controller_->HandleMessage(msg);
   }
 
  private:
@@ -99,7 +101,7 @@ int RunHeadless(const HeadlessOptions& options) {
   int received = 0;
   sigwait(&signals, &received);
   std::fprintf(stderr, "Stopping all cameras...\n");
-  platform::PostThreadMessage(handle->Id(), HEADLESS_SHUTDOWN, 0, 0);
+  platform::Post<HeadlessShutdown>(handle->Id());
   // Workers get 25 s each and the log thread 5 s; past that the program ends anyway.
   if (!handle->Wait(120000)) {
     std::fprintf(stderr, "tollan: shutdown did not finish in time\n");

@@ -12,6 +12,8 @@
 
 namespace recorder::app {
 
+using namespace camera;
+
 namespace {
 constexpr const char* kProgramStarted = "Program Started...";
 
@@ -39,54 +41,39 @@ CLogThread::CLogThread(std::string logFilePath, int32_t fileLogging, LogEcho ech
 CLogThread::~CLogThread() { CloseLogFile(); }
 
 bool CLogThread::InitInstance() {
-  platform::PostThreadMessage(Id(), camera::LOG_OPEN_VIEW, 0, 0);
+  platform::Post<to_log::LogOpenView>(Id());
   return true;
 }
 
 void CLogThread::OnMessage(platform::Message& msg) {
   // Events may be queued before the thread first runs; build the view (first
   // entry, file) before anything else so they still reach the file.
-  if (!viewOpen_ && msg.id != camera::LOG_OPEN_VIEW) OpenView();
+  if (!viewOpen_ && !platform::Is<to_log::LogOpenView>(msg)) OpenView();
 
-  switch (msg.id) {
-    case camera::LOG_OPEN_VIEW:
-      if (!viewOpen_) OpenView();
-      break;
-    case camera::LOG_EVENT: {
-      std::string argument;
-      if (auto text = msg.Take<std::string>()) argument = AsCText(std::move(text->value));
-      msg.payload.reset();  // anything else posted with the event is not ours to keep
-      AddEvent(static_cast<int32_t>(msg.wParam), argument);
-      break;
+  if (platform::Is<to_log::LogOpenView>(msg)) {
+    if (!viewOpen_) OpenView();
+  } else if (platform::Is<to_log::LogEvent>(msg)) {
+    std::string argument = AsCText(platform::Take<to_log::LogEvent>(msg));
+    msg.payload.reset();  // anything else posted with the event is not ours to keep
+    AddEvent(static_cast<int32_t>(msg.wParam), argument);
+  } else if (platform::Is<to_log::LogSetFile>(msg)) {
+    const int32_t flag = msg.wParam ? 1 : 0;
+    if (flag != fileLogging_) {
+      fileLogging_ = flag;
+      OpenLogFile();
     }
-    case camera::LOG_SET_FILE: {
-      int32_t flag = msg.wParam ? 1 : 0;
-      if (flag != fileLogging_) {
-        fileLogging_ = flag;
-        OpenLogFile();
-      }
-      break;
-    }
-    case camera::LOG_SHOW:
-      // Showing the log view is the window layer's business; it reads the
-      // entries with LOG_GET_ENTRIES.
-      break;
-    case LOG_GET_ENTRIES: {
-      LogEntries copy(entries_.begin(), entries_.end());
-      platform::PostWindowMessage(static_cast<platform::WindowHandle>(msg.wParam), LOG_GET_ENTRIES, 0, 0,
-                                  platform::MakePayload<LogEntries>(std::move(copy)));
-      break;
-    }
-    case LOG_CLEAR:
-      entries_.clear();
-      break;
-    case camera::THREAD_STOP:
-      fileLogging_ = 0;
-      CloseLogFile();
-      PostQuit();
-      break;
-    default:
-      break;
+  } else if (platform::Is<to_log::LogShow>(msg)) {
+    // Showing the log view is the window layer's business; it reads the
+    // entries with LogGetEntries.
+  } else if (platform::Is<to_log::LogGetEntries>(msg)) {
+    platform::Post<to_log_window::LogEntriesCopy>(static_cast<platform::WindowHandle>(msg.wParam), 0, 0,
+                                                  LogEntries(entries_.begin(), entries_.end()));
+  } else if (platform::Is<to_log::LogClear>(msg)) {
+    entries_.clear();
+  } else if (platform::Is<to_log::ThreadStop>(msg)) {
+    fileLogging_ = 0;
+    CloseLogFile();
+    PostQuit();
   }
 }
 

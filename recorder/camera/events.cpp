@@ -1,5 +1,7 @@
 #include "recorder/camera/events.h"
 
+#include "recorder/camera/messages.h"
+
 namespace recorder::camera {
 
 const char* StatusText(int32_t status) {
@@ -36,9 +38,8 @@ const char* EventText(int32_t code) {
 }
 
 bool PostLogEvent(platform::ThreadId logThread, int32_t code, const std::string& argument) {
-  std::unique_ptr<platform::Payload> text;
-  if (!argument.empty()) text = platform::MakePayload<std::string>(argument);
-  return platform::PostThreadMessage(logThread, LOG_EVENT, code, 0, std::move(text));
+  if (argument.empty()) return platform::Post<to_log::LogEvent>(logThread, code, 0);
+  return platform::Post<to_log::LogEvent>(logThread, code, 0, argument);
 }
 
 }  // namespace recorder::camera

@@ -13,7 +13,9 @@
 #include <cstring>
 #include <thread>
 
+#include "media/frame_messages.h"
 #include "recorder/camera/events.h"
+#include "recorder/camera/messages.h"
 #include "recorder/frame/frame_pipeline.h"
 #include "media/jpeg_codec.h"
 #include "recorder/net/ftp_fetch.h"
@@ -90,7 +92,10 @@ platform::ThreadHandlePtr CSocThread::Start(WorkerParams params, WorkerTiming ti
 }
 
 bool CSocThread::InitInstance() {
-  platform::PostThreadMessage(Id(), IsSnapshot() ? camera::SNAPSHOT_START : camera::WORKER_START, 0, 0);
+  if (IsSnapshot())
+    platform::Post<to_worker::SnapshotStart>(Id());
+  else
+    platform::Post<to_worker::WorkerStart>(Id());
   return true;
 }
 
@@ -102,7 +107,7 @@ std::string CSocThread::LoggedUrl() const {
 }
 
 void CSocThread::ReportStatus(int32_t status) {
-  if (record_ && !IsSnapshot()) platform::PostWindowMessage(record_->mainWindow, camera::CAM_STATUS, Id(), status);
+  if (record_ && !IsSnapshot()) platform::Post<to_main_window::CamStatus>(record_->mainWindow, Id(), status);
 }
 
 void CSocThread::ReportEvent(int32_t code, const std::string& argument) {
@@ -113,19 +118,12 @@ bool CSocThread::PumpPending() { return platform::MessageThread::PumpPending() &
 
 void CSocThread::OnMessage(platform::Message& msg) {
   if (stopping_) return;
-  switch (msg.id) {
-    case camera::WORKER_START:
-      OnWorkerStart();
-      break;
-    case camera::SNAPSHOT_START:
-      OnSnapshotStart();
-      break;
-    case camera::THREAD_STOP:
-      EndWorker(static_cast<int32_t>(msg.wParam));
-      break;
-    default:
-      break;
-  }
+  if (platform::Is<to_worker::WorkerStart>(msg))
+    OnWorkerStart();
+  else if (platform::Is<to_worker::SnapshotStart>(msg))
+    OnSnapshotStart();
+  else if (platform::Is<to_worker::ThreadStop>(msg))
+    EndWorker(static_cast<int32_t>(msg.wParam));
 }
 
 void CSocThread::OnWorkerStart() {
@@ -133,7 +131,7 @@ void CSocThread::OnWorkerStart() {
   if (!record_->motionGrid.empty()) detector_.SetGrid(record_->motionGrid.data(), record_->motionGrid.size());
   output_ = std::make_unique<recording::RecordingOutput>(*record_, static_cast<recording::RecordingReporter&>(*this));
   if (!output_->StartRecording(resume_)) {
-    if (!stopping_) EndWorker(camera::STOP_REASON_STOP);
+    if (!stopping_) EndWorker(camera::kStopReasonStop);
     return;
   }
   if (stopping_) return;
@@ -147,8 +145,7 @@ void CSocThread::OnWorkerStart() {
 
 void CSocThread::OnSnapshotStart() {
   if (record_) {
-    platform::PostWindowMessage(record_->mainWindow, camera::WORKER_REGISTER, 0, Id(),
-                                platform::MakePayload<platform::ThreadHandlePtr>(Handle()));
+    platform::Post<to_main_window::WorkerRegister>(record_->mainWindow, 0, Id(), Handle());
   }
   address_ = ParseCameraUrl(camera::GetText(record_->url));
   if (address_.isFtp)
@@ -163,7 +160,7 @@ void CSocThread::ConnectAndRequest() {
   if (socket_ < 0) {
     if (IsSnapshot()) ReportTestImage(nullptr);
     ReportStatus(camera::kStatusSocCreateFailed);
-    EndWorker(camera::STOP_REASON_STOP);
+    EndWorker(camera::kStopReasonStop);
     return;
   }
   sockaddr_in addr{};
@@ -176,7 +173,7 @@ void CSocThread::ConnectAndRequest() {
     if (!platform::MessageThread::PumpPending() || stopping_) return;
     if (IsSnapshot()) {
       ReportTestImage(nullptr);
-      EndWorker(camera::STOP_REASON_STOP);
+      EndWorker(camera::kStopReasonStop);
       return;
     }
     ReportStatus(camera::kStatusConnecting);
@@ -197,7 +194,7 @@ void CSocThread::ConnectAndRequest() {
     CloseSocket();
     if (IsSnapshot()) ReportTestImage(nullptr);
     ReportStatus(camera::kStatusXmtFailed);
-    EndWorker(camera::STOP_REASON_STOP);
+    EndWorker(camera::kStopReasonStop);
     return;
   }
   WatchSocket(socket_, POLLIN);
@@ -214,7 +211,7 @@ void CSocThread::FtpPoll() {
   if (!ok) {
     if (IsSnapshot()) {
       ReportTestImage(nullptr);
-      EndWorker(camera::STOP_REASON_DISCARD);
+      EndWorker(camera::kStopReasonDiscard);
     } else {
       SetPollTimer(timing_.retryMs);
     }
@@ -222,7 +219,7 @@ void CSocThread::FtpPoll() {
   }
   if (IsSnapshot()) {
     ReportTestImage(&bytes);
-    EndWorker(camera::STOP_REASON_DISCARD);
+    EndWorker(camera::kStopReasonDiscard);
     return;
   }
   ProcessImage(std::move(bytes));
@@ -261,7 +258,7 @@ void CSocThread::HandleReceive() {
     case StreamCutter::Outcome::BufferFullExit:
       CloseSocket();
       ReportEvent(camera::kEventBufferFullExit, address_.host);
-      EndWorker(camera::STOP_REASON_STOP);
+      EndWorker(camera::kStopReasonStop);
       return;
     case StreamCutter::Outcome::Closed:
       ReportEvent(camera::kEventSocketClosed, address_.host);
@@ -274,7 +271,7 @@ void CSocThread::HandleReceive() {
   if (IsSnapshot()) {
     CloseSocket();
     ReportTestImage(&image);
-    EndWorker(camera::STOP_REASON_DISCARD);
+    EndWorker(camera::kStopReasonDiscard);
     return;
   }
   if (!record_->pushStream) {
@@ -318,7 +315,7 @@ void CSocThread::ProcessImage(std::vector<uint8_t> jpeg) {
 
     if (output_->ShouldSave()) {
       if (output_->SaveFrame(record->image) == recording::RecordingOutput::SaveResult::Fatal) {
-        EndWorker(camera::STOP_REASON_STOP);
+        EndWorker(camera::kStopReasonStop);
         return;
       }
       if (stopping_) return;
@@ -326,9 +323,8 @@ void CSocThread::ProcessImage(std::vector<uint8_t> jpeg) {
 
     if (platform::IsWindowVisible(record_->liveViewWindow)) {
       const int32_t triggered = record->triggered;
-      platform::PostWindowMessage(record_->liveViewWindow, camera::SHOW_FRAME_RECORD, 0, 0,
-                                  platform::MakePayload<std::unique_ptr<media::FrameRecord>>(std::move(record)));
-      platform::PostWindowMessage(record_->liveViewWindow, camera::MOTION_LEVEL, result.level, triggered);
+      platform::Post<media::ShowFrameRecord>(record_->liveViewWindow, std::move(record));
+      platform::Post<to_live_view::MotionLevel>(record_->liveViewWindow, result.level, triggered);
     } else {
       spareRecord_ = std::move(record);
     }
@@ -343,10 +339,9 @@ void CSocThread::ProcessImage(std::vector<uint8_t> jpeg) {
 void CSocThread::ReportTestImage(std::vector<uint8_t>* jpeg) {
   if (jpeg && !jpeg->empty()) {
     const intptr_t length = static_cast<intptr_t>(jpeg->size());
-    platform::PostWindowMessage(snapshotTarget_, camera::SHOW_FRAME, 1, length,
-                                platform::MakePayload<std::vector<uint8_t>>(std::move(*jpeg)));
+    platform::Post<media::ShowFrame>(snapshotTarget_, 1, length, std::move(*jpeg));
   } else {
-    platform::PostWindowMessage(snapshotTarget_, camera::SHOW_FRAME, 0, 0);
+    platform::Post<media::ShowFrame>(snapshotTarget_, 0, 0);
   }
 }
 
@@ -383,10 +378,10 @@ void CSocThread::EndWorker(int32_t reason) {
   }
   KillPollTimer();
   if (soundTimer_) KillTimer(soundTimer_), soundTimer_ = 0;
-  if (reason != camera::STOP_REASON_DISCARD && record_)
-    platform::PostWindowMessage(record_->mainWindow, camera::CAM_STOPPED, Id(), reason);
+  if (reason != camera::kStopReasonDiscard && record_)
+    platform::Post<to_main_window::CamStopped>(record_->mainWindow, Id(), reason);
   if (IsSnapshot()) {
-    if (record_) platform::PostWindowMessage(record_->mainWindow, camera::WORKER_UNREGISTER, 0, Id());
+    if (record_) platform::Post<to_main_window::WorkerUnregister>(record_->mainWindow, 0, Id());
   } else {
     ReportEvent(camera::kEventSocketThreadExited, LoggedUrl());
   }

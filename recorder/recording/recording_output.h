@@ -16,8 +16,8 @@ namespace recorder::recording {
 class RecordingReporter {
  public:
   virtual ~RecordingReporter() = default;
-  virtual void ReportStatus(int32_t status) = 0;                         // CAM_STATUS
-  virtual void ReportEvent(int32_t code, const std::string& argument) = 0;  // LOG_EVENT
+  virtual void ReportStatus(int32_t status) = 0;                         // status report
+  virtual void ReportEvent(int32_t code, const std::string& argument) = 0;  // log event
   // Lets the worker's pending messages be handled during long operations.
   // Returns false when the worker was told to end meanwhile.
   virtual bool PumpPending() = 0;

@@ -12,6 +12,7 @@
 #include "recorder/app/camera_controller.h"
 #include "recorder/camera/events.h"
 #include "recorder/camera/settings_file.h"
+#include "recorder/camera/messages.h"
 
 using namespace recorder;
 
@@ -26,12 +27,12 @@ class FakeWorker : public platform::MessageThread {
 
  protected:
   bool InitInstance() override {
-    platform::PostWindowMessage(main_, camera::CAM_STATUS, Id(), camera::kStatusStarted);
+    platform::PostWindowMessage(main_, camera::to_main_window::CamStatus::kNumber, Id(), camera::kStatusStarted);
     return true;
   }
   void OnMessage(platform::Message& msg) override {
-    if (msg.id != camera::THREAD_STOP) return;
-    if (msg.wParam != camera::STOP_REASON_DISCARD) platform::PostWindowMessage(main_, camera::CAM_STOPPED, Id(), msg.wParam);
+    if (msg.id != camera::to_worker::ThreadStop::kNumber) return;
+    if (msg.wParam != camera::kStopReasonDiscard) platform::PostWindowMessage(main_, camera::to_main_window::CamStopped::kNumber, Id(), msg.wParam);
     PostQuit(0);
   }
 
@@ -147,11 +148,11 @@ TEST_F(ControllerTest, DeletingARunningCameraDiscardsItSilently) {
 TEST_F(ControllerTest, MessagesForUnknownWorkersChangeNothing) {
   AddCameras(1);
   Deliver(1);
-  platform::Message status{camera::CAM_STATUS, 987654, camera::kStatusDiskFull, nullptr};
+  platform::Message status{camera::to_main_window::CamStatus::kNumber, 987654, camera::kStatusDiskFull, nullptr};
   controller_->HandleMessage(status);
-  platform::Message stopped{camera::CAM_STOPPED, 987654, camera::STOP_REASON_STOP, nullptr};
+  platform::Message stopped{camera::to_main_window::CamStopped::kNumber, 987654, camera::kStopReasonStop, nullptr};
   controller_->HandleMessage(stopped);
-  platform::Message bad{camera::CAM_STATUS, long(controller_->Row(0).record->workerThreadId), 42, nullptr};
+  platform::Message bad{camera::to_main_window::CamStatus::kNumber, long(controller_->Row(0).record->workerThreadId), 42, nullptr};
   controller_->HandleMessage(bad);
   EXPECT_EQ(controller_->Row(0).status, "Started");
 }
@@ -163,10 +164,10 @@ TEST_F(ControllerTest, GridChangeReplacesTheGridRestartsAndSaves) {
   controller_->SetLiveView(0, 777, nullptr);
   std::vector<uint8_t> grid(400, 0);
   grid[19] = 1;
-  platform::Message other{camera::GRID_CHANGED, 0, 778, platform::MakePayload(grid)};
+  platform::Message other{camera::to_main_window::GridChanged::kNumber, 0, 778, platform::MakePayload(grid)};
   controller_->HandleMessage(other);
   EXPECT_EQ(Saved().cameras.at(0)->motionGrid.at(19), 0);
-  platform::Message mine{camera::GRID_CHANGED, 0, 777, platform::MakePayload(grid)};
+  platform::Message mine{camera::to_main_window::GridChanged::kNumber, 0, 777, platform::MakePayload(grid)};
   controller_->HandleMessage(mine);
   EXPECT_EQ(controller_->Row(0).record->motionGrid.at(19), 1);
   EXPECT_EQ(Saved().cameras.at(0)->motionGrid.at(19), 1);
@@ -178,7 +179,7 @@ TEST_F(ControllerTest, GridChangeReplacesTheGridRestartsAndSaves) {
 TEST_F(ControllerTest, SnapshotWorkersAreTrackedAndStoppedAtShutdown) {
   auto handle = platform::MessageThread::CreateSuspended(std::make_unique<FakeWorker>(window_));
   platform::MessageThread::Resume(handle);
-  platform::Message reg{camera::WORKER_REGISTER, 0, long(handle->Id()), platform::MakePayload(handle)};
+  platform::Message reg{camera::to_main_window::WorkerRegister::kNumber, 0, long(handle->Id()), platform::MakePayload(handle)};
   controller_->HandleMessage(reg);
   EXPECT_EQ(controller_->SnapshotWorkerCount(), 1u);
   auto plan = controller_->BeginShutdown();

@@ -8,6 +8,7 @@
 #include "media/mjpg.h"
 #include "tests/recorder/net/worker_test_support.h"
 #include "tools/testcam/testcam_server.h"
+#include "recorder/camera/messages.h"
 
 using namespace recorder;
 
@@ -70,7 +71,7 @@ TEST(ControllerLive, StopRestartAndDiscardReachRealWorkers) {
   controller.DeleteCameras({0});
   ASSERT_TRUE(worker->Wait(10000));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  for (auto& m : inbox.TakeAll()) EXPECT_NE(m.id, camera::CAM_STOPPED);
+  for (auto& m : inbox.TakeAll()) EXPECT_NE(m.id, camera::to_main_window::CamStopped::kNumber);
   EXPECT_EQ(controller.CameraCount(), 0u);
 
   auto plan = controller.BeginShutdown();

@@ -16,6 +16,7 @@
 
 #include "platform/window_registry.h"
 #include "recorder/camera/events.h"
+#include "recorder/camera/messages.h"
 
 using namespace recorder;
 
@@ -66,12 +67,12 @@ class LogFixture {
   void Post(uint32_t msg, intptr_t w) { ASSERT_TRUE(platform::PostThreadMessage(Id(), msg, w, 0)); }
   // Every message posted earlier has been handled once the answer is here.
   LogEntries Entries() {
-    EXPECT_TRUE(platform::PostThreadMessage(Id(), app::LOG_GET_ENTRIES, static_cast<intptr_t>(window_), 0));
+    EXPECT_TRUE(platform::Post<camera::to_log::LogGetEntries>(Id(), static_cast<intptr_t>(window_)));
     EXPECT_TRUE(target_.WaitForCount(1, 10000));
     auto msgs = target_.TakeAll();
     EXPECT_EQ(msgs.size(), 1u);
     if (msgs.empty()) return {};
-    EXPECT_EQ(msgs[0].id, app::LOG_GET_ENTRIES);
+    EXPECT_EQ(msgs[0].id, camera::to_log_window::LogEntriesCopy::kNumber);
     auto* entries = msgs[0].Peek<LogEntries>();
     EXPECT_NE(entries, nullptr);
     return entries ? *entries : LogEntries{};
@@ -79,7 +80,7 @@ class LogFixture {
   bool Stop() {
     if (stopped_) return true;
     stopped_ = true;
-    platform::PostThreadMessage(Id(), camera::THREAD_STOP, 0, 0);
+    platform::PostThreadMessage(Id(), camera::to_log::ThreadStop::kNumber, 0, 0);
     return handle_->Wait(10000);
   }
 
@@ -123,7 +124,7 @@ TEST(LogThreadEntries, NullArgumentUnknownCodeAndLineFormat) {
   log.Event(-1, "neg");
   log.Event(camera::kEventSocketThreadStarted, "http://127.0.0.1/image.jpg");
   // A payload of the wrong type counts as no argument and must not upset the thread.
-  ASSERT_TRUE(platform::PostThreadMessage(log.Id(), camera::LOG_EVENT, camera::kEventWriteError, 0,
+  ASSERT_TRUE(platform::PostThreadMessage(log.Id(), camera::to_log::LogEvent::kNumber, camera::kEventWriteError, 0,
                                           platform::MakePayload<int>(7)));
   LogEntries entries = log.Entries();
   std::vector<std::string> expected = {"Write error, the disk may be full, file: ",
@@ -190,7 +191,7 @@ TEST(LogThreadEntries, ClearEmptiesListButLeavesFile) {
   log.Event(camera::kEventDirCreateFailed, "/tmp/a");
   ASSERT_EQ(log.Entries().size(), 3u);
   std::string before = ReadFile(path);
-  log.Post(app::LOG_CLEAR, 0);
+  log.Post(camera::to_log::LogClear::kNumber, 0);
   EXPECT_TRUE(log.Entries().empty());
   EXPECT_EQ(ReadFile(path), before);
   log.Event(camera::kEventDirCreateFailed, "/tmp/b");
@@ -204,12 +205,12 @@ TEST(LogThreadFile, SwitchingOnTwiceWritesOneStartLineAndReopeningAppends) {
   std::string path = dir + "Logfile.txt";
   LogFixture log(path, 0);
   log.Event(camera::kEventFrameDropped, "before");
-  log.Post(camera::LOG_SET_FILE, 1);
-  log.Post(camera::LOG_SET_FILE, 1);
+  log.Post(camera::to_log::LogSetFile::kNumber, 1);
+  log.Post(camera::to_log::LogSetFile::kNumber, 1);
   log.Event(camera::kEventFrameDropped, "on");
-  log.Post(camera::LOG_SET_FILE, 0);
+  log.Post(camera::to_log::LogSetFile::kNumber, 0);
   log.Event(camera::kEventFrameDropped, "off");
-  log.Post(camera::LOG_SET_FILE, 1);
+  log.Post(camera::to_log::LogSetFile::kNumber, 1);
   log.Event(camera::kEventFrameDropped, "again");
   log.Entries();
 
@@ -269,7 +270,7 @@ TEST(LogThreadFile, FileHeldByAnotherWriterIsNotWrittenUntilSwitchedOnAgain) {
 
   // The open failure turned the flag off, so switching on again is a change.
   ::close(other);
-  log.Post(camera::LOG_SET_FILE, 1);
+  log.Post(camera::to_log::LogSetFile::kNumber, 1);
   log.Event(camera::kEventFrameDropped, "unlocked");
   log.Entries();
   std::vector<std::string> lines = FileLines(ReadFile(path));
@@ -282,7 +283,7 @@ TEST(LogThreadFile, WriteFailureTurnsFileLoggingOff) {
   LogFixture log("/dev/full", 1);
   log.Event(camera::kEventFrameDropped, "a");
   // The failed write turned the flag off: switching on again reopens and logs the start again.
-  log.Post(camera::LOG_SET_FILE, 1);
+  log.Post(camera::to_log::LogSetFile::kNumber, 1);
   LogEntries entries = log.Entries();
   std::vector<std::string> expected = {"Logfile started... ", "Frame was dropped, file: a", "Logfile started... ",
                                        "Program Started..."};
@@ -302,7 +303,7 @@ TEST(LogThreadLifetime, StopEndsThreadAndReleasesFile) {
     EXPECT_TRUE(log.Stop());
   }
   // The thread is gone, so posting to it fails; the file lock is released.
-  EXPECT_FALSE(platform::PostThreadMessage(id, camera::LOG_EVENT, 1, 0));
+  EXPECT_FALSE(platform::PostThreadMessage(id, camera::to_log::LogEvent::kNumber, 1, 0));
   int fd = ::open(path.c_str(), O_WRONLY);
   ASSERT_GE(fd, 0);
   EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
@@ -316,7 +317,7 @@ TEST(LogThreadLifetime, EventsQueuedBeforeResumeReachTheFile) {
   ASSERT_NE(handle, nullptr);
   ASSERT_TRUE(camera::PostLogEvent(handle->Id(), camera::kEventMjpgCreateFailed, "early"));
   platform::MessageThread::Resume(handle);
-  ASSERT_TRUE(platform::PostThreadMessage(handle->Id(), camera::THREAD_STOP, 0, 0));
+  ASSERT_TRUE(platform::PostThreadMessage(handle->Id(), camera::to_log::ThreadStop::kNumber, 0, 0));
   ASSERT_TRUE(handle->Wait(10000));
   std::vector<std::string> lines = FileLines(ReadFile(path));
   ASSERT_EQ(lines.size(), 2u);

@@ -16,6 +16,7 @@
 #include "recorder/net/soc_thread.h"
 #include "tests/recorder/net/worker_test_support.h"
 #include "tools/testcam/testcam_server.h"
+#include "recorder/camera/messages.h"
 
 using namespace recorder;
 
@@ -132,7 +133,7 @@ TEST(FtpWorker, DownloadsAndPollsAfterAMissingFileWithoutAnEvent) {
     return frames.size();
   };
   EXPECT_TRUE(WaitFor([&] { return saved() >= 3; }, 15000));
-  platform::PostThreadMessage(worker->Id(), camera::THREAD_STOP, camera::STOP_REASON_STOP, 0);
+  platform::PostThreadMessage(worker->Id(), camera::to_worker::ThreadStop::kNumber, camera::kStopReasonStop, 0);
   ASSERT_TRUE(worker->Wait(15000));
   EXPECT_TRUE(WaitFor([&] { return events.CountOf(camera::kEventSocketThreadExited) == 1; }, 5000));
   for (const auto& e : events.Events()) {
@@ -141,7 +142,7 @@ TEST(FtpWorker, DownloadsAndPollsAfterAMissingFileWithoutAnEvent) {
   }
   std::vector<intptr_t> statuses;
   for (auto& m : main.TakeAll())
-    if (m.id == camera::CAM_STATUS) statuses.push_back(m.lParam);
+    if (m.id == camera::to_main_window::CamStatus::kNumber) statuses.push_back(m.lParam);
   EXPECT_EQ(statuses, std::vector<intptr_t>{camera::kStatusConnecting});  // FTP has no connected state
   platform::UnregisterWindow(window);
 }

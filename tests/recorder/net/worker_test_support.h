@@ -12,6 +12,7 @@
 #include "platform/message_thread.h"
 #include "platform/window_registry.h"
 #include "recorder/camera/events.h"
+#include "recorder/camera/messages.h"
 
 namespace worker_test {
 
@@ -29,7 +30,7 @@ class EventSink {
     platform::MessageThread::Resume(handle_);
   }
   ~EventSink() {
-    platform::PostThreadMessage(handle_->Id(), recorder::camera::THREAD_STOP, 0, 0);
+    platform::PostThreadMessage(handle_->Id(), recorder::camera::to_log::ThreadStop::kNumber, 0, 0);
     handle_->Wait(5000);
   }
   platform::ThreadId Id() const { return handle_->Id(); }
@@ -50,11 +51,11 @@ class EventSink {
 
    protected:
     void OnMessage(platform::Message& msg) override {
-      if (msg.id == recorder::camera::THREAD_STOP) {
+      if (msg.id == recorder::camera::to_log::ThreadStop::kNumber) {
         PostQuit(0);
         return;
       }
-      if (msg.id != recorder::camera::LOG_EVENT) return;
+      if (msg.id != recorder::camera::to_log::LogEvent::kNumber) return;
       auto text = msg.Take<std::string>();
       std::lock_guard<std::mutex> lock(owner_->mutex_);
       owner_->events_.push_back({int32_t(msg.wParam), text ? text->value : std::string()});
