@@ -10,13 +10,15 @@
 namespace recorder::app {
 
 WorkerFactory DefaultWorkerFactory() {
-  return [](std::unique_ptr<camera::CameraRecord> copy, bool resume,
-            platform::ThreadId logThread) -> platform::ThreadHandlePtr {
-    if (copy->cameraType != camera::kCameraIp) return nullptr;
+  return [](WorkerRequest request) -> platform::ThreadHandlePtr {
+    if (!request.record || request.record->cameraType != camera::kCameraIp) return nullptr;
     net::WorkerParams params;
-    params.record = std::move(copy);
-    params.resume = resume;
-    params.logThreadId = logThread;
+    params.record = std::move(request.record);
+    params.resume = request.resume;
+    params.logThreadId = request.logThread;
+    params.mainWindow = request.mainWindow;
+    params.liveViewWindow = request.liveViewWindow;
+    params.snapshotTarget = request.snapshotTarget;
     return net::CSocThread::Start(std::move(params));
   };
 }
@@ -25,14 +27,18 @@ CameraController::CameraController(std::string settingsPath, platform::WindowHan
                                    WorkerFactory factory)
     : settingsPath_(std::move(settingsPath)), mainWindow_(mainWindow), factory_(std::move(factory)) {}
 
-CameraController::~CameraController() = default;
+CameraController::~CameraController() {
+  if (shutdownWaiter_.joinable()) shutdownWaiter_.join();
+}
 
 void CameraController::LoadSettings() {
   camera::LoadedSettings loaded = camera::LoadSettingsFile(settingsPath_);
   rows_.clear();
   for (auto& record : loaded.cameras) {
-    record->mainWindow = mainWindow_;
-    rows_.push_back(CameraRow{std::move(record), camera::kStatusStoppedText});
+    CameraRow row;
+    row.record = std::move(record);
+    row.status = camera::kStatusStoppedText;
+    rows_.push_back(std::move(row));
   }
   logToFile_ = loaded.logToFile;
 }
@@ -50,23 +56,28 @@ bool CameraController::StartLogThread(const std::string& logFilePath, LogEcho ec
 long CameraController::FindRowByWorker(platform::ThreadId id) const {
   if (id == 0) return -1;
   for (size_t i = 0; i < rows_.size(); ++i)
-    if (rows_[i].record->workerThreadId == id) return long(i);
+    if (rows_[i].workerId == id) return long(i);
   return -1;
 }
 
 void CameraController::StartCamera(size_t index, bool resume) {
   if (index >= rows_.size()) return;
-  camera::CameraRecord& record = *rows_[index].record;
-  if (record.workerThreadId != 0) return;
-  record.mainWindow = mainWindow_;
-  auto handle = factory_(camera::CopyCamera(record), resume, logThreadId_);
+  CameraRow& row = rows_[index];
+  if (row.workerId != 0 || shuttingDown_) return;
+  WorkerRequest request;
+  request.record = camera::CopyCamera(*row.record);
+  request.resume = resume;
+  request.logThread = logThreadId_;
+  request.mainWindow = mainWindow_;
+  request.liveViewWindow = row.liveViewWindow;
+  auto handle = factory_(std::move(request));
   if (!handle) {
     // No worker for this kind of source: the row says so instead of staying silent.
     SetStatus(index, camera::StatusText(camera::kStatusInitFailed));
     return;
   }
-  record.workerThreadId = handle->Id();
-  record.workerThread = handle;
+  row.workerId = handle->Id();
+  row.worker = handle;
 }
 
 void CameraController::StartSelected(const std::vector<size_t>& rows, bool resume) {
@@ -80,44 +91,44 @@ void CameraController::StartAll(bool resume) {
 void CameraController::StopSelected(const std::vector<size_t>& rows) {
   for (size_t index : rows) {
     if (index < rows_.size())
-      platform::Post<camera::to_worker::ThreadStop>(rows_[index].record->workerThreadId, camera::kStopReasonStop);
+      platform::Post<camera::to_worker::ThreadStop>(rows_[index].workerId, camera::kStopReasonStop);
   }
 }
 
 void CameraController::StopAll() {
   for (auto& row : rows_)
-    platform::Post<camera::to_worker::ThreadStop>(row.record->workerThreadId, camera::kStopReasonStop);
+    platform::Post<camera::to_worker::ThreadStop>(row.workerId, camera::kStopReasonStop);
 }
 
 void CameraController::AddCamera(std::unique_ptr<camera::CameraRecord> record) {
-  record->mainWindow = mainWindow_;
-  record->workerThreadId = 0;
-  record->workerThread.reset();
-  rows_.insert(rows_.begin(), CameraRow{std::move(record), camera::kStatusStoppedText});
+  CameraRow row;
+  row.record = std::move(record);
+  row.status = camera::kStatusStoppedText;
+  rows_.insert(rows_.begin(), std::move(row));
+  Notify(RowEvent::Kind::Inserted, 0, kRowAll);
   StartCamera(0, false);
-  Changed(0);
   SaveSettings();
 }
 
 void CameraController::EditCamera(size_t index, std::unique_ptr<camera::CameraRecord> record) {
-  if (index >= rows_.size()) return;
-  camera::CameraRecord& old = *rows_[index].record;
-  record->mainWindow = mainWindow_;
-  record->workerThreadId = old.workerThreadId;
-  record->workerThread = old.workerThread;
-  record->liveViewWindow = old.liveViewWindow;
-  record->liveView = old.liveView;
-  rows_[index].record = std::move(record);
+  if (index >= rows_.size() || !record) return;
+  CameraRow& row = rows_[index];
+  unsigned changes = kRowSettings;
+  if (record->cameraType != row.record->cameraType) changes |= kRowType;
+  if (camera::GetText(record->savePath) != camera::GetText(row.record->savePath)) changes |= kRowSavePath;
+  row.record = std::move(record);
   // A running worker restarts in append mode with the edited record.
-  platform::Post<camera::to_worker::ThreadStop>(rows_[index].record->workerThreadId, camera::kStopReasonRestart);
-  Changed(index);
+  platform::Post<camera::to_worker::ThreadStop>(row.workerId, camera::kStopReasonRestart);
+  Notify(RowEvent::Kind::Changed, index, changes);
   SaveSettings();
 }
 
-void CameraController::SetLiveView(size_t index, platform::WindowHandle window, void* view) {
+void CameraController::SetLiveView(size_t index, platform::WindowHandle window, std::function<void()> destroyer) {
   if (index >= rows_.size()) return;
-  rows_[index].record->liveViewWindow = window;
-  rows_[index].record->liveView = view;
+  CameraRow& row = rows_[index];
+  row.liveViewWindow = window;
+  row.destroyLiveView = std::move(destroyer);
+  platform::Post<camera::to_worker::LiveViewChanged>(row.workerId, static_cast<intptr_t>(window));
 }
 
 void CameraController::DeleteCameras(std::vector<size_t> rows) {
@@ -125,12 +136,24 @@ void CameraController::DeleteCameras(std::vector<size_t> rows) {
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
   for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
     if (*it >= rows_.size()) continue;
-    const platform::ThreadId worker = rows_[*it].record->workerThreadId;
-    camera::DestroyCamera(std::move(rows_[*it].record), true);
+    const platform::ThreadId worker = rows_[*it].workerId;
+    ReleaseRow(rows_[*it]);
     rows_.erase(rows_.begin() + long(*it));
     platform::Post<camera::to_worker::ThreadStop>(worker, camera::kStopReasonDiscard);
+    Notify(RowEvent::Kind::Removed, *it, kRowAll);
   }
   SaveSettings();
+}
+
+platform::ThreadHandlePtr CameraController::StartSnapshotWorker(std::unique_ptr<camera::CameraRecord> copy,
+                                                                platform::WindowHandle target) {
+  if (!copy || target == 0 || shuttingDown_) return nullptr;
+  WorkerRequest request;
+  request.record = std::move(copy);
+  request.logThread = logThreadId_;
+  request.mainWindow = mainWindow_;
+  request.snapshotTarget = target;
+  return factory_(std::move(request));
 }
 
 void CameraController::SetProgramOptions(int32_t logToFile) {
@@ -159,9 +182,10 @@ bool CameraController::HandleMessage(platform::Message& msg) {
     if (reason == camera::kStopReasonDiscard) return true;
     const long row = FindRowByWorker(platform::ThreadId(msg.wParam));
     if (row < 0) return true;
-    camera::CameraRecord& record = *rows_[size_t(row)].record;
-    record.workerThreadId = 0;
-    record.workerThread.reset();
+    CameraRow& stopped = rows_[size_t(row)];
+    stopped.workerId = 0;
+    stopped.worker.reset();
+    if (shuttingDown_) return true;
     if (reason == camera::kStopReasonRestart) {
       StartCamera(size_t(row), true);
     } else {
@@ -186,26 +210,45 @@ bool CameraController::HandleMessage(platform::Message& msg) {
     std::vector<uint8_t> grid = platform::Take<to::GridChanged>(msg);
     const auto view = platform::WindowHandle(msg.lParam);
     for (size_t i = 0; i < rows_.size(); ++i) {
-      camera::CameraRecord& record = *rows_[i].record;
-      if (view == 0 || record.liveViewWindow != view) continue;
+      CameraRow& row = rows_[i];
+      if (view == 0 || row.liveViewWindow != view) continue;
       if (grid.size() != camera::kGridBytes) return true;
-      record.motionGrid = std::move(grid);
-      platform::Post<camera::to_worker::ThreadStop>(record.workerThreadId, camera::kStopReasonRestart);
-      Changed(i);
+      row.record->motionGrid = std::move(grid);
+      platform::Post<camera::to_worker::ThreadStop>(row.workerId, camera::kStopReasonRestart);
+      Notify(RowEvent::Kind::Changed, i, kRowSettings);
       SaveSettings();
       return true;
     }
     return true;  // no row matched: the grid copy is released here
   }
+  if (platform::Is<to::ShutdownDone>(msg)) {
+    if (shutdownWaiter_.joinable()) shutdownWaiter_.join();
+    FinishShutdown();
+    if (onShutdownComplete) onShutdownComplete();
+    return true;
+  }
   return false;
 }
 
+void CameraController::Shutdown(int workerWaitMs, int logWaitMs) {
+  if (shuttingDown_) return;
+  ShutdownPlan plan = BeginShutdown();
+  const platform::WindowHandle owner = mainWindow_;
+  // The waits run on their own thread so that the owner's loop keeps handling
+  // status messages; their end comes back as a message like everything else.
+  shutdownWaiter_ = std::thread([plan = std::move(plan), owner, workerWaitMs, logWaitMs] {
+    RunShutdownWaits(plan, workerWaitMs, logWaitMs);
+    platform::Post<camera::to_main_window::ShutdownDone>(owner);
+  });
+}
+
 CameraController::ShutdownPlan CameraController::BeginShutdown() {
+  shuttingDown_ = true;
   ShutdownPlan plan;
   for (auto& row : rows_) {
-    if (row.record->workerThreadId == 0) continue;
-    platform::Post<camera::to_worker::ThreadStop>(row.record->workerThreadId, camera::kStopReasonDiscard);
-    if (row.record->workerThread) plan.workers.push_back(row.record->workerThread);
+    if (row.workerId == 0) continue;
+    platform::Post<camera::to_worker::ThreadStop>(row.workerId, camera::kStopReasonDiscard);
+    if (row.worker) plan.workers.push_back(row.worker);
   }
   for (auto& worker : liveWorkers_) {
     platform::Post<camera::to_worker::ThreadStop>(worker.id, camera::kStopReasonDiscard);
@@ -227,7 +270,7 @@ void CameraController::RunShutdownWaits(const ShutdownPlan& plan, int workerWait
 }
 
 void CameraController::FinishShutdown() {
-  for (auto& row : rows_) camera::DestroyCamera(std::move(row.record), true);
+  for (auto& row : rows_) ReleaseRow(row);
   rows_.clear();
   logThreadId_ = 0;
   logThread_.reset();
@@ -236,11 +279,22 @@ void CameraController::FinishShutdown() {
 void CameraController::SetStatus(size_t index, std::string status) {
   if (index >= rows_.size()) return;
   rows_[index].status = std::move(status);
-  Changed(index);
+  Notify(RowEvent::Kind::Changed, index, kRowStatus);
 }
 
-void CameraController::Changed(size_t index) {
-  if (onRowChanged) onRowChanged(index);
+void CameraController::Notify(RowEvent::Kind kind, size_t index, unsigned changes) {
+  const RowEvent event{kind, index, changes};
+  for (const auto& observer : observers_) observer(event);
+}
+
+void CameraController::ReleaseRow(CameraRow& row) {
+  if (row.destroyLiveView) {
+    auto destroy = std::move(row.destroyLiveView);
+    row.destroyLiveView = nullptr;
+    destroy();
+  }
+  row.liveViewWindow = 0;
+  row.record.reset();
 }
 
 }  // namespace recorder::app

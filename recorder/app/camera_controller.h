@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/message.h"
@@ -16,16 +17,44 @@
 
 namespace recorder::app {
 
-// Creates and resumes the worker of one camera from its own deep copy of the record.
-// Returns the worker's handle, or null when no worker could be made.
-using WorkerFactory = std::function<platform::ThreadHandlePtr(std::unique_ptr<camera::CameraRecord> copy, bool resume,
-                                                              platform::ThreadId logThread)>;
+// Everything a worker starts from.
+struct WorkerRequest {
+  std::unique_ptr<camera::CameraRecord> record;  // the worker's own deep copy
+  bool resume = false;                           // append to the existing recording
+  platform::ThreadId logThread = 0;
+  platform::WindowHandle mainWindow = 0;      // status, stop and registration messages
+  platform::WindowHandle liveViewWindow = 0;  // frames while it is visible; 0 for none
+  platform::WindowHandle snapshotTarget = 0;  // non-zero: a snapshot worker for a source dialog
+};
+// Creates and resumes a worker. Returns its handle, or null when no worker could be made.
+using WorkerFactory = std::function<platform::ThreadHandlePtr(WorkerRequest request)>;
 // Network cameras get the network worker; local capture devices have no worker in this build.
 WorkerFactory DefaultWorkerFactory();
 
+// What changed in a row, for observers that show only some columns.
+enum RowChange : unsigned {
+  kRowStatus = 1,
+  kRowType = 2,
+  kRowSavePath = 4,
+  kRowSettings = 8,  // any other stored field
+  kRowAll = 15,
+};
+struct RowEvent {
+  enum class Kind { Inserted, Removed, Changed };
+  Kind kind = Kind::Changed;
+  size_t row = 0;        // position after an insert, before a removal
+  unsigned changes = 0;  // RowChange bits, for Changed
+};
+using RowObserver = std::function<void(const RowEvent& event)>;
+
+// One camera of the list: its settings and what runs for it.
 struct CameraRow {
   std::unique_ptr<camera::CameraRecord> record;
   std::string status = "Stopped";
+  platform::ThreadId workerId = 0;
+  platform::ThreadHandlePtr worker;
+  platform::WindowHandle liveViewWindow = 0;
+  std::function<void()> destroyLiveView;  // set by the window layer with the view
 };
 
 class CameraController {
@@ -46,6 +75,9 @@ class CameraController {
   // Row index of the camera whose worker has this thread id; -1 when none.
   long FindRowByWorker(platform::ThreadId id) const;
 
+  // Observers hear of every inserted, removed and changed row, in order.
+  void AddObserver(RowObserver observer) { observers_.push_back(std::move(observer)); }
+
   // Start or resume one camera unless it is running.
   void StartCamera(size_t index, bool resume);
   // Selected rows are walked from the last selected to the first.
@@ -56,10 +88,12 @@ class CameraController {
 
   // Adds a camera at the top of the list, starts it anew and saves.
   void AddCamera(std::unique_ptr<camera::CameraRecord> record);
-  // Replaces a camera's record, restarts a running worker in append mode and saves.
+  // Replaces a camera's settings, restarts a running worker in append mode and saves.
   void EditCamera(size_t index, std::unique_ptr<camera::CameraRecord> record);
-  // Ties a row to its live view window (made by the window layer).
-  void SetLiveView(size_t index, platform::WindowHandle window, void* view);
+  // Ties a row to its live view window (made by the window layer), or unties it
+  // with 0; a running worker sends its frames there from now on. The destroyer
+  // runs when the row goes away.
+  void SetLiveView(size_t index, platform::WindowHandle window, std::function<void()> destroyer = {});
   // Removes rows (highest first), discards their workers silently and saves.
   void DeleteCameras(std::vector<size_t> rows);
   // Stores the program option, switches file logging and saves.
@@ -67,15 +101,25 @@ class CameraController {
   // Writes every row in list order; false when the file could not be written.
   bool SaveSettings();
 
+  // Starts a short-lived worker that fetches one picture of the record for a
+  // source dialog's window; the worker registers itself so shutdown waits for it.
+  platform::ThreadHandlePtr StartSnapshotWorker(std::unique_ptr<camera::CameraRecord> copy,
+                                                platform::WindowHandle target);
+
   // Messages addressed to the main window: CamStatus, CamStopped, WorkerRegister,
-  // WorkerUnregister, GridChanged. Returns true when the message was one of them.
+  // WorkerUnregister, GridChanged, ShutdownDone. Returns true when the message was one of them.
   bool HandleMessage(platform::Message& msg);
 
-  // Called after a row's status or contents changed (for the window or a printer).
-  std::function<void(size_t row)> onRowChanged;
+  // The ordered shutdown in one call: every worker and snapshot worker is told to
+  // stop silently, a background thread waits for them (25 s each) and then for the
+  // log thread (5 s), and posts ShutdownDone to the main window, whose handling
+  // releases every row and runs onShutdownComplete. Status messages are still
+  // handled meanwhile; stop messages no longer restart anything.
+  void Shutdown(int workerWaitMs = 25000, int logWaitMs = 5000);
+  bool ShuttingDown() const { return shuttingDown_; }
+  std::function<void()> onShutdownComplete;
 
-  // Shutdown, first step on the owning thread: tells every worker and snapshot
-  // worker to stop silently and hands back what has to be waited for.
+  // The steps of Shutdown, for callers that wait themselves.
   struct ShutdownPlan {
     std::vector<platform::ThreadHandlePtr> workers;
     std::vector<platform::ThreadHandlePtr> snapshotWorkers;
@@ -83,22 +127,21 @@ class CameraController {
     platform::ThreadHandlePtr logHandle;
   };
   ShutdownPlan BeginShutdown();
-  // Second step, on a background thread: waits for the workers (25 s each), then
-  // stops the log thread and waits for it (5 s).
   static void RunShutdownWaits(const ShutdownPlan& plan, int workerWaitMs = 25000, int logWaitMs = 5000);
-  // Last step on the owning thread: releases every row.
   void FinishShutdown();
 
   size_t SnapshotWorkerCount() const { return liveWorkers_.size(); }
 
  private:
   void SetStatus(size_t index, std::string status);
-  void Changed(size_t index);
+  void Notify(RowEvent::Kind kind, size_t index, unsigned changes);
+  void ReleaseRow(CameraRow& row);
 
   std::string settingsPath_;
   platform::WindowHandle mainWindow_;
   WorkerFactory factory_;
   std::vector<CameraRow> rows_;
+  std::vector<RowObserver> observers_;
   int32_t logToFile_ = 0;
   platform::ThreadId logThreadId_ = 0;
   platform::ThreadHandlePtr logThread_;
@@ -107,6 +150,8 @@ class CameraController {
     platform::ThreadId id = 0;
   };
   std::vector<LiveWorker> liveWorkers_;
+  bool shuttingDown_ = false;
+  std::thread shutdownWaiter_;
 };
 
 }  // namespace recorder::app

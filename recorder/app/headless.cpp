@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <iostream>
-#include <thread>
 
 #include "platform/message_thread.h"
 #include "platform/window_registry.h"
@@ -15,9 +14,8 @@
 namespace recorder::app {
 namespace {
 
-// The headless main thread's own messages.
+// Asks the headless main thread to shut down (posted by the signal waiter).
 struct HeadlessShutdown : platform::ThreadMessage<platform::WM_USER + 600> {};
-struct HeadlessShutdownDone : platform::ThreadMessage<platform::WM_USER + 601> {};
 
 // The thread that plays the main window: it owns the controller and receives the
 // workers' window messages through a window handle that forwards to its queue.
@@ -30,11 +28,13 @@ class HeadlessMainThread : public platform::MessageThread {
     target_ = std::make_unique<platform::ThreadWindowTarget>(Id());
     window_ = platform::RegisterWindow(target_.get());
     controller_ = std::make_unique<CameraController>(options_.settingsPath, window_);
-    controller_->onRowChanged = [this](size_t row) {
-      if (row < controller_->CameraCount()) {
-        std::fprintf(stderr, "camera %zu: %s\n", row, controller_->Row(row).status.c_str());
+    controller_->AddObserver([this](const RowEvent& event) {
+      if (event.kind == RowEvent::Kind::Changed && (event.changes & kRowStatus) &&
+          event.row < controller_->CameraCount()) {
+        std::fprintf(stderr, "camera %zu: %s\n", event.row, controller_->Row(event.row).status.c_str());
       }
-    };
+    });
+    controller_->onShutdownComplete = [this] { PostQuit(0); };
     controller_->LoadSettings();
     controller_->StartLogThread(options_.logFilePath, [](const std::string& line) {
       std::fprintf(stderr, "%s\n", line.c_str());
@@ -46,29 +46,16 @@ class HeadlessMainThread : public platform::MessageThread {
 
   int ExitInstance() override {
     if (window_) platform::UnregisterWindow(window_);
-    if (waiter_.joinable()) waiter_.join();
+    controller_.reset();
     return 0;
   }
 
   void OnMessage(platform::Message& msg) override {
     if (platform::Is<HeadlessShutdown>(msg)) {
-      if (shuttingDown_) return;
-      shuttingDown_ = true;
-      // The waits run on a background thread so that status messages are still handled.
-      auto plan = controller_->BeginShutdown();
-      const platform::ThreadId self = Id();
-      waiter_ = std::thread([plan = std::move(plan), self] {
-        CameraController::RunShutdownWaits(plan);
-        platform::Post<HeadlessShutdownDone>(self);
-      });
+      controller_->Shutdown();
       return;
     }
-    if (platform::Is<HeadlessShutdownDone>(msg)) {
-      controller_->FinishShutdown();
-      PostQuit(0);
-      return;
-    }
-    if (!shuttingDown_ || !platform::Is<camera::to_main_window::CamStopped>(msg)) controller_->HandleMessage(msg);
+    controller_->HandleMessage(msg);
   }
 
  private:
@@ -76,8 +63,6 @@ class HeadlessMainThread : public platform::MessageThread {
   std::unique_ptr<platform::ThreadWindowTarget> target_;
   platform::WindowHandle window_ = 0;
   std::unique_ptr<CameraController> controller_;
-  std::thread waiter_;
-  bool shuttingDown_ = false;
 };
 
 }  // namespace

@@ -7,13 +7,6 @@
 
 namespace recorder::camera {
 
-namespace {
-
-// Set once by the window layer at start-up, before any record is destroyed.
-void (*g_liveViewDestroyer)(CameraRecord&) = nullptr;
-
-}  // namespace
-
 LogFont DefaultOverlayFont() {
   LogFont font;  // the member initialisers hold the numeric defaults
   font.faceName.fill(0);
@@ -49,18 +42,10 @@ std::unique_ptr<CameraRecord> CreateDefaultCamera() {
 }
 
 std::unique_ptr<CameraRecord> CopyCamera(const CameraRecord& source) {
-  // Every member is a value type (arrays, vector, shared handle), so the
+  // Every member is a value type (arrays, vector), so the
   // member-wise copy already gives the copy its own grid and font description.
   return std::make_unique<CameraRecord>(source);
 }
-
-void DestroyCamera(std::unique_ptr<CameraRecord> record, bool destroyLiveView) {
-  if (!record) return;
-  if (destroyLiveView && g_liveViewDestroyer != nullptr) g_liveViewDestroyer(*record);
-  record.reset();
-}
-
-void SetLiveViewDestroyer(void (*destroyer)(CameraRecord&)) { g_liveViewDestroyer = destroyer; }
 
 std::string MaskUrlPassword(const std::string& url) {
   // Split as the address parser does: the user name ends at the first ':' after

@@ -1,14 +1,12 @@
 #pragma once
-// The camera record: what the user chose for one camera plus the run-time state
-// that ties it to its worker thread and live view window.
+// The camera record: what the user chose for one camera. It holds settings only;
+// the worker and live view that belong to a camera are the controller's business.
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/message.h"
-#include "platform/message_thread.h"
 
 namespace recorder::camera {
 
@@ -78,13 +76,6 @@ struct CameraRecord {
   LogFont overlayFont;
   // Leading word
   int32_t cameraType = kCameraIp;
-
-  // Run-time fields, never stored.
-  platform::ThreadId workerThreadId = 0;
-  platform::ThreadHandlePtr workerThread;
-  platform::WindowHandle mainWindow = 0;
-  platform::WindowHandle liveViewWindow = 0;
-  void* liveView = nullptr;  // the live view window object, owned by the window layer
 };
 
 // Reads and writes a fixed text field as a C string (at most 259 bytes kept).
@@ -96,10 +87,6 @@ void SetText(TextField& field, const std::string& text);
 std::unique_ptr<CameraRecord> CreateDefaultCamera();
 // Deep copy: own grid bytes and font description.
 std::unique_ptr<CameraRecord> CopyCamera(const CameraRecord& source);
-// Releases a record; with destroyLiveView the window layer's hook destroys its live view first.
-void DestroyCamera(std::unique_ptr<CameraRecord> record, bool destroyLiveView);
-// Hook the window layer installs to destroy a record's live view window (may stay empty).
-void SetLiveViewDestroyer(void (*destroyer)(CameraRecord&));
 
 // The URL with its password replaced by "***" (for logs and listings).
 std::string MaskUrlPassword(const std::string& url);

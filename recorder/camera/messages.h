@@ -41,8 +41,11 @@ struct WorkerRegister : WindowMessage<WM_USER + 203, platform::ThreadHandlePtr> 
 struct WorkerUnregister : WindowMessage<WM_USER + 204> {};                           // lParam worker id
 struct GridChanged : WindowMessage<WM_USER + 502, std::vector<uint8_t>> {};  // lParam live view handle
 struct DeleteSelected : WindowMessage<WM_USER + 505> {};
-// The recorder's own addition: a worker's recording figures (wParam worker thread id).
+// The recorder's own additions, above the design's numbers:
+// a worker's recording figures (wParam worker thread id),
 struct WorkerHealthReport : WindowMessage<WM_USER + 512, WorkerHealth> {};
+// and the end of CameraController::Shutdown's waits, posted by its waiting thread.
+struct ShutdownDone : WindowMessage<WM_USER + 514> {};
 }  // namespace to_main_window
 
 // To a camera worker thread, from itself and from the main window.
@@ -51,6 +54,9 @@ struct WorkerStart : ThreadMessage<WM_USER + 200> {};    // posted by the worker
 struct ThreadStop : ThreadMessage<WM_USER + 201> {};     // wParam stop reason
 struct SnapshotStart : ThreadMessage<WM_USER + 202> {};  // posted by a snapshot worker to itself
 struct SendFrame : ThreadMessage<WM_USER + 504> {};
+// The recorder's own addition: the camera's live view changed (wParam its window
+// handle, 0 for none), so frames go to the view the row holds now.
+struct LiveViewChanged : ThreadMessage<WM_USER + 513> {};
 }  // namespace to_worker
 
 // To the event log thread.

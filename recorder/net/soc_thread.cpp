@@ -77,6 +77,8 @@ CSocThread::CSocThread(WorkerParams params, WorkerTiming timing)
     : record_(std::move(params.record)),
       resume_(params.resume),
       logThreadId_(params.logThreadId),
+      mainWindow_(params.mainWindow),
+      liveViewWindow_(params.liveViewWindow),
       snapshotTarget_(params.snapshotTarget),
       soundPlayer_(std::move(params.soundPlayer)),
       timing_(timing) {}
@@ -107,7 +109,7 @@ std::string CSocThread::LoggedUrl() const {
 }
 
 void CSocThread::ReportStatus(int32_t status) {
-  if (record_ && !IsSnapshot()) platform::Post<to_main_window::CamStatus>(record_->mainWindow, Id(), status);
+  if (record_ && !IsSnapshot()) platform::Post<to_main_window::CamStatus>(mainWindow_, Id(), status);
 }
 
 void CSocThread::ReportEvent(int32_t code, const std::string& argument) {
@@ -124,6 +126,8 @@ void CSocThread::OnMessage(platform::Message& msg) {
     OnSnapshotStart();
   else if (platform::Is<to_worker::ThreadStop>(msg))
     EndWorker(static_cast<int32_t>(msg.wParam));
+  else if (platform::Is<to_worker::LiveViewChanged>(msg))
+    liveViewWindow_ = static_cast<platform::WindowHandle>(msg.wParam);
 }
 
 void CSocThread::OnWorkerStart() {
@@ -145,7 +149,7 @@ void CSocThread::OnWorkerStart() {
 
 void CSocThread::OnSnapshotStart() {
   if (record_) {
-    platform::Post<to_main_window::WorkerRegister>(record_->mainWindow, 0, Id(), Handle());
+    platform::Post<to_main_window::WorkerRegister>(mainWindow_, 0, Id(), Handle());
   }
   address_ = ParseCameraUrl(camera::GetText(record_->url));
   if (address_.isFtp)
@@ -321,10 +325,10 @@ void CSocThread::ProcessImage(std::vector<uint8_t> jpeg) {
       if (stopping_) return;
     }
 
-    if (platform::IsWindowVisible(record_->liveViewWindow)) {
+    if (platform::IsWindowVisible(liveViewWindow_)) {
       const int32_t triggered = record->triggered;
-      platform::Post<media::ShowFrameRecord>(record_->liveViewWindow, std::move(record));
-      platform::Post<to_live_view::MotionLevel>(record_->liveViewWindow, result.level, triggered);
+      platform::Post<media::ShowFrameRecord>(liveViewWindow_, std::move(record));
+      platform::Post<to_live_view::MotionLevel>(liveViewWindow_, result.level, triggered);
     } else {
       spareRecord_ = std::move(record);
     }
@@ -379,9 +383,9 @@ void CSocThread::EndWorker(int32_t reason) {
   KillPollTimer();
   if (soundTimer_) KillTimer(soundTimer_), soundTimer_ = 0;
   if (reason != camera::kStopReasonDiscard && record_)
-    platform::Post<to_main_window::CamStopped>(record_->mainWindow, Id(), reason);
+    platform::Post<to_main_window::CamStopped>(mainWindow_, Id(), reason);
   if (IsSnapshot()) {
-    if (record_) platform::Post<to_main_window::WorkerUnregister>(record_->mainWindow, 0, Id());
+    if (record_) platform::Post<to_main_window::WorkerUnregister>(mainWindow_, 0, Id());
   } else {
     ReportEvent(camera::kEventSocketThreadExited, LoggedUrl());
   }

@@ -24,6 +24,8 @@ struct WorkerParams {
   std::unique_ptr<camera::CameraRecord> record;  // the worker's own deep copy
   bool resume = false;                         // append to the existing recording
   platform::ThreadId logThreadId = 0;
+  platform::WindowHandle mainWindow = 0;       // status, stop and registration messages
+  platform::WindowHandle liveViewWindow = 0;   // frames while it is visible; 0 for none
   platform::WindowHandle snapshotTarget = 0;   // non-zero: snapshot worker reporting to this window
   std::shared_ptr<frame::SoundPlayer> soundPlayer;  // null: the desktop player
 };
@@ -74,6 +76,8 @@ class CSocThread : public platform::MessageThread, private recording::RecordingR
   std::unique_ptr<camera::CameraRecord> record_;
   bool resume_;
   platform::ThreadId logThreadId_;
+  platform::WindowHandle mainWindow_;
+  platform::WindowHandle liveViewWindow_;
   platform::WindowHandle snapshotTarget_;
   std::shared_ptr<frame::SoundPlayer> soundPlayer_;
   WorkerTiming timing_;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 
 #include "platform/message_thread.h"
 #include "platform/window_registry.h"
@@ -23,7 +24,8 @@ namespace fs = std::filesystem;
 // Reports "Started" and answers THREAD_STOP the way a camera worker does.
 class FakeWorker : public platform::MessageThread {
  public:
-  explicit FakeWorker(platform::WindowHandle main) : main_(main) {}
+  explicit FakeWorker(platform::WindowHandle main, std::atomic<uint64_t>* liveView = nullptr)
+      : main_(main), liveView_(liveView) {}
 
  protected:
   bool InitInstance() override {
@@ -31,6 +33,7 @@ class FakeWorker : public platform::MessageThread {
     return true;
   }
   void OnMessage(platform::Message& msg) override {
+    if (platform::Is<camera::to_worker::LiveViewChanged>(msg) && liveView_) *liveView_ = uint64_t(msg.wParam);
     if (msg.id != camera::to_worker::ThreadStop::kNumber) return;
     if (msg.wParam != camera::kStopReasonDiscard) platform::PostWindowMessage(main_, camera::to_main_window::CamStopped::kNumber, Id(), msg.wParam);
     PostQuit(0);
@@ -38,11 +41,13 @@ class FakeWorker : public platform::MessageThread {
 
  private:
   platform::WindowHandle main_;
+  std::atomic<uint64_t>* liveView_;
 };
 
 struct StartCall {
   std::string url;
   bool resume;
+  platform::WindowHandle liveView;
 };
 
 class ControllerTest : public ::testing::Test {
@@ -53,9 +58,10 @@ class ControllerTest : public ::testing::Test {
     window_ = platform::RegisterWindow(&inbox_);
     controller_ = std::make_unique<app::CameraController>(
         (dir_ / "tollan.cfg").string(), window_,
-        [this](std::unique_ptr<camera::CameraRecord> copy, bool resume, platform::ThreadId) {
-          calls_.push_back({camera::GetText(copy->url), resume});
-          auto handle = platform::MessageThread::CreateSuspended(std::make_unique<FakeWorker>(copy->mainWindow));
+        [this](app::WorkerRequest request) {
+          calls_.push_back({camera::GetText(request.record->url), request.resume, request.liveViewWindow});
+          auto handle = platform::MessageThread::CreateSuspended(
+              std::make_unique<FakeWorker>(request.mainWindow, &liveViewSeen_));
           handles_.push_back(handle);
           platform::MessageThread::Resume(handle);
           return handle;
@@ -82,6 +88,10 @@ class ControllerTest : public ::testing::Test {
     inbox_.WaitForCount(atLeast, 5000);
     for (auto& msg : inbox_.TakeAll()) controller_->HandleMessage(msg);
   }
+  static bool WaitForValue(std::atomic<uint64_t>& value, uint64_t expected) {
+    for (int i = 0; i < 500 && value.load() != expected; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return value.load() == expected;
+  }
   camera::LoadedSettings Saved() { return camera::LoadSettingsFile((dir_ / "tollan.cfg").string()); }
 
   static inline int counter_ = 0;
@@ -91,6 +101,7 @@ class ControllerTest : public ::testing::Test {
   std::unique_ptr<app::CameraController> controller_;
   std::vector<StartCall> calls_;
   std::vector<platform::ThreadHandlePtr> handles_;
+  std::atomic<uint64_t> liveViewSeen_{0};
 };
 
 TEST_F(ControllerTest, AddStartsAnewAtTheTopAndSaves) {
@@ -113,7 +124,7 @@ TEST_F(ControllerTest, StartAllStartsOnlyStoppedCameras) {
   controller_->StopSelected({1});
   Deliver(1);
   EXPECT_EQ(controller_->Row(1).status, "Stopped");
-  EXPECT_EQ(controller_->Row(1).record->workerThreadId, 0u);
+  EXPECT_EQ(controller_->Row(1).workerId, 0u);
   const size_t before = calls_.size();
   controller_->StartAll(true);
   ASSERT_EQ(calls_.size(), before + 1);
@@ -130,14 +141,14 @@ TEST_F(ControllerTest, EditingARunningCameraRestartsItInAppendMode) {
   Deliver(1);  // CAM_STOPPED with the restart reason
   ASSERT_EQ(calls_.size(), 2u);
   EXPECT_TRUE(calls_[1].resume);
-  EXPECT_NE(controller_->Row(0).record->workerThreadId, 0u);
+  EXPECT_NE(controller_->Row(0).workerId, 0u);
   EXPECT_EQ(Saved().cameras.at(0)->frameDelayMs, 250);
 }
 
 TEST_F(ControllerTest, DeletingARunningCameraDiscardsItSilently) {
   AddCameras(2);
   Deliver(2);
-  const auto worker = controller_->Row(0).record->workerThread;
+  const auto worker = controller_->Row(0).worker;
   controller_->DeleteCameras({0});
   ASSERT_EQ(controller_->CameraCount(), 1u);
   EXPECT_TRUE(worker->Wait(5000));
@@ -152,7 +163,7 @@ TEST_F(ControllerTest, MessagesForUnknownWorkersChangeNothing) {
   controller_->HandleMessage(status);
   platform::Message stopped{camera::to_main_window::CamStopped::kNumber, 987654, camera::kStopReasonStop, nullptr};
   controller_->HandleMessage(stopped);
-  platform::Message bad{camera::to_main_window::CamStatus::kNumber, long(controller_->Row(0).record->workerThreadId), 42, nullptr};
+  platform::Message bad{camera::to_main_window::CamStatus::kNumber, long(controller_->Row(0).workerId), 42, nullptr};
   controller_->HandleMessage(bad);
   EXPECT_EQ(controller_->Row(0).status, "Started");
 }
@@ -161,7 +172,7 @@ TEST_F(ControllerTest, GridChangeReplacesTheGridRestartsAndSaves) {
   AddCameras(1);
   Deliver(1);
   // Only the row whose live view sent the grid is changed.
-  controller_->SetLiveView(0, 777, nullptr);
+  controller_->SetLiveView(0, 777);
   std::vector<uint8_t> grid(400, 0);
   grid[19] = 1;
   platform::Message other{camera::to_main_window::GridChanged::kNumber, 0, 778, platform::MakePayload(grid)};
@@ -193,15 +204,81 @@ TEST_F(ControllerTest, LoadKeepsFileOrderAndStartsNothing) {
   AddCameras(2);
   Deliver(2);
   app::CameraController second((dir_ / "tollan.cfg").string(), window_,
-                               [](auto, bool, platform::ThreadId) { return platform::ThreadHandlePtr(); });
+                               [](app::WorkerRequest) { return platform::ThreadHandlePtr(); });
   second.LoadSettings();
   ASSERT_EQ(second.CameraCount(), 2u);
   EXPECT_EQ(second.Row(0).status, "Stopped");
-  EXPECT_EQ(second.Row(1).record->workerThreadId, 0u);
+  EXPECT_EQ(second.Row(1).workerId, 0u);
   EXPECT_EQ(camera::GetText(second.Row(1).record->url), "http://127.0.0.1:9/cam1");
   // A source without a worker says so on its row.
   second.StartCamera(0, true);
   EXPECT_EQ(second.Row(0).status, "Init Failed");
+}
+
+TEST_F(ControllerTest, ObserversHearOfInsertedChangedAndRemovedRows) {
+  std::vector<app::RowEvent> events;
+  controller_->AddObserver([&](const app::RowEvent& e) { events.push_back(e); });
+  using Kind = app::RowEvent::Kind;
+  AddCameras(2);
+  Deliver(2);
+  auto edited = camera::CopyCamera(*controller_->Row(1).record);
+  camera::SetText(edited->savePath, "/tmp/other/video.mjpg");
+  controller_->EditCamera(1, std::move(edited));
+  controller_->DeleteCameras({0});
+
+  struct Expected {
+    Kind kind;
+    size_t row;
+    unsigned changes;
+  };
+  const std::vector<Expected> expected = {
+      {Kind::Inserted, 0, app::kRowAll},  // the second camera is added first, at the top
+      {Kind::Inserted, 0, app::kRowAll},
+      {Kind::Changed, 0, app::kRowStatus},  // "Started", in the order the workers answered
+      {Kind::Changed, 1, app::kRowStatus},
+      {Kind::Changed, 1, app::kRowSettings | app::kRowSavePath},
+      {Kind::Removed, 0, app::kRowAll},
+  };
+  ASSERT_EQ(events.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(events[i].kind, expected[i].kind);
+    if (expected[i].kind != Kind::Changed || expected[i].changes != app::kRowStatus) {
+      EXPECT_EQ(events[i].row, expected[i].row);
+    }
+    EXPECT_EQ(events[i].changes, expected[i].changes);
+  }
+  Deliver(1);  // the edited camera's restart
+}
+
+TEST_F(ControllerTest, LiveViewReachesTheRunningWorkerAndTheNextStartAndIsDestroyedWithTheRow) {
+  AddCameras(1);
+  Deliver(1);
+  int destroyed = 0;
+  controller_->SetLiveView(0, 4242, [&] { ++destroyed; });
+  EXPECT_TRUE(WaitForValue(liveViewSeen_, 4242));
+  controller_->StopSelected({0});
+  Deliver(1);
+  controller_->StartCamera(0, true);
+  EXPECT_EQ(calls_.back().liveView, 4242u);
+  Deliver(1);
+  controller_->DeleteCameras({0});
+  EXPECT_EQ(destroyed, 1);
+}
+
+TEST_F(ControllerTest, OneShutdownCallStopsEverythingAndPostsItsCompletion) {
+  AddCameras(2);
+  Deliver(2);
+  bool complete = false;
+  controller_->onShutdownComplete = [&] { complete = true; };
+  controller_->Shutdown(5000, 1000);
+  EXPECT_TRUE(controller_->ShuttingDown());
+  controller_->StartCamera(0, false);  // nothing starts any more
+  EXPECT_EQ(calls_.size(), 2u);
+  for (int i = 0; i < 50 && !complete; ++i) Deliver(1);
+  EXPECT_TRUE(complete);
+  EXPECT_EQ(controller_->CameraCount(), 0u);
+  for (auto& h : handles_) EXPECT_TRUE(h->Finished());
 }
 
 }  // namespace

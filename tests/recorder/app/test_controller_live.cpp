@@ -50,24 +50,24 @@ TEST(ControllerLive, StopRestartAndDiscardReachRealWorkers) {
   // Reason 0: the worker answers and the row shows "Stopped".
   controller.StopSelected({0});
   ASSERT_TRUE(pump([&] { return controller.Row(0).status == "Stopped"; }));
-  EXPECT_EQ(controller.Row(0).record->workerThreadId, 0u);
+  EXPECT_EQ(controller.Row(0).workerId, 0u);
 
   // Reason 2: an edit restarts the running camera; the new worker appends.
   controller.StartSelected({0}, false);
   ASSERT_TRUE(pump([&] { return controller.Row(0).status == "Started"; }));
   std::vector<media::mjpg::FrameSpan> frames;
   ASSERT_TRUE(WaitFor([&] { return media::mjpg::ReadAllFrames(dir.Path("rec/video.mjpg"), frames) && frames.size() >= 5; }, 10000));
-  const auto firstWorker = controller.Row(0).record->workerThreadId;
+  const auto firstWorker = controller.Row(0).workerId;
   controller.EditCamera(0, camera::CopyCamera(*controller.Row(0).record));
   ASSERT_TRUE(pump([&] {
-    const auto id = controller.Row(0).record->workerThreadId;
+    const auto id = controller.Row(0).workerId;
     return id != 0 && id != firstWorker;
   }));
   const size_t before = frames.size();
   ASSERT_TRUE(WaitFor([&] { return media::mjpg::ReadAllFrames(dir.Path("rec/video.mjpg"), frames) && frames.size() > before + 3; }, 10000));
 
   // Reason 1: deleting discards the worker without an answer.
-  const auto worker = controller.Row(0).record->workerThread;
+  const auto worker = controller.Row(0).worker;
   controller.DeleteCameras({0});
   ASSERT_TRUE(worker->Wait(10000));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -47,10 +47,6 @@ TEST(CameraRecordDefaults, EveryFieldHasItsDefault) {
   EXPECT_EQ(c->overlayBackColor, 0xFFFFFFu);
   EXPECT_EQ(c->overlayTextColor, 0u);
   EXPECT_EQ(GetText(c->overlayText), "%a %m/%d/%y (%I:%M:%S %p)");
-  EXPECT_EQ(c->workerThreadId, 0u);
-  EXPECT_EQ(c->workerThread, nullptr);
-  EXPECT_EQ(c->liveViewWindow, 0u);
-  EXPECT_EQ(c->liveView, nullptr);
 }
 
 TEST(CameraRecordDefaults, OverlayFontIsBoldVerdana) {
@@ -101,9 +97,6 @@ TEST(CameraRecordCopy, CopyIsDeepAndCarriesEveryField) {
   auto src = CreateDefaultCamera();
   src->motionGrid[17] = 1;
   src->jpegQuality = 33;
-  src->workerThreadId = 42;
-  src->mainWindow = 7;
-  src->liveViewWindow = 9;
   SetText(src->url, "http://a:b@127.0.0.1:8080/v");
   src->overlayFont.weight = 400;
 
@@ -112,9 +105,6 @@ TEST(CameraRecordCopy, CopyIsDeepAndCarriesEveryField) {
   EXPECT_EQ(copy->motionGrid, src->motionGrid);
   EXPECT_NE(copy->motionGrid.data(), src->motionGrid.data());
   EXPECT_EQ(copy->jpegQuality, 33);
-  EXPECT_EQ(copy->workerThreadId, 42u);
-  EXPECT_EQ(copy->mainWindow, 7u);
-  EXPECT_EQ(copy->liveViewWindow, 9u);
   EXPECT_EQ(GetText(copy->url), "http://a:b@127.0.0.1:8080/v");
   EXPECT_EQ(copy->overlayFont.weight, 400);
 
@@ -126,35 +116,6 @@ TEST(CameraRecordCopy, CopyIsDeepAndCarriesEveryField) {
   EXPECT_EQ(src->motionGrid[18], 0);
   EXPECT_EQ(FaceOf(src->overlayFont), "Verdana");
   EXPECT_EQ(GetText(src->url), "http://a:b@127.0.0.1:8080/v");
-}
-
-CameraRecord* g_destroyed = nullptr;
-int g_destroyCalls = 0;
-void RecordDestroy(CameraRecord& r) {
-  g_destroyed = &r;
-  ++g_destroyCalls;
-}
-
-TEST(CameraRecordDestroy, HookRunsOnlyWhenAsked) {
-  g_destroyCalls = 0;
-  g_destroyed = nullptr;
-  SetLiveViewDestroyer(&RecordDestroy);
-
-  auto a = CreateDefaultCamera();
-  CameraRecord* raw = a.get();
-  DestroyCamera(std::move(a), true);
-  EXPECT_EQ(g_destroyCalls, 1);
-  EXPECT_EQ(g_destroyed, raw);
-
-  DestroyCamera(CreateDefaultCamera(), false);
-  EXPECT_EQ(g_destroyCalls, 1);
-
-  DestroyCamera(nullptr, true);  // nothing to release, no hook call
-  EXPECT_EQ(g_destroyCalls, 1);
-
-  SetLiveViewDestroyer(nullptr);
-  DestroyCamera(CreateDefaultCamera(), true);  // no hook installed: just released
-  EXPECT_EQ(g_destroyCalls, 1);
 }
 
 TEST(CameraRecordMask, PasswordIsHidden) {

@@ -120,10 +120,10 @@ TEST(FtpWorker, DownloadsAndPollsAfterAMissingFileWithoutAnEvent) {
   camera::SetText(cam->savePath, rec.Path("video.mjpg"));
   cam->motionEnabled = 0;
   cam->frameDelayMs = 200;
-  cam->mainWindow = window;
   net::WorkerParams params;
   params.record = std::move(cam);
   params.logThreadId = events.Id();
+  params.mainWindow = window;
   auto worker = net::CSocThread::Start(std::move(params));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   WriteFile(root.Path("snap.jpg"), jpeg);

@@ -55,7 +55,6 @@ struct Harness {
     camera::SetText(cam->savePath, dir.Path("rec/video.mjpg"));
     cam->motionEnabled = 0;  // save every frame
     cam->frameDelayMs = 0;
-    cam->mainWindow = window;
     return cam;
   }
 
@@ -64,6 +63,7 @@ struct Harness {
     params.record = std::move(cam);
     params.resume = resume;
     params.logThreadId = events.Id();
+    params.mainWindow = window;
     params.soundPlayer = std::make_shared<SilentPlayer>();
     worker = net::CSocThread::Start(std::move(params), timing);
     ASSERT_TRUE(worker);
@@ -85,6 +85,7 @@ struct Harness {
     net::WorkerParams params;
     params.record = Camera("image.jpg", false);
     params.snapshotTarget = pictureHandle;
+    params.mainWindow = window;
     auto snapshot = net::CSocThread::Start(std::move(params));
     EXPECT_TRUE(snapshot && snapshot->Wait(10000));
     platform::UnregisterWindow(pictureHandle);
@@ -236,15 +237,18 @@ TEST(SocThread, UncreatableSaveDirectoryStopsBeforeConnecting) {
   EXPECT_TRUE(WaitFor([&] { return h.events.CountOf(camera::kEventDirCreateFailed) == 1; }, 5000));
 }
 
-TEST(SocThread, LiveViewGetsFramesOnlyWhileVisible) {
+TEST(SocThread, LiveViewGivenToARunningWorkerGetsFramesOnlyWhileVisible) {
   Harness h;
   platform::CollectingWindowTarget view;
   const auto viewHandle = platform::RegisterWindow(&view);
   auto cam = h.Camera("video.mjpg", true);
-  cam->liveViewWindow = viewHandle;
   cam->motionEnabled = 1;
   h.StartWorker(std::move(cam));
-  ASSERT_TRUE(WaitFor([&] { return h.SavedFrames() >= 3; }, 10000));
+  ASSERT_TRUE(WaitFor([&] { return h.SavedFrames() >= 1; }, 10000));
+  // The view arrives while the worker runs, as when a window opens it later.
+  ASSERT_TRUE(platform::Post<camera::to_worker::LiveViewChanged>(h.worker->Id(), intptr_t(viewHandle)));
+  const size_t before = h.SavedFrames();
+  ASSERT_TRUE(WaitFor([&] { return h.SavedFrames() >= before + 3; }, 10000));
   EXPECT_EQ(view.Count(), 0u);  // hidden: no frame record posted
   view.SetVisible(true);
   ASSERT_TRUE(view.WaitForCount(4, 10000));
