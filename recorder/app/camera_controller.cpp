@@ -78,6 +78,8 @@ void CameraController::StartCamera(size_t index, bool resume) {
   }
   row.workerId = handle->Id();
   row.worker = handle;
+  row.stopRequested = false;
+  row.retryPending = false;
 }
 
 void CameraController::StartSelected(const std::vector<size_t>& rows, bool resume) {
@@ -90,14 +92,19 @@ void CameraController::StartAll(bool resume) {
 
 void CameraController::StopSelected(const std::vector<size_t>& rows) {
   for (size_t index : rows) {
-    if (index < rows_.size())
-      platform::Post<camera::to_worker::ThreadStop>(rows_[index].workerId, camera::kStopReasonStop);
+    if (index >= rows_.size()) continue;
+    rows_[index].stopRequested = true;
+    rows_[index].retryPending = false;
+    platform::Post<camera::to_worker::ThreadStop>(rows_[index].workerId, camera::kStopReasonStop);
   }
 }
 
 void CameraController::StopAll() {
-  for (auto& row : rows_)
+  for (auto& row : rows_) {
+    row.stopRequested = true;
+    row.retryPending = false;
     platform::Post<camera::to_worker::ThreadStop>(row.workerId, camera::kStopReasonStop);
+  }
 }
 
 void CameraController::AddCamera(std::unique_ptr<camera::CameraRecord> record) {
@@ -173,8 +180,12 @@ bool CameraController::HandleMessage(platform::Message& msg) {
   namespace to = camera::to_main_window;
   if (platform::Is<to::CamStatus>(msg)) {
     const long row = FindRowByWorker(platform::ThreadId(msg.wParam));
-    const char* text = camera::StatusText(int32_t(msg.lParam));
-    if (row >= 0 && text) SetStatus(size_t(row), text);
+    const int32_t status = int32_t(msg.lParam);
+    const char* text = camera::StatusText(status);
+    if (row < 0 || !text) return true;
+    if (status == camera::kStatusStarted) rows_[size_t(row)].failure.clear();
+    if (status >= camera::kStatusInitFailed) rows_[size_t(row)].failure = text;
+    SetStatus(size_t(row), text);
     return true;
   }
   if (platform::Is<to::CamStopped>(msg)) {
@@ -185,12 +196,20 @@ bool CameraController::HandleMessage(platform::Message& msg) {
     CameraRow& stopped = rows_[size_t(row)];
     stopped.workerId = 0;
     stopped.worker.reset();
+    stopped.framesSavedBefore += stopped.health.framesSaved;
+    stopped.health.framesSaved = 0;
     if (shuttingDown_) return true;
     if (reason == camera::kStopReasonRestart) {
       StartCamera(size_t(row), true);
-    } else {
-      SetStatus(size_t(row), camera::kStatusStoppedText);
+      return true;
     }
+    if (!stopped.stopRequested && retryMs_ > 0) {
+      // Nobody asked for this stop: the worker failed or gave up without a picture.
+      if (stopped.failure.empty()) stopped.failure = "ended without an image";
+      stopped.retryPending = true;
+      stopped.retryAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(retryMs_);
+    }
+    SetStatus(size_t(row), camera::kStatusStoppedText);
     return true;
   }
   if (platform::Is<to::WorkerRegister>(msg)) {
@@ -221,6 +240,11 @@ bool CameraController::HandleMessage(platform::Message& msg) {
     }
     return true;  // no row matched: the grid copy is released here
   }
+  if (platform::Is<to::WorkerHealthReport>(msg)) {
+    const long row = FindRowByWorker(platform::ThreadId(msg.wParam));
+    if (row >= 0) rows_[size_t(row)].health = platform::Take<to::WorkerHealthReport>(msg);
+    return true;
+  }
   if (platform::Is<to::ShutdownDone>(msg)) {
     if (shutdownWaiter_.joinable()) shutdownWaiter_.join();
     FinishShutdown();
@@ -228,6 +252,19 @@ bool CameraController::HandleMessage(platform::Message& msg) {
     return true;
   }
   return false;
+}
+
+size_t CameraController::RunDueRetries(std::chrono::steady_clock::time_point now) {
+  size_t started = 0;
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    CameraRow& row = rows_[i];
+    if (!row.retryPending || row.workerId != 0 || now < row.retryAt) continue;
+    row.retryPending = false;
+    if (onRetry) onRetry(i, row.failure);
+    StartCamera(i, true);
+    ++started;
+  }
+  return started;
 }
 
 void CameraController::Shutdown(int workerWaitMs, int logWaitMs) {

@@ -4,6 +4,7 @@
 // messages, saving the settings file after every change, and the ordered
 // shutdown. Both the window interface and the headless recorder drive it; it
 // runs on the thread that owns the main window handle.
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "platform/message_thread.h"
 #include "recorder/app/log_thread.h"
 #include "recorder/camera/camera_record.h"
+#include "recorder/camera/messages.h"
 
 namespace recorder::app {
 
@@ -55,6 +57,19 @@ struct CameraRow {
   platform::ThreadHandlePtr worker;
   platform::WindowHandle liveViewWindow = 0;
   std::function<void()> destroyLiveView;  // set by the window layer with the view
+
+  // Recording figures: the running worker's last report, plus the frames that
+  // earlier workers of this row saved since the program started.
+  camera::WorkerHealth health;
+  int64_t framesSavedBefore = 0;
+  int64_t FramesSaved() const { return framesSavedBefore + health.framesSaved; }
+
+  // The last failure status a worker reported ("Diskfull", ...): the stop
+  // message that follows a failure overwrites the status with "Stopped".
+  std::string failure;
+  bool stopRequested = false;  // the user (or a command) asked this camera to stop
+  bool retryPending = false;
+  std::chrono::steady_clock::time_point retryAt{};
 };
 
 class CameraController {
@@ -106,8 +121,18 @@ class CameraController {
   platform::ThreadHandlePtr StartSnapshotWorker(std::unique_ptr<camera::CameraRecord> copy,
                                                 platform::WindowHandle target);
 
+  // Unattended use: a camera whose worker ended without being asked to (a failure
+  // status, or a worker that gave up without a picture) is started again, appending,
+  // after this many milliseconds; 0 (the default) leaves it stopped as the window
+  // version does. RunDueRetries starts those whose time has come.
+  void SetRetryAfterFailure(int retryMs) { retryMs_ = retryMs; }
+  // Returns how many cameras were started; onRetry hears of each first.
+  size_t RunDueRetries(std::chrono::steady_clock::time_point now);
+  std::function<void(size_t row, const std::string& failure)> onRetry;
+
   // Messages addressed to the main window: CamStatus, CamStopped, WorkerRegister,
-  // WorkerUnregister, GridChanged, ShutdownDone. Returns true when the message was one of them.
+  // WorkerUnregister, GridChanged, WorkerHealthReport, ShutdownDone. Returns true
+  // when the message was one of them.
   bool HandleMessage(platform::Message& msg);
 
   // The ordered shutdown in one call: every worker and snapshot worker is told to
@@ -152,6 +177,7 @@ class CameraController {
   std::vector<LiveWorker> liveWorkers_;
   bool shuttingDown_ = false;
   std::thread shutdownWaiter_;
+  int retryMs_ = 0;
 };
 
 }  // namespace recorder::app

@@ -2,20 +2,44 @@
 
 #include <signal.h>
 
+#include <chrono>
 #include <cstdio>
-#include <iostream>
+#include <ctime>
+#include <string>
 
 #include "platform/message_thread.h"
 #include "platform/window_registry.h"
 #include "recorder/app/camera_controller.h"
 #include "recorder/camera/events.h"
 #include "recorder/camera/messages.h"
+#include "recorder/camera/settings_check.h"
+#include "recorder/camera/settings_lock.h"
 
 namespace recorder::app {
 namespace {
 
-// Asks the headless main thread to shut down (posted by the signal waiter).
+// The headless main thread's own messages, posted by the signal waiter and by
+// the log thread's echo.
 struct HeadlessShutdown : platform::ThreadMessage<platform::WM_USER + 600> {};
+struct HeadlessHealth : platform::ThreadMessage<platform::WM_USER + 601> {};
+struct EchoedLine {
+  std::string line;
+  platform::ThreadId source = 0;
+};
+struct HeadlessLogLine : platform::ThreadMessage<platform::WM_USER + 602, EchoedLine> {};
+
+constexpr uint32_t kRetryCheckMs = 1000;
+
+std::string TimeText(int64_t when) {
+  if (when <= 0) return "never";
+  const std::time_t t = static_cast<std::time_t>(when);
+  std::tm local{};
+  localtime_r(&t, &local);
+  char text[32];
+  // Digits only, so the line reads the same in every locale.
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
 
 // The thread that plays the main window: it owns the controller and receives the
 // workers' window messages through a window handle that forwards to its queue.
@@ -28,19 +52,30 @@ class HeadlessMainThread : public platform::MessageThread {
     target_ = std::make_unique<platform::ThreadWindowTarget>(Id());
     window_ = platform::RegisterWindow(target_.get());
     controller_ = std::make_unique<CameraController>(options_.settingsPath, window_);
+    controller_->SetRetryAfterFailure(options_.retryMs);
     controller_->AddObserver([this](const RowEvent& event) {
       if (event.kind == RowEvent::Kind::Changed && (event.changes & kRowStatus) &&
           event.row < controller_->CameraCount()) {
         std::fprintf(stderr, "camera %zu: %s\n", event.row, controller_->Row(event.row).status.c_str());
       }
     });
+    controller_->onRetry = [](size_t row, const std::string& failure) {
+      std::fprintf(stderr, "camera %zu: starting again after \"%s\"\n", row, failure.c_str());
+    };
     controller_->onShutdownComplete = [this] { PostQuit(0); };
     controller_->LoadSettings();
-    controller_->StartLogThread(options_.logFilePath, [](const std::string& line) {
-      std::fprintf(stderr, "%s\n", line.c_str());
+    const platform::ThreadId self = Id();
+    // The echo runs on the log thread; the line is printed here, where the rows are.
+    controller_->StartLogThread(options_.logFilePath, [self](const std::string& line, platform::ThreadId source) {
+      if (!platform::Post<HeadlessLogLine>(self, 0, 0, EchoedLine{line, source}))
+        std::fprintf(stderr, "%s\n", line.c_str());
     });
-    std::fprintf(stderr, "Recording %zu camera(s); stop with Ctrl+C.\n", controller_->CameraCount());
+    std::fprintf(stderr, "Settings file: %s\n", options_.settingsPath.c_str());
+    std::fprintf(stderr, "Recording %zu camera(s); stop with Ctrl+C, health lines with SIGUSR1.\n",
+                 controller_->CameraCount());
     controller_->StartAll(true);
+    retryTimer_ = SetTimer(kRetryCheckMs);
+    healthTimer_ = SetTimer(static_cast<uint32_t>(options_.healthIntervalMs));
     return true;
   }
 
@@ -52,27 +87,80 @@ class HeadlessMainThread : public platform::MessageThread {
 
   void OnMessage(platform::Message& msg) override {
     if (platform::Is<HeadlessShutdown>(msg)) {
+      stopping_ = true;
       controller_->Shutdown();
-      return;
+    } else if (platform::Is<HeadlessHealth>(msg)) {
+      PrintHealth();
+    } else if (platform::Is<HeadlessLogLine>(msg)) {
+      const EchoedLine echoed = platform::Take<HeadlessLogLine>(msg);
+      const long row = controller_->FindRowByWorker(echoed.source);
+      if (row >= 0)
+        std::fprintf(stderr, "camera %ld: %s\n", row, echoed.line.c_str());
+      else
+        std::fprintf(stderr, "%s\n", echoed.line.c_str());
+    } else {
+      controller_->HandleMessage(msg);
     }
-    controller_->HandleMessage(msg);
+  }
+
+  void OnTimer(uint32_t timerId) override {
+    if (stopping_) return;
+    if (timerId == retryTimer_) {
+      controller_->RunDueRetries(std::chrono::steady_clock::now());
+      retryTimer_ = SetTimer(kRetryCheckMs);
+    } else if (timerId == healthTimer_) {
+      PrintHealth();
+      healthTimer_ = SetTimer(static_cast<uint32_t>(options_.healthIntervalMs));
+    }
   }
 
  private:
+  void PrintHealth() {
+    for (size_t i = 0; i < controller_->CameraCount(); ++i) {
+      const CameraRow& row = controller_->Row(i);
+      std::string status = row.status;
+      if (!row.failure.empty() && row.workerId == 0) status += " (" + row.failure + ")";
+      const std::string file = row.health.currentFile.empty() ? "-" : row.health.currentFile;
+      std::fprintf(stderr, "camera %zu: health: %s, %lld frame(s) saved, last saved %s, file %s\n", i,
+                   status.c_str(), static_cast<long long>(row.FramesSaved()),
+                   TimeText(row.health.lastSavedTime).c_str(), file.c_str());
+    }
+  }
+
   HeadlessOptions options_;
   std::unique_ptr<platform::ThreadWindowTarget> target_;
   platform::WindowHandle window_ = 0;
   std::unique_ptr<CameraController> controller_;
+  uint32_t retryTimer_ = 0;
+  uint32_t healthTimer_ = 0;
+  bool stopping_ = false;
 };
 
 }  // namespace
 
 int RunHeadless(const HeadlessOptions& options) {
+  const std::string problem = camera::SettingsFileProblem(options.settingsPath);
+  if (!problem.empty()) {
+    std::fprintf(stderr, "tollan: %s\n", problem.c_str());
+    return 1;
+  }
+  camera::FileLock runLock;
+  std::string lockError;
+  if (!runLock.Acquire(camera::RunLockPath(options.settingsPath), false, &lockError)) {
+    if (lockError == "held")
+      std::fprintf(stderr, "Another recorder is already running with %s\n", options.settingsPath.c_str());
+    else
+      std::fprintf(stderr, "tollan: %s\n", lockError.c_str());
+    return 1;
+  }
+
   // Signals are taken by this thread alone; every thread started below inherits the mask.
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);  // a closed terminal or SSH session stops in order too
+  sigaddset(&signals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
@@ -84,7 +172,11 @@ int RunHeadless(const HeadlessOptions& options) {
   platform::MessageThread::Resume(handle);
 
   int received = 0;
-  sigwait(&signals, &received);
+  do {
+    received = 0;
+    sigwait(&signals, &received);
+    if (received == SIGUSR1) platform::Post<HeadlessHealth>(handle->Id());
+  } while (received == SIGUSR1);
   std::fprintf(stderr, "Stopping all cameras...\n");
   platform::Post<HeadlessShutdown>(handle->Id());
   // Workers get 25 s each and the log thread 5 s; past that the program ends anyway.

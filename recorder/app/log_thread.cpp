@@ -55,7 +55,7 @@ void CLogThread::OnMessage(platform::Message& msg) {
   } else if (platform::Is<to_log::LogEvent>(msg)) {
     std::string argument = AsCText(platform::Take<to_log::LogEvent>(msg));
     msg.payload.reset();  // anything else posted with the event is not ours to keep
-    AddEvent(static_cast<int32_t>(msg.wParam), argument);
+    AddEvent(static_cast<int32_t>(msg.wParam), argument, static_cast<platform::ThreadId>(msg.lParam));
   } else if (platform::Is<to_log::LogSetFile>(msg)) {
     const int32_t flag = msg.wParam ? 1 : 0;
     if (flag != fileLogging_) {
@@ -114,13 +114,13 @@ void CLogThread::InsertEntry(std::string time, std::string text) {
   entries_.push_front(LogEntry{std::move(time), std::move(text)});
 }
 
-void CLogThread::AddEvent(int32_t code, const std::string& argument) {
+void CLogThread::AddEvent(int32_t code, const std::string& argument, platform::ThreadId source) {
   std::string eventText = camera::EventText(code);
   InsertEntry(LogTimeText(), eventText + " " + argument);
 
   // The file line takes a fresh time text, as the entry and the line may straddle a second.
   std::string line = LogTimeText() + " " + eventText + " " + argument;
-  if (echo_) echo_(line);
+  if (echo_) echo_(line, source);
   if (!fileLogging_ || fd_ < 0) return;
 
   line += "\r\n";

@@ -21,7 +21,8 @@ using camera::LogEntries;
 using camera::LogEntry;
 
 // Receives every event's file line (without CR LF), whether or not the file is written.
-using LogEcho = std::function<void(const std::string& line)>;
+// The source is the reporting worker's thread id, 0 when none was given.
+using LogEcho = std::function<void(const std::string& line, platform::ThreadId source)>;
 
 // The current local time as the log shows it.
 std::string LogTimeText();
@@ -39,7 +40,7 @@ class CLogThread : public platform::MessageThread {
   void OpenView();
   void OpenLogFile();
   void CloseLogFile();
-  void AddEvent(int32_t code, const std::string& argument);
+  void AddEvent(int32_t code, const std::string& argument, platform::ThreadId source = 0);
   void InsertEntry(std::string time, std::string text);
 
   std::string path_;

@@ -1,6 +1,7 @@
 // The recorder's entry point: the settings commands, the headless recorder, help.
 #include <QGuiApplication>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -13,12 +14,24 @@
 
 namespace {
 const char* const kProgramName = "tollan";
+
+// Headless, Qt only draws overlay text; its platform notes ("XDG_RUNTIME_DIR not
+// set", font cache remarks) would only bury the recorder's own lines.
+void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& text) {
+  if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "tollan: %s\n", text.toLocal8Bit().constData());
+}
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
 
   if (!args.empty() && args[0] == "--headless") {
+    if (args.size() > 1) {
+      std::cerr << "tollan: unexpected argument after --headless: " << args[1] << "\n\n"
+                << recorder::app::SettingsUsage();
+      return 2;
+    }
+    qInstallMessageHandler(QuietQtMessages);
     // Overlay text is drawn with QtGui, which needs an application object; headless
     // there is no window to show, so no display server is asked for.
     setenv("QT_QPA_PLATFORM", "offscreen", 1);

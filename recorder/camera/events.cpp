@@ -37,9 +37,10 @@ const char* EventText(int32_t code) {
   return kTexts[code];
 }
 
-bool PostLogEvent(platform::ThreadId logThread, int32_t code, const std::string& argument) {
-  if (argument.empty()) return platform::Post<to_log::LogEvent>(logThread, code, 0);
-  return platform::Post<to_log::LogEvent>(logThread, code, 0, argument);
+bool PostLogEvent(platform::ThreadId logThread, int32_t code, const std::string& argument,
+                  platform::ThreadId source) {
+  if (argument.empty()) return platform::Post<to_log::LogEvent>(logThread, code, source);
+  return platform::Post<to_log::LogEvent>(logThread, code, source, argument);
 }
 
 }  // namespace recorder::camera

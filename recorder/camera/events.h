@@ -51,7 +51,10 @@ const char* EventText(int32_t code);
 enum StopReason : int32_t { kStopReasonStop = 0, kStopReasonDiscard = 1, kStopReasonRestart = 2 };
 
 // Posts the log event message to the log thread with a heap copy of the text (none when empty).
-// When the post fails the copy is destroyed here. Returns whether it was queued.
-bool PostLogEvent(platform::ThreadId logThread, int32_t code, const std::string& argument);
+// When the post fails the copy is destroyed here. Returns whether it was queued. The
+// source is the reporting worker's thread id (0 for none), so that a console can
+// name the camera; the log file and view show the line without it.
+bool PostLogEvent(platform::ThreadId logThread, int32_t code, const std::string& argument,
+                  platform::ThreadId source = 0);
 
 }  // namespace recorder::camera

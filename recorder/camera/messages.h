@@ -63,7 +63,8 @@ struct LiveViewChanged : ThreadMessage<WM_USER + 513> {};
 namespace to_log {
 struct LogOpenView : ThreadMessage<WM_USER + 200> {};
 struct ThreadStop : ThreadMessage<WM_USER + 201> {};
-struct LogEvent : ThreadMessage<WM_USER + 506, std::string> {};  // wParam event code; payload the argument
+// wParam event code, lParam the reporting worker's thread id (0 for none); payload the argument.
+struct LogEvent : ThreadMessage<WM_USER + 506, std::string> {};
 struct LogSetFile : ThreadMessage<WM_USER + 507> {};             // wParam 1 log to the file, 0 stop
 struct LogShow : ThreadMessage<WM_USER + 508> {};
 // wParam: window handle to answer with to_log_window::LogEntriesCopy.

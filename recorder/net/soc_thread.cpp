@@ -113,7 +113,7 @@ void CSocThread::ReportStatus(int32_t status) {
 }
 
 void CSocThread::ReportEvent(int32_t code, const std::string& argument) {
-  if (logThreadId_) camera::PostLogEvent(logThreadId_, code, argument);
+  if (logThreadId_) camera::PostLogEvent(logThreadId_, code, argument, Id());
 }
 
 bool CSocThread::PumpPending() { return platform::MessageThread::PumpPending() && !stopping_; }

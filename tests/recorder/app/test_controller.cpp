@@ -281,4 +281,93 @@ TEST_F(ControllerTest, OneShutdownCallStopsEverythingAndPostsItsCompletion) {
   for (auto& h : handles_) EXPECT_TRUE(h->Finished());
 }
 
+// Reports a failure status and ends on its own, as a worker does on a full disk.
+class FailingWorker : public platform::MessageThread {
+ public:
+  FailingWorker(platform::WindowHandle main, int32_t status) : main_(main), status_(status) {}
+
+ protected:
+  bool InitInstance() override {
+    if (status_ >= 0) platform::Post<camera::to_main_window::CamStatus>(main_, Id(), status_);
+    platform::Post<camera::to_main_window::CamStopped>(main_, Id(), camera::kStopReasonStop);
+    PostQuit(0);
+    return true;
+  }
+
+ private:
+  platform::WindowHandle main_;
+  int32_t status_;
+};
+
+TEST(ControllerRetry, UnaskedEndingsAreStartedAgainAfterTheDelayAskedStopsAreNot) {
+  struct Case {
+    const char* name;
+    int32_t status;  // -1: the worker ends without a status, as when no image ever came
+    int retryMs;
+    bool userStops;
+    const char* failure;
+    bool retried;
+  };
+  const std::vector<Case> cases = {
+      {"disk full", camera::kStatusDiskFull, 60000, false, "Diskfull", true},
+      {"no image", -1, 60000, false, "ended without an image", true},
+      {"window version", camera::kStatusDiskFull, 0, false, "Diskfull", false},
+      {"asked to stop", camera::kStatusStarted, 60000, true, "", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto dir = fs::temp_directory_path() / ("retry-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    platform::CollectingWindowTarget inbox;
+    const auto window = platform::RegisterWindow(&inbox);
+    int starts = 0;
+    std::vector<platform::ThreadHandlePtr> handles;
+    app::CameraController controller((dir / "tollan.cfg").string(), window, [&](app::WorkerRequest request) {
+      ++starts;
+      // The first worker fails (or runs when the user stops it); later ones run.
+      platform::ThreadHandlePtr h;
+      if (starts == 1 && !c.userStops)
+        h = platform::MessageThread::CreateSuspended(std::make_unique<FailingWorker>(request.mainWindow, c.status));
+      else
+        h = platform::MessageThread::CreateSuspended(std::make_unique<FakeWorker>(request.mainWindow));
+      handles.push_back(h);
+      platform::MessageThread::Resume(h);
+      return h;
+    });
+    controller.SetRetryAfterFailure(c.retryMs);
+    std::vector<std::pair<size_t, std::string>> retries;
+    controller.onRetry = [&](size_t row, const std::string& failure) { retries.emplace_back(row, failure); };
+    controller.AddCamera(camera::CreateDefaultCamera());
+    if (c.userStops) {
+      inbox.WaitForCount(1, 5000);
+      for (auto& m : inbox.TakeAll()) controller.HandleMessage(m);
+      controller.StopSelected({0});
+    }
+    ASSERT_TRUE(inbox.WaitForCount(1, 5000));
+    for (int i = 0; i < 50 && controller.Row(0).workerId != 0; ++i) {
+      inbox.WaitForCount(1, 100);
+      for (auto& m : inbox.TakeAll()) controller.HandleMessage(m);
+    }
+    EXPECT_EQ(controller.Row(0).status, "Stopped");
+    EXPECT_EQ(controller.Row(0).failure, c.failure);
+    const auto now = std::chrono::steady_clock::now();
+    EXPECT_EQ(controller.RunDueRetries(now), 0u);  // not before the delay
+    EXPECT_EQ(controller.RunDueRetries(now + std::chrono::milliseconds(c.retryMs + 1000)), c.retried ? 1u : 0u);
+    EXPECT_EQ(starts, c.retried ? 2 : 1);
+    if (c.retried) {
+      ASSERT_EQ(retries.size(), 1u);
+      EXPECT_EQ(retries[0].second, c.failure);
+    }
+    controller.Shutdown(5000, 1000);
+    for (int i = 0; i < 50 && controller.CameraCount() > 0; ++i) {
+      inbox.WaitForCount(1, 100);
+      for (auto& m : inbox.TakeAll()) controller.HandleMessage(m);
+    }
+    EXPECT_EQ(controller.CameraCount(), 0u);
+    for (auto& h : handles) EXPECT_TRUE(h->Wait(5000));
+    platform::UnregisterWindow(window);
+    fs::remove_all(dir);
+  }
+}
+
 }  // namespace

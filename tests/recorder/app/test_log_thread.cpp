@@ -150,21 +150,24 @@ TEST(LogThreadEntries, NullArgumentUnknownCodeAndLineFormat) {
   }
 }
 
-TEST(LogThreadEntries, EchoGetsEveryFileLineEvenWithoutFileLogging) {
+TEST(LogThreadEntries, EchoGetsEveryFileLineWithItsSourceEvenWithoutFileLogging) {
   std::mutex m;
   std::vector<std::string> echoed;
+  std::vector<platform::ThreadId> sources;
   std::string dir = MakeTempDir();
   {
-    LogFixture log(dir + "Logfile.txt", 0, [&](const std::string& line) {
+    LogFixture log(dir + "Logfile.txt", 0, [&](const std::string& line, platform::ThreadId source) {
       std::lock_guard<std::mutex> lock(m);
       echoed.push_back(line);
+      sources.push_back(source);
     });
-    log.Event(camera::kEventConnectFailed, "127.0.0.1");
+    ASSERT_TRUE(camera::PostLogEvent(log.Id(), camera::kEventConnectFailed, "127.0.0.1", 4711));
     log.Entries();
     EXPECT_TRUE(log.Stop());
   }
   std::lock_guard<std::mutex> lock(m);
   ASSERT_EQ(echoed.size(), 1u);  // "Program Started..." has no file line
+  EXPECT_EQ(sources, std::vector<platform::ThreadId>{4711});  // the line itself does not name it
   EXPECT_TRUE(std::regex_match(
       echoed[0], std::regex(std::string("^") + kTimeRe + " Socket connect failed, will retry every 10sec, Server: 127\\.0\\.0\\.1$")))
       << echoed[0];
