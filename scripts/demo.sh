@@ -45,8 +45,14 @@ echo "Recording for $SECONDS_TO_RECORD seconds..."
 REC_PID=$!
 sleep "$SECONDS_TO_RECORD"
 kill -INT "$REC_PID"
-wait "$REC_PID"
-echo "Recorder stopped (exit status $?). Log: $OUT/recorder.log"
+# `wait` alone would stop the script through `set -e` on a failure before saying so.
+REC_STATUS=0
+wait "$REC_PID" || REC_STATUS=$?
+echo "Recorder stopped (exit status $REC_STATUS). Log: $OUT/recorder.log"
+if [ "$REC_STATUS" -ne 0 ]; then
+  echo "The recorder failed; its last lines:" >&2
+  tail -n 20 "$OUT/recorder.log" >&2
+fi
 cp "$TOLLAN_HOME/Logfile.txt" "$OUT/Logfile.txt" 2>/dev/null || true
 
 echo
@@ -56,3 +62,4 @@ for cam in push snapshot; do
   echo "[$cam camera]"
   "$BUILD/tools/mjpginfo/mjpginfo" "$file"
 done
+exit "$REC_STATUS"
