@@ -57,6 +57,12 @@ struct ThreadQueue {
     return messages.size();
   }
 
+  bool Holds(uint32_t id, uint32_t otherId) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return std::any_of(messages.begin(), messages.end(),
+                       [&](const Message& m) { return m.id == id || m.id == otherId; });
+  }
+
   void ResetWake() {
     uint64_t value = 0;
     ssize_t ignored = ::read(wakeFd, &value, sizeof value);
@@ -248,42 +254,21 @@ void MessageThread::WatchSocket(int fd, short events) {
 void MessageThread::UnwatchSocket(int fd) { impl_->sockets.erase(fd); }
 
 void MessageThread::PostQuit(int exitCode) {
-  // The flag ends the loop after the current handler; the queued message lets a
-  // PumpPending() further up the stack see the quit as well.
   impl_->quit = true;
   exitCode_ = exitCode;
-  Message msg;
-  msg.id = MSG_QUIT;
-  msg.wParam = exitCode;
-  if (impl_->queue) impl_->queue->Push(msg);
+}
+
+bool MessageThread::StopWaiting(uint32_t stopMessage) const {
+  return impl_->quit || (impl_->queue && impl_->queue->Holds(kQuitMessage, stopMessage));
 }
 
 bool MessageThread::HandleOne(Message& msg) {
-  if (msg.id == MSG_QUIT) {
+  if (msg.id == kQuitMessage) {
     exitCode_ = static_cast<int>(msg.wParam);
     impl_->quit = true;
     return false;
   }
   OnMessage(msg);
-  return true;
-}
-
-bool MessageThread::PumpPending() {
-  if (impl_->quit) return false;  // a quit is already pending in this very thread
-  ThreadQueue& queue = *impl_->queue;
-  size_t waiting = queue.Size();
-  Message msg;
-  while (waiting-- > 0 && queue.Pop(msg)) {
-    if (msg.id == MSG_QUIT) {
-      exitCode_ = static_cast<int>(msg.wParam);
-      // Post it again so the outer loop still ends once the caller gives up.
-      queue.Push(msg);
-      return false;
-    }
-    OnMessage(msg);
-    msg = Message{};
-    if (impl_->quit) return false;
-  }
   return true;
 }
 

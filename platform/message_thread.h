@@ -1,7 +1,20 @@
 #pragma once
 // A thread that owns a message queue and runs one poll() loop over an eventfd
-// (the queue), its timer deadlines and the sockets it watches. Everything the
-// thread does happens in its handlers, one at a time.
+// (the queue), its timer deadlines and the sockets it watches.
+//
+// Rules of the loop:
+// - Everything the thread does happens in its handlers (OnMessage, OnTimer,
+//   OnSocketReady), one at a time; state reached only from them needs no lock.
+// - Messages from one sender are handled in the order posted; timers fire when
+//   due; socket readiness arrives as a notification like any message.
+// - A handler never runs inside another handler's call chain: nothing here
+//   handles queued messages on demand, so a handler's state cannot change under it.
+// - A handler may post, set and kill timers, watch sockets and quit. It must not
+//   block: no sleeps and no waits on other threads. A wait is a timer; the
+//   handler returns and the work goes on when the timer fires.
+// - A long step (a directory listing, a slow connect) asks StopWaiting() between
+//   items and, when a stop is queued, ends early and returns to the loop, which
+//   then handles the stop.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -15,8 +28,8 @@
 
 namespace platform {
 
-// Internal message numbers used by the loop itself (outside the WM_USER range).
-constexpr uint32_t MSG_QUIT = 0x0012;
+// The quit message; outside the WM_USER range, so it never meets a program's number.
+constexpr uint32_t kQuitMessage = 0x0012;
 
 // A handle another thread can wait on; stays valid after the thread object is gone.
 class ThreadHandle {
@@ -79,12 +92,12 @@ class MessageThread {
   void WatchSocket(int fd, short events);
   void UnwatchSocket(int fd);
 
-  // Handles the messages waiting now (not timers or sockets that become due later).
-  // Returns false when a quit message was among them; the quit is then posted again
-  // so that the loop still ends, and the caller should abandon its work.
-  bool PumpPending();
+  // Whether a stop waits: this thread has quit, or a quit message or a message
+  // numbered stopMessage is queued. Handles nothing and leaves the queue as it is.
+  // Called by this thread's own handlers.
+  bool StopWaiting(uint32_t stopMessage) const;
 
-  // Posts the quit message to this thread: the loop ends after the current handler.
+  // Ends the loop after the current handler.
   void PostQuit(int exitCode = 0);
 
  private:

@@ -116,7 +116,7 @@ void CSocThread::ReportEvent(int32_t code, const std::string& argument) {
   if (logThreadId_) camera::PostLogEvent(logThreadId_, code, argument, Id());
 }
 
-bool CSocThread::PumpPending() { return platform::MessageThread::PumpPending() && !stopping_; }
+bool CSocThread::StopRequested() const { return stopping_ || StopWaiting(camera::to_worker::ThreadStop::kNumber); }
 
 void CSocThread::OnMessage(platform::Message& msg) {
   if (stopping_) return;
@@ -174,7 +174,7 @@ void CSocThread::ConnectAndRequest() {
                          ConnectWithTimeout(socket_, addr, timing_.connectTimeoutMs);
   if (!connected) {
     CloseSocket();
-    if (!platform::MessageThread::PumpPending() || stopping_) return;
+    if (stopping_ || StopWaiting(camera::to_worker::ThreadStop::kNumber)) return;
     if (IsSnapshot()) {
       ReportTestImage(nullptr);
       EndWorker(camera::kStopReasonStop);

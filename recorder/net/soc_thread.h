@@ -57,7 +57,7 @@ class CSocThread : public platform::MessageThread, private recording::RecordingR
   // RecordingReporter
   void ReportStatus(int32_t status) override;
   void ReportEvent(int32_t code, const std::string& argument) override;
-  bool PumpPending() override;
+  bool StopRequested() const override;
 
   void OnWorkerStart();
   void OnSnapshotStart();

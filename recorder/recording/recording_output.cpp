@@ -120,7 +120,7 @@ bool RecordingOutput::CleanDirectory(const std::string& directory) {
   }
   bool completed = true;
   while (const dirent* entry = ::readdir(listing)) {
-    if (stopping_ || !reporter_.PumpPending()) {
+    if (stopping_ || reporter_.StopRequested()) {
       stopping_ = true;
       completed = false;
       break;
@@ -143,7 +143,7 @@ int64_t RecordingOutput::ScanJpgNumbers(const std::string& directory) {
   if (!listing) return stopping_ ? -1 : 0;
   int64_t highest = 0;
   while (const dirent* entry = ::readdir(listing)) {
-    if (stopping_ || !reporter_.PumpPending()) {
+    if (stopping_ || reporter_.StopRequested()) {
       stopping_ = true;
       highest = -1;
       break;

@@ -12,15 +12,16 @@
 
 namespace recorder::recording {
 
-// What the recording output needs from its worker: reporting and message pumping.
+// What the recording output needs from its worker: reporting, and whether to stop.
 class RecordingReporter {
  public:
   virtual ~RecordingReporter() = default;
   virtual void ReportStatus(int32_t status) = 0;                         // status report
   virtual void ReportEvent(int32_t code, const std::string& argument) = 0;  // log event
-  // Lets the worker's pending messages be handled during long operations.
-  // Returns false when the worker was told to end meanwhile.
-  virtual bool PumpPending() = 0;
+  // True when the worker has been told to stop, or a stop waits in its queue.
+  // Long steps ask between items, end early and return to the worker's loop,
+  // which then handles the stop; nothing is handled from inside a step.
+  virtual bool StopRequested() const = 0;
 };
 
 class RecordingOutput {
@@ -46,7 +47,7 @@ class RecordingOutput {
   SaveResult SaveFrame(const media::FrameImage& image);
   // Closes the MJPG file without reporting errors.
   void StopRecording();
-  // Marks the worker as stopping: long operations (cleaning, resume scan) end at once.
+  // Marks the worker as stopping: long steps (cleaning, resume scan) end at once.
   void SetStopping() { stopping_ = true; }
   // Replaces the clock used for path expansion and frame time stamps (tests);
   // an empty function restores time(nullptr).

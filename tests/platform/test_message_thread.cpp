@@ -44,7 +44,7 @@ class ScriptThread : public MessageThread {
   }
   using MessageThread::KillTimer;
   using MessageThread::PostQuit;
-  using MessageThread::PumpPending;
+  using MessageThread::StopWaiting;
   using MessageThread::SetTimer;
   using MessageThread::UnwatchSocket;
   using MessageThread::WatchSocket;
@@ -63,7 +63,7 @@ class ScriptThread : public MessageThread {
 };
 
 // Report numbers used by the tests' threads.
-enum : uint32_t { R_INIT = 1, R_MSG, R_TIMER, R_TIMER_SET, R_SOCKET, R_PUMP, R_THREAD_ID };
+enum : uint32_t { R_INIT = 1, R_MSG, R_TIMER, R_TIMER_SET, R_SOCKET, R_PEEK, R_THREAD_ID };
 
 struct Reports {
   CollectingWindowTarget target;
@@ -245,47 +245,58 @@ TEST(MessageThreadTimers, OneShotFreshIdsKillAndZeroDelay) {
   EXPECT_EQ(fire[2], *finalTimer);
 }
 
-// ------------------------------------------------------------- pumping and quit
+// --------------------------------------------------------------- peeking and quit
 
-TEST(MessageThreadQuit, PumpPendingSeesQueuedQuitAndLoopStillEnds) {
-  Reports reports;
-  auto t = std::make_unique<ScriptThread>();
-  t->message = [&](ScriptThread& self, Message& msg) {
-    reports.Post(R_MSG, msg.wParam);
-    if (msg.wParam == 1) reports.Post(R_PUMP, self.PumpPending() ? 1 : 0);
+// A handler peeks for a stop while messages wait behind it. The peek handles
+// nothing: whatever waits runs only after the handler has returned, in order.
+TEST(MessageThreadPeek, StopWaitingSeesQueuedStopsAndHandlesNothing) {
+  constexpr uint32_t kStop = WM_USER + 201;
+  constexpr uint32_t kOther = WM_USER + 7;
+  struct Case {
+    const char* name;
+    std::vector<uint32_t> behind;  // queued behind the peeking message
+    bool quitInHandler;
+    bool expectStop;
+    int exitCode;
   };
-  ThreadHandlePtr h = MessageThread::CreateSuspended(std::move(t));
-  ASSERT_TRUE(h);
-  ASSERT_TRUE(PostThreadMessage(h->Id(), WM_USER, 1, 0));
-  ASSERT_TRUE(PostThreadMessage(h->Id(), WM_USER, 2, 0));
-  ASSERT_TRUE(PostThreadMessage(h->Id(), MSG_QUIT, 42, 0));
-  MessageThread::Resume(h);
-  ASSERT_TRUE(h->Wait(kLongWaitMs));
-  EXPECT_EQ(h->ExitCode(), 42);
-  auto got = Summary(reports.target.TakeAll());
-  std::vector<std::pair<uint32_t, intptr_t>> want = {{R_MSG, 1}, {R_MSG, 2}, {R_PUMP, 0}};
-  EXPECT_EQ(got, want);
-}
+  const Case cases[] = {
+      {"nothing queued", {}, false, false, 0},
+      {"other messages only", {kOther, kOther}, false, false, 0},
+      {"stop behind another message", {kOther, kStop}, false, true, 3},
+      {"quit message queued", {kQuitMessage}, false, true, 9},
+      {"own quit in this handler", {kOther}, true, true, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reports reports;
+    auto t = std::make_unique<ScriptThread>();
+    t->message = [&](ScriptThread& self, Message& msg) {
+      reports.Post(R_MSG, msg.id);
+      if (msg.wParam != 1) {
+        if (msg.id == kStop) self.PostQuit(3);
+        return;
+      }
+      if (c.quitInHandler) self.PostQuit(5);
+      reports.Post(R_PEEK, self.StopWaiting(kStop));
+      reports.Post(R_PEEK, self.StopWaiting(kStop));  // still there: peeking took nothing
+      if (!c.quitInHandler && !c.expectStop) self.PostQuit(0);
+    };
+    ThreadHandlePtr h = MessageThread::CreateSuspended(std::move(t));
+    ASSERT_TRUE(h);
+    ASSERT_TRUE(PostThreadMessage(h->Id(), kOther, 1, 0));
+    for (uint32_t id : c.behind) ASSERT_TRUE(PostThreadMessage(h->Id(), id, id == kQuitMessage ? 9 : 0, 0));
+    MessageThread::Resume(h);
+    ASSERT_TRUE(h->Wait(kLongWaitMs));
 
-TEST(MessageThreadQuit, PumpPendingWithoutQuitHandlesWaitingMessagesAndReturnsTrue) {
-  Reports reports;
-  auto t = std::make_unique<ScriptThread>();
-  t->message = [&](ScriptThread& self, Message& msg) {
-    reports.Post(R_MSG, msg.wParam);
-    if (msg.wParam == 1) {
-      PostThreadMessage(self.Id(), WM_USER, 3, 0);  // queued behind 2
-      reports.Post(R_PUMP, self.PumpPending() ? 1 : 0);
-      self.PostQuit(5);
+    std::vector<std::pair<uint32_t, intptr_t>> want = {{R_MSG, kOther}, {R_PEEK, c.expectStop}, {R_PEEK, c.expectStop}};
+    if (!c.quitInHandler && c.expectStop) {
+      // The loop goes on with what was queued, up to the stop.
+      for (uint32_t id : c.behind)
+        if (id != kQuitMessage) want.emplace_back(R_MSG, id);
     }
-  };
-  ThreadHandlePtr h = MessageThread::CreateSuspended(std::move(t));
-  PostThreadMessage(h->Id(), WM_USER, 1, 0);
-  PostThreadMessage(h->Id(), WM_USER, 2, 0);
-  MessageThread::Resume(h);
-  ASSERT_TRUE(h->Wait(kLongWaitMs));
-  EXPECT_EQ(h->ExitCode(), 5);
-  std::vector<std::pair<uint32_t, intptr_t>> want = {{R_MSG, 1}, {R_MSG, 2}, {R_MSG, 3}, {R_PUMP, 1}};
-  EXPECT_EQ(Summary(reports.target.TakeAll()), want);
+    EXPECT_EQ(Summary(reports.target.TakeAll()), want);
+    EXPECT_EQ(h->ExitCode(), c.exitCode);
+  }
 }
 
 TEST(MessageThreadQuit, PostQuitEndsLoopAfterCurrentHandler) {
@@ -294,14 +305,13 @@ TEST(MessageThreadQuit, PostQuitEndsLoopAfterCurrentHandler) {
   t->message = [&](ScriptThread& self, Message& msg) {
     reports.Post(R_MSG, msg.wParam);
     self.PostQuit(9);
-    reports.Post(R_PUMP, self.PumpPending() ? 1 : 0);  // quit pending: abandon work
   };
   ThreadHandlePtr h = MessageThread::CreateSuspended(std::move(t));
   for (int i = 0; i < 3; ++i) PostThreadMessage(h->Id(), WM_USER, i, 0);
   MessageThread::Resume(h);
   ASSERT_TRUE(h->Wait(kLongWaitMs));
   EXPECT_EQ(h->ExitCode(), 9);
-  std::vector<std::pair<uint32_t, intptr_t>> want = {{R_MSG, 0}, {R_PUMP, 0}};
+  std::vector<std::pair<uint32_t, intptr_t>> want = {{R_MSG, 0}};
   EXPECT_EQ(Summary(reports.target.TakeAll()), want);
 }
 

@@ -34,14 +34,14 @@ class FakeReporter : public recording::RecordingReporter {
  public:
   void ReportStatus(int32_t status) override { statuses.push_back(status); }
   void ReportEvent(int32_t code, const std::string& argument) override { events.emplace_back(code, argument); }
-  bool PumpPending() override {
-    ++pumps;
-    return pumpsAllowed < 0 || pumps <= pumpsAllowed;
+  bool StopRequested() const override {
+    ++peeks;
+    return stopAfterPeeks >= 0 && peeks > stopAfterPeeks;
   }
   std::vector<int32_t> statuses;
   std::vector<std::pair<int32_t, std::string>> events;
-  int pumps = 0;
-  int pumpsAllowed = -1;  // -1: never tells to stop
+  mutable int peeks = 0;
+  int stopAfterPeeks = -1;  // -1: never tells to stop
 };
 
 media::FrameImage TestImage(int seed) {
@@ -330,7 +330,7 @@ TEST_F(RecordingTest, JpgResumeContinuesAfterTheHighestNumber) {
   RecordingOutput out(camera_, reporter_);
   ASSERT_TRUE(out.StartRecording(true));
   EXPECT_EQ(out.jpgNumber(), 12);
-  EXPECT_GT(reporter_.pumps, 0);
+  EXPECT_GT(reporter_.peeks, 0);
   ASSERT_EQ(out.SaveFrame(TestImage(1)), SaveResult::Handled);
   EXPECT_TRUE(fs::exists(dir + "video_13.jpg"));
 
@@ -345,7 +345,7 @@ TEST_F(RecordingTest, JpgResumeIsAbandonedWhenToldToStop) {
   fs::create_directories(dir);
   std::ofstream(dir + "video_3.jpg") << "x";
   SetPath(dir + "video.mjpg");
-  reporter_.pumpsAllowed = 0;
+  reporter_.stopAfterPeeks = 0;
   RecordingOutput out(camera_, reporter_);
   EXPECT_FALSE(out.StartRecording(true));
   EXPECT_TRUE(reporter_.statuses.empty());
@@ -417,7 +417,7 @@ TEST_F(RecordingTest, CleaningStopsAtOnceWhenTheWorkerStops) {
   UseClock(out);
   ASSERT_TRUE(out.StartRecording(false));
   now_ = 2000;
-  reporter_.pumpsAllowed = 0;
+  reporter_.stopAfterPeeks = 0;
   EXPECT_EQ(out.SaveFrame(TestImage(1)), SaveResult::NotHandled);
   EXPECT_TRUE(fs::exists(root_ + "/2000/a.txt"));
   EXPECT_TRUE(fs::exists(root_ + "/2000/b.txt"));
