@@ -51,6 +51,22 @@ std::string JpgFileName(const std::string& path, int32_t number) {
   return base + "_" + std::to_string(number) + ".jpg";
 }
 
+// Deletes a plain file unless a recorder holds it open. Linux lets an open file be
+// unlinked, and its camera would then record on into a file nobody can reach; so
+// the file is probed with the lock that saving holds, and unlinked only while that
+// probe lock is ours. A file that cannot be probed stays. Failures are ignored.
+void RemoveUnlessRecorded(int dfd, const char* name) {
+  const int fd = ::openat(dfd, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat opened {}, named {};
+  if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+      ::fstatat(dfd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
+      named.st_ino == opened.st_ino) {
+    ::unlinkat(dfd, name, 0);
+  }
+  ::close(fd);
+}
+
 }  // namespace
 
 RecordingOutput::RecordingOutput(const CameraRecord& camera, RecordingReporter& reporter)
@@ -81,27 +97,37 @@ bool RecordingOutput::PrepareDirectory(const std::string& path) {
 }
 
 int RecordingOutput::OpenLocked(const std::string& path, bool truncate, bool append) const {
-  // O_NONBLOCK keeps a FIFO planted at the save path from blocking the worker;
-  // only regular files are accepted below.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-  if (fd < 0) return -1;
-  struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  // Writing by others is denied through an exclusive lock; a second camera on the
-  // same file fails here. Truncation comes only after the lock is ours, so the
-  // loser never empties the winner's file.
-  ok = ok && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-  if (ok) {
-    const int flags = ::fcntl(fd, F_GETFL);
-    ok = flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+  // A cleaner that probed this file may unlink it between our open and our lock;
+  // recording into that unlinked file would lose everything, so open again.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    // O_NONBLOCK keeps a FIFO planted at the save path from blocking the worker;
+    // only regular files are accepted below.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) return -1;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    // Writing by others is denied through an exclusive lock; a second camera on the
+    // same file fails here. Truncation comes only after the lock is ours, so the
+    // loser never empties the winner's file. Cleaning probes the same lock.
+    ok = ok && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    struct stat named {};
+    if (ok && (::stat(path.c_str(), &named) != 0 || named.st_dev != st.st_dev || named.st_ino != st.st_ino)) {
+      ::close(fd);
+      continue;
+    }
+    if (ok) {
+      const int flags = ::fcntl(fd, F_GETFL);
+      ok = flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+    }
+    if (ok && truncate) ok = ::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0;
+    if (ok && append) ok = ::lseek(fd, 0, SEEK_END) >= 0;
+    if (!ok) {
+      ::close(fd);
+      return -1;
+    }
+    return fd;
   }
-  if (ok && truncate) ok = ::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0;
-  if (ok && append) ok = ::lseek(fd, 0, SEEK_END) >= 0;
-  if (!ok) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
+  return -1;
 }
 
 bool RecordingOutput::CleanDirectory(const std::string& directory) {
@@ -130,8 +156,13 @@ bool RecordingOutput::CleanDirectory(const std::string& directory) {
     struct stat st {};
     if (::fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (S_ISDIR(st.st_mode)) continue;  // subdirectories stay, as a failed delete would leave them
-    // unlinkat never follows a link: a symlink goes, its target stays. Failures are ignored.
-    ::unlinkat(dfd, name, 0);
+    if (S_ISREG(st.st_mode)) {
+      RemoveUnlessRecorded(dfd, name);
+    } else {
+      // Links, pipes and the like are never recorded into (saving accepts regular
+      // files only), and unlinkat never follows a link: its target stays.
+      ::unlinkat(dfd, name, 0);
+    }
   }
   ::closedir(listing);
   ::close(dfd);

@@ -406,6 +406,49 @@ TEST_F(RecordingTest, CleaningRemovesPlainFilesOnlyAndFollowsNoLinks) {
   EXPECT_EQ(FrameCount(root_ + "/1000/video.mjpg"), 1u);
 }
 
+// Linux lets an open file be unlinked: a cleaner that ignored open files would
+// leave a camera recording on into a file nobody can reach.
+TEST_F(RecordingTest, CleaningKeepsAnotherCamerasOpenFile) {
+  camera::CameraRecord other = camera_;
+  camera::SetText(other.savePath, root_ + "/2000/other.mjpg");
+  FakeReporter otherReporter;
+  RecordingOutput recording(other, otherReporter);
+  ASSERT_TRUE(recording.StartRecording(false));
+  ASSERT_EQ(recording.SaveFrame(TestImage(1)), SaveResult::Handled);
+
+  camera_.cleanSaveDir = 1;
+  SetPath(root_ + "/%s/video.mjpg");
+  RecordingOutput cleaner(camera_, reporter_);
+  UseClock(cleaner);
+  ASSERT_TRUE(cleaner.StartRecording(false));
+  std::ofstream(root_ + "/2000/stale.txt") << "stale";
+  now_ = 2000;  // the cleaner moves into the other camera's folder
+  ASSERT_EQ(cleaner.SaveFrame(TestImage(2)), SaveResult::Handled);
+  EXPECT_FALSE(fs::exists(root_ + "/2000/stale.txt"));
+
+  ASSERT_EQ(recording.SaveFrame(TestImage(3)), SaveResult::Handled);
+  ASSERT_EQ(recording.SaveFrame(TestImage(4)), SaveResult::Handled);
+  EXPECT_EQ(FrameCount(root_ + "/2000/other.mjpg"), 3u);
+  EXPECT_EQ(FrameCount(root_ + "/2000/video.mjpg"), 1u);
+  EXPECT_TRUE(otherReporter.statuses.empty());
+}
+
+TEST_F(RecordingTest, CleaningKeepsTheOwnFileStillOpenInTheSameFolder) {
+  camera_.cleanSaveDir = 1;
+  SetPath(root_ + "/rec/v_%s.mjpg");
+  RecordingOutput out(camera_, reporter_);
+  UseClock(out);
+  ASSERT_TRUE(out.StartRecording(false));
+  ASSERT_EQ(out.SaveFrame(TestImage(1)), SaveResult::Handled);
+  ASSERT_EQ(out.SaveFrame(TestImage(2)), SaveResult::Handled);
+  std::ofstream(root_ + "/rec/stale.txt") << "stale";
+  now_ = 2000;
+  ASSERT_EQ(out.SaveFrame(TestImage(3)), SaveResult::Handled);
+  EXPECT_FALSE(fs::exists(root_ + "/rec/stale.txt"));
+  EXPECT_EQ(FrameCount(root_ + "/rec/v_1000.mjpg"), 2u);
+  EXPECT_EQ(FrameCount(root_ + "/rec/v_2000.mjpg"), 1u);
+}
+
 TEST_F(RecordingTest, CleaningStopsAtOnceWhenTheWorkerStops) {
   camera_.cleanSaveDir = 1;
   camera_.motionEnabled = 1;
