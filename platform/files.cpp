@@ -93,16 +93,18 @@ std::string SaveDirectoryOf(const std::string& path) {
 }
 
 bool CreateSaveDirectory(const std::string& directory) {
-  if (directory.size() <= 2) return false;
+  const bool absolute = !directory.empty() && directory[0] == '/';
+  if (!absolute && directory.size() <= 2) return false;
   if (Exists(directory)) return true;
 
   std::string work = directory;
   while (!work.empty() && work.back() == '/') work.pop_back();
   work.push_back('/');
 
-  // The first component ("/home", or "rec" of a relative path) is taken as
-  // existing and never created, as is the root before it.
-  size_t slash = work.find('/', 2);
+  // An absolute path is created from the root down; the root itself exists. Of a
+  // relative path, the first component ("rec" of "rec/video.mjpg") is taken as
+  // existing and never created.
+  size_t slash = absolute ? 0 : work.find('/', 2);
   if (slash == std::string::npos) return false;
 
   for (slash = work.find('/', slash + 1); slash != std::string::npos; slash = work.find('/', slash + 1)) {

@@ -20,8 +20,9 @@ ReadFileResult ReadWholeFile(const std::string& path, std::vector<uint8_t>& out)
 
 // Everything up to and including the last '/', after trailing '/' are dropped; "" without one.
 std::string SaveDirectoryOf(const std::string& path);
-// Creates every missing level below the first component (taken as existing),
-// 4 attempts 100 ms apart per level. Paths of 2 characters or fewer fail.
+// Creates every missing level, 4 attempts 100 ms apart per level. An absolute path
+// is created from the root down ("/" itself succeeds). Of a relative path the first
+// component is taken as existing, and one of 2 characters or fewer fails.
 bool CreateSaveDirectory(const std::string& directory);
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 // Save path expansion, directory parts and directory creation.
+#include <sched.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -69,10 +71,45 @@ TEST_F(SavePathsTest, CreatesEveryMissingLevel) {
   EXPECT_TRUE(fs::is_directory(root_ + "/d/e"));
 }
 
-TEST_F(SavePathsTest, ShortPathsFail) {
-  EXPECT_FALSE(platform::CreateSaveDirectory(""));
-  EXPECT_FALSE(platform::CreateSaveDirectory("/"));
-  EXPECT_FALSE(platform::CreateSaveDirectory("a/"));
+TEST_F(SavePathsTest, RootAndExistingTopFoldersSucceedShortRelativePathsFail) {
+  const std::string top = root_.substr(0, root_.find('/', 1) + 1);  // such as "/tmp/"
+  const struct {
+    std::string directory;
+    bool ok;
+  } cases[] = {
+      {"/", true},    // the folder of "/video.mjpg"
+      {"///", true},
+      {top, true},
+      {top.substr(0, top.size() - 1), true},
+      {"", false},    // a save path without any '/'
+      {"a/", false},
+      {"ab", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(platform::CreateSaveDirectory(c.directory), c.ok) << '"' << c.directory << '"';
+}
+
+// The first level below the root must be created too ("/newcamdir/front.mjpg").
+// The real root is out of a test's reach, so a child process makes the test's
+// folder its root; where that is not permitted the test is skipped.
+TEST_F(SavePathsTest, CreatesLevelsRightBelowTheRoot) {
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::chroot(root_.c_str()) != 0 && (::unshare(CLONE_NEWUSER) != 0 || ::chroot(root_.c_str()) != 0))
+      ::_exit(77);
+    if (::chdir("/") != 0) ::_exit(77);
+    if (!platform::CreateSaveDirectory("/newcamdir/")) ::_exit(1);
+    if (!platform::CreateSaveDirectory("/x/y/z/")) ::_exit(2);
+    if (!platform::CreateSaveDirectory(platform::SaveDirectoryOf("/video.mjpg"))) ::_exit(3);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot change the root folder here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(fs::is_directory(root_ + "/newcamdir"));
+  EXPECT_TRUE(fs::is_directory(root_ + "/x/y/z"));
 }
 
 TEST_F(SavePathsTest, RelativeFirstComponentIsTakenAsExisting) {
