@@ -9,7 +9,7 @@ PACKAGES=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
   libv4l-dev libcanberra-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-dejavu-core
+  fonts-dejavu-core locales
   python3 python3-pyftpdlib ffmpeg
 )
 

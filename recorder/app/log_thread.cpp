@@ -1,6 +1,7 @@
 #include "recorder/app/log_thread.h"
 
 #include "platform/files.h"
+#include "platform/timecode.h"
 
 #include <cerrno>
 #include <ctime>
@@ -30,9 +31,7 @@ std::string LogTimeText() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
   if (!localtime_r(&now, &local)) return std::string();
-  char buffer[30];
-  size_t n = std::strftime(buffer, sizeof buffer, "%m/%d/%y (%I:%M:%S %p)", &local);
-  return std::string(buffer, n);
+  return platform::FormatTime("%m/%d/%y (%I:%M:%S %p)", local);
 }
 
 CLogThread::CLogThread(std::string logFilePath, int32_t fileLogging, LogEcho echo)

@@ -1,4 +1,4 @@
-// Byte pattern search and time-code expansion.
+// Byte pattern search, time-code expansion and time texts in the C locale.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,6 +8,7 @@
 
 #include "platform/bytes.h"
 #include "platform/timecode.h"
+#include "tests/locale_support.h"
 
 using namespace platform;
 
@@ -39,10 +40,41 @@ TEST(TimeCodes, ExpandsForGivenTimeAndKeepsTemplateWhenEmptyOrTooLong) {
   const std::time_t when = std::mktime(&tm);
   EXPECT_EQ(ExpandTimeCodes("cam/%Y-%m-%d/%H%M%S.mjpg", when), "cam/2024-03-05/130409.mjpg");
   EXPECT_EQ(ExpandTimeCodes("", when), "");
-  // %p may expand to nothing in some locales; a template with no codes stays.
+  // A template without codes stays as it is.
   EXPECT_EQ(ExpandTimeCodes("plain", when), "plain");
   // Far more output than template length + 1024 bytes: the template comes back.
   std::string many;
   for (int i = 0; i < 200; ++i) many += "%c";
   EXPECT_EQ(ExpandTimeCodes(many, when), many);
+}
+
+// A Qt application takes its locale from LANG; time texts must not follow it.
+TEST(TimeCodes, TextsStayEnglishUnderAGermanLocale) {
+  std::string why;
+  const std::string dir = test_support::GermanLocaleDir(&why);
+  if (dir.empty()) GTEST_SKIP() << why;
+  std::tm tm{};
+  tm.tm_year = 2024 - 1900;
+  tm.tm_mon = 2;
+  tm.tm_mday = 4;  // a Monday
+  tm.tm_hour = 21;
+  tm.tm_min = 5;
+  tm.tm_isdst = -1;
+  const std::time_t when = std::mktime(&tm);
+  std::tm local{};
+  ASSERT_NE(localtime_r(&when, &local), nullptr);
+
+  const std::vector<std::string> texts = test_support::TextsUnderLocale(dir, [&] {
+    char plain[64] = {};
+    std::strftime(plain, sizeof plain, "%A|%p|%B", &local);
+    return std::vector<std::string>{plain, FormatTime("%A %a %B %b %p %I:%M", local),
+                                    ExpandTimeCodes("/rec/K\xC3\xA4" "fig/%A/%p.mjpg", when),
+                                    ExpandTimeCodes("%p", when)};
+  });
+  ASSERT_EQ(texts.size(), 4u) << (texts.empty() ? std::string() : texts[0]);
+  // Proof that the locale took hold: the library's own strftime speaks German.
+  ASSERT_EQ(texts[0], "Montag||M\xC3\xA4rz");
+  EXPECT_EQ(texts[1], "Monday Mon March Mar PM 09:05");
+  EXPECT_EQ(texts[2], "/rec/K\xC3\xA4" "fig/Monday/PM.mjpg");  // other bytes pass unchanged
+  EXPECT_EQ(texts[3], "PM");
 }

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/locale_support.h"
 #include "tests/test_support.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <mutex>
@@ -13,6 +15,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/window_registry.h"
 #include "recorder/camera/events.h"
@@ -326,6 +329,24 @@ TEST(LogThreadLifetime, EventsQueuedBeforeResumeReachTheFile) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_NE(lines[0].find("Logfile started..."), std::string::npos);
   EXPECT_NE(lines[1].find("Failed to create mjpg file: early"), std::string::npos);
+}
+
+// In a German locale %p is empty; the log's AM/PM must survive a user's LANG.
+TEST(LogTimeText, KeepsAmPmUnderAGermanLocale) {
+  std::string why;
+  const std::string dir = test_support::GermanLocaleDir(&why);
+  if (dir.empty()) GTEST_SKIP() << why;
+  const std::vector<std::string> texts = test_support::TextsUnderLocale(dir, [] {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char plain[16] = {};
+    std::strftime(plain, sizeof plain, "[%p]", &local);
+    return std::vector<std::string>{plain, app::LogTimeText()};
+  });
+  ASSERT_EQ(texts.size(), 2u) << (texts.empty() ? std::string() : texts[0]);
+  ASSERT_EQ(texts[0], "[]");  // the locale took hold
+  EXPECT_TRUE(std::regex_match(texts[1], std::regex(kTimeRe))) << texts[1];
 }
 
 }  // namespace
