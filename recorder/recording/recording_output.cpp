@@ -90,7 +90,8 @@ void RecordingOutput::CountHandledFrame() {
 
 bool RecordingOutput::PrepareDirectory(const std::string& path) {
   const std::string directory = platform::SaveDirectoryOf(path);
-  if (platform::CreateSaveDirectory(directory)) return true;
+  // A relative path would land wherever the recorder happened to be started.
+  if (!path.empty() && path[0] == '/' && platform::CreateSaveDirectory(directory)) return true;
   reporter_.ReportStatus(kStatusDirCreateFailed);
   reporter_.ReportEvent(kEventDirCreateFailed, directory);
   return false;

@@ -211,18 +211,20 @@ TEST_F(RecordingTest, StartFailuresReportStatusAndEvent) {
     ASSERT_EQ(rep.events.size(), 1u);
     EXPECT_EQ(rep.events[0], std::make_pair(int32_t(camera::kEventDirCreateFailed), root_ + "/blocker/sub/"));
   }
-  {  // relative path: "rec" is taken as existing, so the file open fails instead
+  {  // a relative path (from a settings file) is refused: where it lands would
+     // depend on the folder the recorder was started in
     FakeReporter rep;
     const fs::path before = fs::current_path();
     ASSERT_EQ(::chdir(root_.c_str()), 0);
+    fs::create_directories("rec");
     SetPath("rec/video.mjpg");
     RecordingOutput out(camera_, rep);
     EXPECT_FALSE(out.StartRecording(false));
-    EXPECT_FALSE(fs::exists("rec"));
+    EXPECT_FALSE(fs::exists("rec/video.mjpg"));
     fs::current_path(before);
-    EXPECT_EQ(rep.statuses, std::vector<int32_t>{camera::kStatusOpenFileFailed});
+    EXPECT_EQ(rep.statuses, std::vector<int32_t>{camera::kStatusDirCreateFailed});
     ASSERT_EQ(rep.events.size(), 1u);
-    EXPECT_EQ(rep.events[0], std::make_pair(int32_t(camera::kEventMjpgCreateFailed), std::string("rec/video.mjpg")));
+    EXPECT_EQ(rep.events[0], std::make_pair(int32_t(camera::kEventDirCreateFailed), std::string("rec/")));
   }
   {  // a pipe at the save path is refused instead of blocking the worker
     FakeReporter rep;
