@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/bytes.h"
 #include "platform/files.h"
@@ -76,21 +77,60 @@ WriteResult WriteFrame(int fd, const uint8_t* jpeg, size_t length, uint32_t time
 }
 
 bool CutFrame(const uint8_t* window, size_t length, FrameSpan& out) {
-  if (!window || length == 0) return false;
-  const long s = platform::FindBytes(window, length, kSoi, 2, 0);
-  const long e = platform::FindBytes(window, length, kEoi, 2, 0);
-  if (s < 0 || e < 0 || e < s) return false;
-  const size_t start = size_t(s);
-  const size_t end = size_t(e) + 2;  // one past FF D9
+  FrameSearch search;
+  size_t more = 0;
+  return ContinueCut(window, length, search, out, &more) == CutResult::Frame;
+}
 
+CutResult ContinueCut(const uint8_t* window, size_t length, FrameSearch& search, FrameSpan& out, size_t* more) {
+  if (!window || length < 2) return CutResult::NoFrame;
+
+  // One pass over the new bytes finds FF D8, the first FF FE after it and the first
+  // FF D9, with the meaning the plain searches from the window's start would give.
+  long eoi = -1;
+  size_t i = search.next;
+  for (;;) {
+    size_t stop = length - 1;  // a pair starting here still lies inside the window
+    if (search.soi >= 0) stop = std::min(stop, size_t(search.soi) + kMaxFrameSize - 1);
+    if (i >= stop) break;
+    const void* ff = std::memchr(window + i, 0xFF, stop - i);
+    if (!ff) {
+      i = stop;
+      break;
+    }
+    i = size_t(static_cast<const uint8_t*>(ff) - window);
+    const uint8_t marker = window[i + 1];
+    if (marker == kEoi[1]) {
+      eoi = long(i);
+      break;
+    }
+    if (marker == kSoi[1] && search.soi < 0) {
+      search.soi = long(i);
+    } else if (marker == kCom[1] && search.soi >= 0 && search.com < 0) {
+      search.com = long(i);
+    }
+    ++i;
+  }
+  search.next = i;
+
+  if (search.soi < 0) return CutResult::NoFrame;  // also when FF D9 came first
+  if (eoi < 0) {
+    const size_t limit = size_t(search.soi) + kMaxFrameSize;
+    if (length >= limit) return CutResult::NoFrame;
+    *more = std::min(length, limit - length);
+    return CutResult::ReadMore;
+  }
+
+  const size_t start = size_t(search.soi);
+  const size_t end = size_t(eoi) + 2;  // one past FF D9
   FrameSpan span;
   span.start = start;
   span.length = end - start;
   span.next = end;
 
-  // The comment is looked for inside this frame only, so a frame without one never
-  // borrows the time stamp of the frame after it.
-  const long c = platform::FindBytes(window, end, kCom, 2, start);
+  // The comment counts only inside this frame, so a frame without one never borrows
+  // the time stamp of the frame after it.
+  const long c = search.com;
   if (c >= 0 && size_t(c) + 3 < end) {
     const unsigned len = window[size_t(c) + 3];
     if (len >= kMinCommentLength && len <= kMaxCommentLength) {
@@ -108,7 +148,7 @@ bool CutFrame(const uint8_t* window, size_t length, FrameSpan& out) {
     }
   }
   out = span;
-  return true;
+  return CutResult::Frame;
 }
 
 bool ReadAllFrames(const std::string& path, std::vector<FrameSpan>& frames, std::vector<uint8_t>* bytes) {
@@ -119,9 +159,17 @@ bool ReadAllFrames(const std::string& path, std::vector<FrameSpan>& frames, std:
   // Offsets in the returned spans are file offsets.
   size_t pos = 0;
   while (pos < data.size()) {
-    const size_t window = std::min(kReadWindow, data.size() - pos);
+    const size_t rest = data.size() - pos;
+    size_t window = std::min(kReadWindow, rest);
+    FrameSearch search;
     FrameSpan span;
-    if (!CutFrame(data.data() + pos, window, span)) break;
+    size_t more = 0;
+    CutResult result;
+    while ((result = ContinueCut(data.data() + pos, window, search, span, &more)) == CutResult::ReadMore &&
+           window < rest) {
+      window = std::min(window + more, rest);
+    }
+    if (result != CutResult::Frame) break;
     span.start += pos;
     span.next += pos;
     frames.push_back(span);

@@ -9,8 +9,10 @@
 
 namespace media::mjpg {
 
-// Readers take at most this many bytes per frame.
+// Readers first read this many bytes per frame; a window that holds FF D8 but no
+// FF D9 grows until the frame fits, up to kMaxFrameSize from FF D8 through FF D9.
 constexpr size_t kReadWindow = 204800;
+constexpr size_t kMaxFrameSize = size_t(16) << 20;
 
 // Builds the bytes of one MJPG frame: the JPEG with the time-stamp comment inserted
 // before its first FF DB. Returns false (out untouched) when there is no FF DB.
@@ -33,11 +35,31 @@ struct FrameSpan {
   bool hasTimestamp = false;
 };
 
-// Cuts the first frame out of a window of at most kReadWindow bytes read at a frame
-// boundary. Fails when FF D8 or FF D9 is missing or FF D9 comes before FF D8.
+// Cuts the first frame out of a window read at a frame boundary. Fails when FF D8 or
+// FF D9 is missing, FF D9 comes before FF D8, or the frame is over kMaxFrameSize.
 bool CutFrame(const uint8_t* window, size_t length, FrameSpan& out);
 
-// Reads every frame of a whole file (for tools and tests). Stops at the first
+// Where the search for one frame stands in a window that may still grow. The window
+// always starts at the same place; it may move in memory between calls but keeps its
+// bytes, so each call looks only at the bytes added since the last one.
+struct FrameSearch {
+  size_t next = 0;  // first byte pair not yet examined
+  long soi = -1;    // offset of FF D8 once seen
+  long com = -1;    // offset of the first FF FE after it
+};
+
+enum class CutResult {
+  Frame,     // `out` holds the first frame, as CutFrame gives it
+  ReadMore,  // FF D8 but no FF D9 yet: append `*more` bytes and call again
+  NoFrame,   // reading on cannot help: FF D8 missing, FF D9 before it, or the size limit passed
+};
+
+// CutFrame for a growing window. On ReadMore, `*more` (never 0) doubles the window
+// without passing kMaxFrameSize; a source that has no more bytes ends the search there.
+CutResult ContinueCut(const uint8_t* window, size_t length, FrameSearch& search, FrameSpan& out, size_t* more);
+
+// Reads every frame of a whole file (for tools and tests), each in a window that starts
+// at kReadWindow bytes and grows as its frame needs. Stops at the first
 // frame that cannot be cut. Returns false when the file cannot be read. The spans'
 // start and next are offsets in the file (and in *bytes, which receives the file).
 bool ReadAllFrames(const std::string& path, std::vector<FrameSpan>& frames, std::vector<uint8_t>* bytes = nullptr);

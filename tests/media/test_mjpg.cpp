@@ -43,6 +43,14 @@ long Find(const Bytes& b, std::initializer_list<uint8_t> pat) {
   return platform::FindBytes(b.data(), b.size(), p.data(), p.size());
 }
 
+// Copies `bytes` into a heap block of exactly that size so any read past it trips
+// the address sanitizer.
+std::unique_ptr<uint8_t[]> Exact(const Bytes& bytes) {
+  auto p = std::make_unique<uint8_t[]>(bytes.size());
+  std::memcpy(p.get(), bytes.data(), bytes.size());
+  return p;
+}
+
 class MjpgFile : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -209,10 +217,10 @@ TEST(MjpgCut, ReadStartingMidFrameFails) {
   EXPECT_FALSE(media::mjpg::CutFrame(noSoi.data(), noSoi.size(), span));
 }
 
-TEST_F(MjpgFile, FrameOverTheReadWindowIsStoredButNotReadBack) {
-  // Noise at top quality compresses badly: well over the readers' window.
-  Bytes big = Picture(640, 480, 3, 100);
-  ASSERT_GT(big.size() + 20, media::mjpg::kReadWindow) << "picture too small for this test";
+TEST_F(MjpgFile, FrameOverTheReadWindowReadsBack) {
+  // Noise at top quality compresses badly: well over the first read window.
+  const Bytes big = Picture(640, 480, 3, 100);
+  ASSERT_GT(big.size(), media::mjpg::kReadWindow) << "picture too small for this test";
   const Bytes small = Picture(64, 48, 4);
   const std::string path = Path("big.mjpg");
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -220,22 +228,111 @@ TEST_F(MjpgFile, FrameOverTheReadWindowIsStoredButNotReadBack) {
   ASSERT_EQ(media::mjpg::WriteFrame(fd, small.data(), small.size(), 1), media::mjpg::WriteResult::Ok);
   ASSERT_EQ(media::mjpg::WriteFrame(fd, big.data(), big.size(), 2), media::mjpg::WriteResult::Ok);
   ::close(fd);
-  struct stat st {};
-  ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  EXPECT_GT(size_t(st.st_size), media::mjpg::kReadWindow);
 
   std::vector<media::mjpg::FrameSpan> frames;
-  ASSERT_TRUE(media::mjpg::ReadAllFrames(path, frames));
-  ASSERT_EQ(frames.size(), 1u);  // only the small frame before it
-  EXPECT_EQ(frames[0].timestamp, 1u);
+  Bytes bytes;
+  ASSERT_TRUE(media::mjpg::ReadAllFrames(path, frames, &bytes));
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[1].timestamp, 2u);
+  EXPECT_EQ(frames[1].next, bytes.size());
+  media::FrameImage img;
+  ASSERT_TRUE(media::DecodeJpeg(&bytes[frames[1].start], frames[1].length, img));
+  EXPECT_EQ(img.width, 640);
 }
 
-// Copies `bytes` into a heap block of exactly that size so any read past it trips
-// the address sanitizer.
-std::unique_ptr<uint8_t[]> Exact(const Bytes& bytes) {
-  auto p = std::make_unique<uint8_t[]>(bytes.size());
-  std::memcpy(p.get(), bytes.data(), bytes.size());
-  return p;
+// One MJPG frame of exactly `total` bytes: a minimal JPEG whose body is filler.
+Bytes FrameOfSize(size_t total, uint32_t stamp, uint8_t filler) {
+  Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x03, 0x00};
+  Bytes frame;
+  EXPECT_TRUE(media::mjpg::BuildFrame(jpeg.data(), jpeg.size(), stamp, frame));
+  frame.resize(total - 2, filler);
+  frame.push_back(0xFF);
+  frame.push_back(0xD9);
+  return frame;
+}
+
+TEST_F(MjpgFile, FramesUpTo16MiBReadBackByteForByte) {
+  constexpr size_t kW = media::mjpg::kReadWindow;
+  // Around the first window the end marker lies inside it, is cut by its edge, or
+  // lies just past it. A frame over the limit ends the reading, whatever follows.
+  const size_t sizes[] = {kW - 1, kW, kW + 1, 3000, 1 << 20, media::mjpg::kMaxFrameSize,
+                          media::mjpg::kMaxFrameSize + 1, 5000};
+  const size_t readable = std::size(sizes) - 2;
+  Bytes file;
+  std::vector<Bytes> written;
+  for (size_t i = 0; i < std::size(sizes); ++i) {
+    written.push_back(FrameOfSize(sizes[i], uint32_t(100 + i), uint8_t(0x10 + i)));
+    file.insert(file.end(), written.back().begin(), written.back().end());
+  }
+  const std::string path = Path("sizes.mjpg");
+  Spit(path, file);
+
+  std::vector<media::mjpg::FrameSpan> frames;
+  Bytes bytes;
+  ASSERT_TRUE(media::mjpg::ReadAllFrames(path, frames, &bytes));
+  ASSERT_EQ(frames.size(), readable);
+  for (size_t i = 0; i < readable; ++i) {
+    SCOPED_TRACE(sizes[i]);
+    EXPECT_EQ(frames[i].length, sizes[i]);
+    EXPECT_EQ(frames[i].timestamp, 100 + i);
+    EXPECT_TRUE(std::equal(written[i].begin(), written[i].end(), bytes.begin() + long(frames[i].start)));
+  }
+}
+
+TEST(MjpgCut, GrowingWindowStopsAt16MiBWithoutAnEndMarker) {
+  // A reader that appends what it is asked for, in a block of exactly the bytes read,
+  // so any look past them trips the address sanitizer.
+  Bytes stream = {0x00, 0x00, 0xFF, 0xD8};
+  stream.resize(media::mjpg::kMaxFrameSize + 1000000, 0x7F);
+  media::mjpg::FrameSearch search;
+  media::mjpg::FrameSpan span;
+  size_t length = media::mjpg::kReadWindow, more = 0, reads = 0;
+  media::mjpg::CutResult result;
+  for (;;) {
+    auto window = std::make_unique<uint8_t[]>(length);
+    std::memcpy(window.get(), stream.data(), length);
+    result = media::mjpg::ContinueCut(window.get(), length, search, span, &more);
+    if (result != media::mjpg::CutResult::ReadMore || ++reads > 20) break;
+    ASSERT_GT(more, 0u);
+    length += more;
+    ASSERT_LE(length, 2 + media::mjpg::kMaxFrameSize) << "asked to read past the frame limit";
+  }
+  EXPECT_EQ(result, media::mjpg::CutResult::NoFrame);
+  EXPECT_EQ(length, 2 + media::mjpg::kMaxFrameSize);
+  EXPECT_LT(reads, 10u);  // the window doubles rather than creeping
+}
+
+TEST(MjpgCut, GrowingWindowFindsWhatOneWindowFinds) {
+  const Bytes cases[] = {
+      {0x00, 0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x05, '1', '2', '3', 0x00, 0x01, 0xFF, 0xD9, 0xFF, 0xD8},
+      {0xFF, 0xD8, 0xFF, 0xFF, 0xFE, 0x00, 0x04, '7', 0x00, 0xFF, 0xFF, 0xD9},  // markers after fill bytes
+      {0xFF, 0xD8, 0xFF, 0xD8, 0x01, 0xFF, 0xD9, 0xFF, 0xFE, 0x00, 0x04, '9', 0x00},  // comment after the end
+      {0xFF, 0xD8, 0x01, 0xFF, 0xD9, 0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x05, '1', '2', 0x00, 0xFF, 0xD9},
+  };
+  for (size_t k = 0; k < std::size(cases); ++k) {
+    const Bytes& bytes = cases[k];
+    media::mjpg::FrameSpan whole;
+    ASSERT_TRUE(media::mjpg::CutFrame(bytes.data(), bytes.size(), whole)) << k;
+    for (size_t step : {1, 2, 3}) {
+      SCOPED_TRACE(testing::Message() << "case " << k << " step " << step);
+      const size_t first = size_t(Find(bytes, {0xFF, 0xD8})) + 2;  // the first window holds FF D8
+      media::mjpg::FrameSearch search;
+      media::mjpg::FrameSpan span;
+      size_t more = 0;
+      media::mjpg::CutResult result = media::mjpg::CutResult::ReadMore;
+      for (size_t length = first; result == media::mjpg::CutResult::ReadMore; length += step) {
+        length = std::min(length, bytes.size());
+        auto window = Exact(Bytes(bytes.begin(), bytes.begin() + long(length)));
+        result = media::mjpg::ContinueCut(window.get(), length, search, span, &more);
+        if (length == bytes.size()) break;
+      }
+      ASSERT_EQ(result, media::mjpg::CutResult::Frame);
+      EXPECT_EQ(span.start, whole.start);
+      EXPECT_EQ(span.length, whole.length);
+      EXPECT_EQ(span.hasTimestamp, whole.hasTimestamp);
+      EXPECT_EQ(span.timestamp, whole.timestamp);
+    }
+  }
 }
 
 TEST(MjpgCut, CommentLengthOutsideRangeGivesNoStamp) {

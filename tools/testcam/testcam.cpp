@@ -19,7 +19,8 @@ namespace {
 void Usage() {
   std::fprintf(stderr,
                "usage: testcam [--port N] [--port-file F] [--width W] [--height H] [--fps F]\n"
-               "               [--motion] [--auth user:pass] [--mode MODE] [--stall-after N]\n"
+               "               [--motion] [--noise] [--quality Q] [--frame-limit N]\n"
+               "               [--auth user:pass] [--mode MODE] [--stall-after N]\n"
                "               [--html-status 200|500] [--log FILE] [--duration SECONDS]\n"
                "modes: normal refuse close-mid-frame stall html-error garbage oversized thumbnail\n"
                "endpoints: /image.jpg (snapshot), /video.mjpg or /video (push stream)\n");
@@ -74,6 +75,14 @@ int main(int argc, char** argv) {
       if (!ParseDouble(value("--fps"), 0.1, 1000, &options.fps)) return Usage(), 2;
     } else if (arg == "--motion") {
       options.motion = true;
+    } else if (arg == "--noise") {
+      options.noise = true;
+    } else if (arg == "--quality") {
+      if (!ParseInt(value("--quality"), 1, 100, &n)) return Usage(), 2;
+      options.quality = static_cast<int>(n);
+    } else if (arg == "--frame-limit") {
+      if (!ParseInt(value("--frame-limit"), 0, 1000000000, &n)) return Usage(), 2;
+      options.frameLimit = static_cast<int>(n);
     } else if (arg == "--auth") {
       options.auth = value("--auth");
       if (options.auth.find(':') == std::string::npos) return Usage(), 2;

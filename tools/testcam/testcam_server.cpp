@@ -133,13 +133,21 @@ void FillRect(std::vector<uint8_t>& bgr, int w, int h, int x0, int y0, int rw, i
   }
 }
 
-// Smooth background, the counter as a row of black and white squares and,
-// with motion, a bright block that jumps far between consecutive frames.
-std::vector<uint8_t> DrawFrame(int w, int h, int index, bool motion, uint8_t tint) {
+// Smooth background (or noise), the counter as a row of black and white squares
+// and, with motion, a bright block that jumps far between consecutive frames.
+std::vector<uint8_t> DrawFrame(int w, int h, int index, bool motion, bool noise, uint8_t tint) {
   std::vector<uint8_t> bgr(static_cast<size_t>(w) * h * 3);
+  uint32_t seed = 0x9E3779B9u * static_cast<uint32_t>(index + 1);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
       size_t i = (static_cast<size_t>(y) * w + x) * 3;
+      if (noise) {
+        seed = seed * 1664525u + 1013904223u;
+        bgr[i] = static_cast<uint8_t>(seed >> 24);
+        bgr[i + 1] = static_cast<uint8_t>(seed >> 16);
+        bgr[i + 2] = static_cast<uint8_t>(seed >> 8);
+        continue;
+      }
       bgr[i] = static_cast<uint8_t>(x * 200 / w + 20);
       bgr[i + 1] = static_cast<uint8_t>(y * 200 / h + 20);
       bgr[i + 2] = tint;
@@ -160,10 +168,10 @@ std::vector<uint8_t> DrawFrame(int w, int h, int index, bool motion, uint8_t tin
   return bgr;
 }
 
-bool Encode(tjhandle tj, const std::vector<uint8_t>& bgr, int w, int h, std::vector<uint8_t>* out) {
+bool Encode(tjhandle tj, const std::vector<uint8_t>& bgr, int w, int h, int quality, std::vector<uint8_t>* out) {
   unsigned char* buf = nullptr;
   unsigned long size = 0;
-  if (tjCompress2(tj, bgr.data(), w, 0, h, TJPF_BGR, &buf, &size, TJSAMP_420, 75, 0) != 0) {
+  if (tjCompress2(tj, bgr.data(), w, 0, h, TJPF_BGR, &buf, &size, TJSAMP_420, quality, 0) != 0) {
     tjFree(buf);
     return false;
   }
@@ -212,6 +220,8 @@ Server::Server(Options options) : options_(std::move(options)) {
   options_.width = std::clamp(options_.width, 8, 8192);
   options_.height = std::clamp(options_.height, 8, 8192);
   options_.fps = std::clamp(options_.fps, 0.1, 1000.0);
+  options_.quality = std::clamp(options_.quality, 1, 100);
+  options_.frameLimit = std::max(0, options_.frameLimit);
   mode_.store(options_.mode);
   stallAfter_.store(std::max(0, options_.stallAfter));
   htmlStatus_.store(options_.htmlStatus);
@@ -236,11 +246,13 @@ bool Server::Start(std::string* error) {
   int count = options_.motion ? kRingSize : 1;
   for (int i = 0; i < count && ok; ++i) {
     std::vector<uint8_t> jpeg;
-    ok = Encode(tj, DrawFrame(options_.width, options_.height, i, options_.motion, 90), options_.width,
-                options_.height, &jpeg);
+    ok = Encode(tj, DrawFrame(options_.width, options_.height, i, options_.motion, options_.noise, 90),
+                options_.width, options_.height, options_.quality, &jpeg);
     frames_.push_back(std::move(jpeg));
   }
-  if (ok) ok = Encode(tj, DrawFrame(kThumbWidth, kThumbHeight, 0, false, 200), kThumbWidth, kThumbHeight, &thumbnail_);
+  if (ok)
+    ok = Encode(tj, DrawFrame(kThumbWidth, kThumbHeight, 0, false, false, 200), kThumbWidth, kThumbHeight, 75,
+                &thumbnail_);
   tjDestroy(tj);
   if (!ok) {
     if (error) *error = "cannot encode the test pictures";
@@ -441,7 +453,7 @@ bool Server::WaitUntil(int fd, int64_t deadlineNs) {
 
 void Server::HoldOpen(int fd) { WaitUntil(fd, -1); }
 
-std::vector<uint8_t> Server::FrameFor(Mode mode, uint64_t index) const {
+std::vector<uint8_t> Server::Picture(Mode mode, uint64_t index) const {
   const std::vector<uint8_t>& base = frames_[index % frames_.size()];
   if (mode != Mode::Oversized && mode != Mode::Thumbnail) return base;
   std::vector<uint8_t> out = {0xFF, 0xD8};
@@ -525,7 +537,7 @@ void Server::ServeSnapshot(int fd) {
   if (mode == Mode::Garbage) {
     body = GarbageChunk(frames_[0].size(), seed);
   } else {
-    body = FrameFor(mode, index);
+    body = Picture(mode, index);
   }
   std::string head = "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " +
                      std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
@@ -554,11 +566,12 @@ void Server::ServePush(int fd) {
   uint32_t seed = static_cast<uint32_t>(NowNs()) | 1u;
   for (uint64_t k = 0;; ++k) {
     Mode mode = mode_.load();
-    if (mode == Mode::Stall && k >= static_cast<uint64_t>(stallAfter_.load())) {
+    if ((mode == Mode::Stall && k >= static_cast<uint64_t>(stallAfter_.load())) ||
+        (options_.frameLimit > 0 && k >= static_cast<uint64_t>(options_.frameLimit))) {
       HoldOpen(fd);
       return;
     }
-    std::vector<uint8_t> body = mode == Mode::Garbage ? GarbageChunk(frames_[0].size(), seed) : FrameFor(mode, k);
+    std::vector<uint8_t> body = mode == Mode::Garbage ? GarbageChunk(frames_[0].size(), seed) : Picture(mode, k);
     std::string head = "--frame\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
     if (!SendText(fd, head)) return;
     if (mode == Mode::CloseMidFrame) {
@@ -566,7 +579,11 @@ void Server::ServePush(int fd) {
       return;
     }
     if (!SendAll(fd, body.data(), body.size()) || !SendText(fd, "\r\n")) return;
-    if (mode != Mode::Garbage) framesServed_.fetch_add(1);
+    if (mode == Mode::Garbage) {
+      // A camera gone wrong keeps no frame rate: the client's buffer fills at once.
+      continue;
+    }
+    framesServed_.fetch_add(1);
     next += period;
     // A client that fell behind gets the next frame at once, not a burst of catch-up frames.
     int64_t now = NowNs();

@@ -21,8 +21,8 @@ enum class Mode {
   CloseMidFrame,  // half a JPEG, then the connection is closed
   Stall,          // after stallAfter frames (snapshot: at once) nothing more is sent; stays open
   HtmlError,      // an HTML page with htmlStatus; stays open
-  Garbage,        // random bytes that never hold FF D8
-  Oversized,      // JPEGs larger than 210000 bytes (padded with comment segments)
+  Garbage,        // random bytes that never hold FF D8, as fast as the client reads
+  Oversized,      // JPEGs larger than a camera buffer takes (padded with comment segments)
   Thumbnail,      // JPEGs that embed a smaller JPEG in an APP1 segment
 };
 
@@ -36,6 +36,9 @@ struct Options {
   int height = 480;
   double fps = 10.0;
   bool motion = false;
+  bool noise = false;  // random pixels: pictures that compress badly, as large as real ones
+  int quality = 75;    // JPEG quality of the pictures, 1..100
+  int frameLimit = 0;  // a push stream sends at most this many pictures, then stays open; 0: no limit
   std::string auth;  // "user:password"; empty = no authentication
   Mode mode = Mode::Normal;
   int stallAfter = 0;
@@ -46,7 +49,7 @@ class Server {
  public:
   static constexpr int kThumbWidth = 160;
   static constexpr int kThumbHeight = 120;
-  static constexpr size_t kOversizedPadding = 240000;
+  static constexpr size_t kOversizedPadding = (size_t(16) << 20) + 65536;
 
   explicit Server(Options options);
   ~Server();
@@ -80,6 +83,8 @@ class Server {
   // The pre-encoded pictures, for tests that compare what arrives.
   const std::vector<std::vector<uint8_t>>& Frames() const { return frames_; }
   const std::vector<uint8_t>& ThumbnailJpeg() const { return thumbnail_; }
+  // The bytes served as picture number `index` (counted per connection) in `mode`.
+  std::vector<uint8_t> Picture(Mode mode, uint64_t index) const;
 
  private:
   struct Connection {
@@ -97,7 +102,6 @@ class Server {
   bool SendAll(int fd, const void* data, size_t size);
   bool SendText(int fd, const std::string& text) { return SendAll(fd, text.data(), text.size()); }
   bool WaitUntil(int fd, int64_t deadlineNs);
-  std::vector<uint8_t> FrameFor(Mode mode, uint64_t index) const;
   std::vector<uint8_t> GarbageChunk(size_t size, uint32_t& seed) const;
   void ReapFinished(bool all);
 
