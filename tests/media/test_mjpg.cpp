@@ -455,4 +455,50 @@ TEST(MjpgWrite, ClosedDescriptorIsAWriteError) {
   EXPECT_EQ(media::mjpg::WriteFrame(fds[1], jpeg.data(), jpeg.size(), 1), media::mjpg::WriteResult::WriteError);
 }
 
+// ---- the mjpginfo tool --------------------------------------------------------
+
+int RunInfo(const std::string& args, std::string& output) {
+  FILE* p = popen((std::string("'") + MJPGINFO_PROGRAM + "' " + args + " 2>&1").c_str(), "r");
+  if (!p) return -1;
+  char buffer[512];
+  output.clear();
+  while (size_t n = std::fread(buffer, 1, sizeof buffer, p)) output.append(buffer, n);
+  const int status = pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(MjpgFile, InfoToolReportsEmptyAndCutOffFilesAsFailures) {
+  Bytes whole;
+  for (uint32_t i = 0; i < 3; ++i) {
+    Bytes frame;
+    ASSERT_TRUE(media::mjpg::BuildFrame(Picture(64, 48, int(i)).data(), Picture(64, 48, int(i)).size(), 1000 + i, frame));
+    whole.insert(whole.end(), frame.begin(), frame.end());
+  }
+  Bytes cut = whole;
+  cut.resize(whole.size() - 100);  // the last frame lost its end
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    int status;
+    const char* says;
+  };
+  const std::vector<Case> cases = {
+      {"whole.mjpg", whole, 0, "frames: 3,"},
+      {"empty.mjpg", Bytes{}, 1, "holds no frame"},
+      {"junk.mjpg", Bytes(5000, 0x42), 1, "holds no frame"},
+      {"cut.mjpg", cut, 1, "bytes after the last whole frame"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Spit(Path(c.name), c.bytes);
+    std::string output;
+    EXPECT_EQ(RunInfo("'" + Path(c.name) + "'", output), c.status);
+    EXPECT_NE(output.find(c.says), std::string::npos) << output;
+  }
+  std::string output;
+  EXPECT_EQ(RunInfo("--help", output), 0);
+  EXPECT_NE(output.find("usage: mjpginfo"), std::string::npos);
+  EXPECT_EQ(RunInfo("", output), 2);
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include "media/frame_image.h"
 #include "media/jpeg_codec.h"
 #include "media/mjpg.h"
+#include "recorder/camera/messages.h"
 #include "recorder/camera/camera_record.h"
 #include "recorder/camera/events.h"
 #include "recorder/net/soc_thread.h"
@@ -38,10 +39,10 @@ struct PushRecording {
     camera::SetText(cam->savePath, Path());
     cam->motionEnabled = 0;
     cam->frameDelayMs = 0;
-    cam->mainWindow = window;
     net::WorkerParams params;
     params.record = std::move(cam);
     params.logThreadId = events.Id();
+    params.mainWindow = window;
     params.soundPlayer = std::make_shared<SilentPlayer>();
     net::WorkerTiming timing;
     timing.watchdogMs = 120000;  // the quiet camera after its last frame is not reconnected
@@ -49,7 +50,7 @@ struct PushRecording {
   }
   ~PushRecording() {
     if (worker) {
-      platform::PostThreadMessage(worker->Id(), camera::THREAD_STOP, camera::STOP_REASON_DISCARD, 0);
+      platform::Post<camera::to_worker::ThreadStop>(worker->Id(), camera::kStopReasonDiscard);
       EXPECT_TRUE(worker->Wait(10000));
     }
     platform::UnregisterWindow(window);
@@ -65,7 +66,7 @@ struct PushRecording {
   bool RecordFrames(size_t count, int timeoutMs) {
     if (!worker) return false;
     const bool done = WaitFor([&] { return SavedFrames() >= count; }, timeoutMs);
-    platform::PostThreadMessage(worker->Id(), camera::THREAD_STOP, camera::STOP_REASON_STOP, 0);
+    platform::Post<camera::to_worker::ThreadStop>(worker->Id(), camera::kStopReasonStop);
     const bool stopped = worker->Wait(10000);
     worker.reset();
     return done && stopped;
