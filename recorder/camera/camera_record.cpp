@@ -22,11 +22,9 @@ std::string GetText(const TextField& field) {
 }
 
 void SetText(TextField& field, const std::string& text) {
-  // Only the text and its terminator change: what lies after the NUL is kept,
-  // because the settings file stores the whole array and must round-trip it.
   const size_t n = std::min(text.size(), kTextField - 1);
   std::memcpy(field.data(), text.data(), n);
-  field[n] = '\0';
+  std::fill(field.begin() + static_cast<std::ptrdiff_t>(n), field.end(), '\0');
 }
 
 std::unique_ptr<CameraRecord> CreateDefaultCamera() {

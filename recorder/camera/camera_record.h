@@ -79,6 +79,8 @@ struct CameraRecord {
 };
 
 // Reads and writes a fixed text field as a C string (at most 259 bytes kept).
+// SetText clears every byte after the terminator: the settings file stores the
+// whole array, and an old, longer value (a password in a URL) must not linger there.
 std::string GetText(const TextField& field);
 void SetText(TextField& field, const std::string& text);
 

@@ -33,10 +33,11 @@ int32_t GetI32(const std::vector<uint8_t>& b, size_t at) {
   return static_cast<int32_t>(u);
 }
 
-// A text field holding `text`, a NUL, then a recognisable tail.
+// A text field holding `text`, a NUL, then a recognisable tail (as an older
+// value leaves it in a file; SetText itself clears the tail).
 void FillText(TextField& f, const std::string& text, char tail) {
   f.fill(tail);
-  SetText(f, text);
+  std::memcpy(f.data(), text.c_str(), text.size() + 1);
 }
 
 // A camera whose every stored field differs from its default (and from other seeds).
