@@ -2,6 +2,7 @@
 
 #include "platform/bytes.h"
 #include "platform/files.h"
+#include "recorder/camera/field_table.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -262,6 +263,8 @@ LoadedSettings ParseSettings(const uint8_t* bytes, size_t length) {
     auto camera = CreateDefaultCamera();
     Reader r(bytes, length, start);
     ReadCamera(r, *camera, oldLayout);
+    // Only the copy in memory is clamped; the file changes when next saved.
+    ClampLoadedCamera(*camera);
     result.cameras.push_back(std::move(camera));
   }
 

@@ -21,7 +21,8 @@ struct LoadedSettings {
 
 // Serialises records exactly as they are stored on disk.
 std::vector<uint8_t> SerializeSettings(const std::vector<const CameraRecord*>& cameras, int32_t logToFile);
-// Parses settings bytes; never reads outside `bytes`. A version below 2000 loads nothing.
+// Parses settings bytes; never reads outside `bytes`. A version below 2000 loads
+// nothing. Every camera passes through the field table's load clamps.
 LoadedSettings ParseSettings(const uint8_t* bytes, size_t length);
 
 // Loads the settings file; a missing or unreadable file gives no cameras and logToFile 0.

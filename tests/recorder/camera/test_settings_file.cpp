@@ -40,8 +40,9 @@ void FillText(TextField& f, const std::string& text, char tail) {
   std::memcpy(f.data(), text.c_str(), text.size() + 1);
 }
 
-// A camera whose every stored field differs from its default (and from other seeds).
-// Neighbouring flags get distinct raw values so that swapped fields show up.
+// A camera whose stored fields mostly differ from their defaults (and from other
+// seeds) while staying inside the ranges that loading keeps. Neighbouring flags differ
+// from each other, so that swapped fields show up.
 std::unique_ptr<CameraRecord> MakeFilled(int seed) {
   auto c = CreateDefaultCamera();
   c->cameraType = seed % 2 == 0 ? kCameraLocal : kCameraIp;
@@ -53,7 +54,7 @@ std::unique_ptr<CameraRecord> MakeFilled(int seed) {
   FillText(c->url, "http://u" + std::to_string(seed) + ":p@127.0.0.1/v.cgi", static_cast<char>('a' + seed));
   c->pushStream = 1;
   c->flipVertical = 1;
-  c->flipHorizontal = 2;
+  c->flipHorizontal = 0;
   c->jpegQuality = 40 + seed;
   c->rotation = 1 + seed % 3;
   c->saveEnabled = 0;
@@ -65,7 +66,7 @@ std::unique_ptr<CameraRecord> MakeFilled(int seed) {
   c->motionTriggerLevel = 200 + seed;
   c->frameSaveCount = 17 + seed;
   c->cleanSaveDir = 1;
-  c->motionSound = 3;
+  c->motionSound = 0;
   FillText(c->soundFile, "alarm" + std::to_string(seed) + ".wav", static_cast<char>(0x80 + seed));
   for (size_t i = 0; i < kGridBytes; ++i) c->motionGrid[i] = static_cast<uint8_t>((i * 7 + seed) % 3);
   c->overlayEnabled = 1;
