@@ -307,7 +307,10 @@ bool SaveSettingsFile(const std::string& path, const std::vector<const CameraRec
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return false;
 
-  bool ok = platform::WriteAll(fd, bytes.data(), bytes.size());
+  // The file holds camera passwords: readable by its owner only, set before any
+  // byte is written and carried over by the rename.
+  bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0;
+  ok = ok && platform::WriteAll(fd, bytes.data(), bytes.size());
   if (ok && ::fsync(fd) != 0) ok = false;
   if (::close(fd) != 0) ok = false;
   if (ok && ::rename(temp.c_str(), path.c_str()) != 0) ok = false;

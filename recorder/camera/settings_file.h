@@ -27,8 +27,9 @@ LoadedSettings ParseSettings(const uint8_t* bytes, size_t length);
 
 // Loads the settings file; a missing or unreadable file gives no cameras and logToFile 0.
 LoadedSettings LoadSettingsFile(const std::string& path);
-// Saves atomically (temporary file beside it, fsync, rename). On any failure the
-// previous file stays untouched and false is returned.
+// Saves atomically (temporary file beside it, fsync, rename), readable and
+// writable by the owner only (mode 0600). On any failure the previous file stays
+// untouched and false is returned.
 bool SaveSettingsFile(const std::string& path, const std::vector<const CameraRecord*>& cameras, int32_t logToFile);
 
 }  // namespace recorder::camera

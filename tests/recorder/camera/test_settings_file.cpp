@@ -252,10 +252,16 @@ TEST_F(SettingsFileTest, NewCameraKeepsItsRecordingDefaults) {
   EXPECT_EQ(loaded.logToFile, 0);
 }
 
-TEST_F(SettingsFileTest, SaveReplacesAnOlderFileAndLeavesNoTemporary) {
+TEST_F(SettingsFileTest, SaveReplacesAnOlderFileOwnerOnlyAndLeavesNoTemporary) {
+  // An older file readable by everyone: the saved one holds passwords and is not.
+  WriteFileBytes(path_, {1, 2, 3});
+  ASSERT_EQ(chmod(path_.c_str(), 0644), 0);
   std::vector<std::unique_ptr<CameraRecord>> cams;
   for (int i = 0; i < 4; ++i) cams.push_back(MakeFilled(i));
   ASSERT_TRUE(SaveSettingsFile(path_, Ptrs(cams), 1));
+  struct stat st{};
+  ASSERT_EQ(stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
   cams.resize(1);
   ASSERT_TRUE(SaveSettingsFile(path_, Ptrs(cams), 0));
   EXPECT_EQ(ReadAll(path_).size(), 12 + kCameraBlockSize);
