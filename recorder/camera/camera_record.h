@@ -87,6 +87,15 @@ void SetText(TextField& field, const std::string& text);
 // A new record with every default and cameraType 0. The default URL points at the
 // loopback address so that a fresh camera never reaches out to another machine.
 std::unique_ptr<CameraRecord> CreateDefaultCamera();
+// The default save path, <home>/Cameras/%A/video.mjpg; a folder number N > 0
+// gives <home>/Cameras/camera-N/%A/video.mjpg. The number goes into a folder, not
+// the file name, because the numbered-JPEG resume reads every digit of a file name.
+std::string DefaultSavePath(int folderNumber = 0);
+// The save path for a new camera that will sit at `position` (from 0) among
+// `cameras`: the default when no camera's expanded path equals it, else the
+// first unused of camera-(position + 1), camera-1, camera-2, ...
+std::string UniqueDefaultSavePath(const std::vector<const CameraRecord*>& cameras, size_t position);
+
 // Deep copy: own grid bytes and font description.
 std::unique_ptr<CameraRecord> CopyCamera(const CameraRecord& source);
 

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#include "platform/paths.h"
+#include "platform/timecode.h"
 
 namespace recorder::camera {
 namespace {
@@ -67,6 +71,37 @@ TEST(CameraRecordDefaults, OverlayFontIsBoldVerdana) {
   EXPECT_EQ(FaceOf(f), "Verdana");
   // The rest of the face array is clear, so the stored block is deterministic.
   for (size_t i = 7; i < f.faceName.size(); ++i) EXPECT_EQ(f.faceName[i], 0) << i;
+}
+
+TEST(CameraRecordDefaults, NewCameraGetsAFolderOfItsOwnWhenTheDefaultPathIsTaken) {
+  const std::string h = platform::HomeDirectory() + "/Cameras/";
+  const std::string def = h + "%A/video.mjpg";
+  struct Case {
+    std::vector<std::string> taken;  // save paths of the cameras already there
+    size_t position;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {{}, 0, def},
+      {{"/srv/cams/front.mjpg"}, 1, def},
+      {{def}, 1, h + "camera-2/%A/video.mjpg"},
+      {{def, h + "camera-2/%A/video.mjpg"}, 2, h + "camera-3/%A/video.mjpg"},
+      // Its own number is taken: the smallest free one.
+      {{def, h + "camera-2/%A/video.mjpg", h + "camera-3/%A/video.mjpg"}, 2, h + "camera-1/%A/video.mjpg"},
+      // Compared as expanded: today's weekday written out is the same file today.
+      {{platform::ExpandTimeCodes(def)}, 1, h + "camera-2/%A/video.mjpg"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    std::vector<std::unique_ptr<CameraRecord>> cams;
+    std::vector<const CameraRecord*> ptrs;
+    for (const std::string& p : c.taken) {
+      cams.push_back(CreateDefaultCamera());
+      SetText(cams.back()->savePath, p);
+      ptrs.push_back(cams.back().get());
+    }
+    EXPECT_EQ(UniqueDefaultSavePath(ptrs, c.position), c.expected);
+  }
 }
 
 TEST(CameraRecordText, SetTextTruncatesAndClearsTheTail) {
