@@ -1,20 +1,22 @@
 #include "recorder/app/cli.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <ctime>
 #include <fstream>
-#include <functional>
-#include <limits>
+#include <map>
 #include <memory>
 #include <optional>
-#include <sys/stat.h>
 
 #include "platform/bytes.h"
-#include "platform/files.h"
 #include "platform/timecode.h"
 #include "recorder/camera/camera_record.h"
+#include "recorder/camera/field_table.h"
 #include "recorder/camera/settings_file.h"
+#include "recorder/camera/settings_lock.h"
 
 namespace recorder::app {
 
@@ -22,218 +24,29 @@ namespace {
 
 using camera::CameraRecord;
 
-const char* const kBadUrl = "Only ftp and http url's are supported";
-const char* const kBadExtension = "Save path file extension is not valid, you must specify .mjpg or .jpg or .jpeg";
-const char* const kBadDirectory =
-    "Could not create save directory, you may have specified invalid characters,\n"
-    "an invalid path, or a path without write access.";
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 bool StartsWithNoCase(const std::string& s, const std::string& prefix) {
-  return s.size() >= prefix.size() && Lower(s.substr(0, prefix.size())) == prefix;
+  if (s.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(s[i])) != prefix[i]) return false;
+  return true;
 }
 
-// Ends in the ending and has something before it.
-bool EndsWithNoCase(const std::string& s, const std::string& ending) {
-  return s.size() > ending.size() && Lower(s.substr(s.size() - ending.size())) == ending;
+// The window version's start-hidden switch, in either spelling and any case.
+bool IsStartHiddenSwitch(const std::string& arg) {
+  return arg.size() == 2 && (arg[0] == '-' || arg[0] == '/') && (arg[1] == 'm' || arg[1] == 'M');
 }
 
-bool IsSupportedUrl(const std::string& url) {
-  return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "ftp://");
+bool LooksLikeOption(const std::string& arg) { return arg.size() > 1 && arg[0] == '-'; }
+
+// An unknown option or a stray argument: say which, then how the commands go.
+int UsageError(std::ostream& err, const std::string& arg) {
+  err << (LooksLikeOption(arg) ? "Unknown option: " : "Unexpected argument: ") << arg << "\n" << SettingsUsage();
+  return kCliUsage;
 }
 
-// An http address that does not name a JPEG file delivers a push stream.
-bool LooksLikePushStream(const std::string& url) {
-  if (!StartsWithNoCase(url, "http://")) return false;
-  return !EndsWithNoCase(url, ".jpg") && !EndsWithNoCase(url, ".jpeg");
-}
-
-bool HasSaveExtension(const std::string& path) {
-  return EndsWithNoCase(path, ".mjpg") || EndsWithNoCase(path, ".jpg") || EndsWithNoCase(path, ".jpeg");
-}
-
-// A whole decimal number with an optional sign; values beyond 64 bits saturate
-// so that the field's own clamp still applies.
-std::optional<int64_t> ParseNumber(const std::string& text) {
-  size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  if (i == text.size()) return std::nullopt;
-  int64_t value = 0;
-  constexpr int64_t kLimit = std::numeric_limits<int64_t>::max() / 10 - 9;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return std::nullopt;
-    if (value < kLimit) value = value * 10 + (text[i] - '0');
-  }
-  return negative ? -value : value;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Colours are the raw 0x00BBGGRR value, in hex with "0x" or in decimal.
-std::optional<uint32_t> ParseColour(const std::string& text) {
-  uint64_t value = 0;
-  if (StartsWithNoCase(text, "0x")) {
-    if (text.size() == 2 || text.size() > 10) return std::nullopt;
-    for (size_t i = 2; i < text.size(); ++i) {
-      if (HexDigit(text[i]) < 0) return std::nullopt;
-      value = value * 16 + static_cast<uint64_t>(HexDigit(text[i]));
-    }
-  } else {
-    auto n = ParseNumber(text);
-    if (!n || *n < 0) return std::nullopt;
-    value = static_cast<uint64_t>(*n);
-  }
-  if (value > 0xFFFFFF) return std::nullopt;
-  return static_cast<uint32_t>(value);
-}
-
-int32_t Clamp(int64_t v, int64_t lo, int64_t hi) { return static_cast<int32_t>(std::clamp(v, lo, hi)); }
-constexpr int64_t kIntMax = std::numeric_limits<int32_t>::max();
-
-// One editable field: checks the text and writes it into the record, or says what is wrong.
-using Setter = std::function<bool(CameraRecord&, const std::string&, std::string& error)>;
-struct Field {
-  const char* name;
-  const char* help;
-  Setter set;
-};
-
-Setter NumberField(int32_t CameraRecord::*member, std::function<int32_t(int64_t)> rule) {
-  return [member, rule](CameraRecord& cam, const std::string& v, std::string& error) {
-    auto n = ParseNumber(v);
-    if (!n) {
-      error = "is not a number";
-      return false;
-    }
-    cam.*member = rule(*n);
-    return true;
-  };
-}
-
-Setter RangeField(int32_t CameraRecord::*member, int64_t lo, int64_t hi) {
-  return NumberField(member, [lo, hi](int64_t n) { return Clamp(n, lo, hi); });
-}
-
-// Values that come from a fixed choice list: anything outside it is refused.
-Setter ChoiceField(int32_t CameraRecord::*member, int32_t count) {
-  return [member, count](CameraRecord& cam, const std::string& v, std::string& error) {
-    auto n = ParseNumber(v);
-    if (!n || *n < 0 || *n >= count) {
-      error = "must be a whole number from 0 to " + std::to_string(count - 1);
-      return false;
-    }
-    cam.*member = static_cast<int32_t>(*n);
-    return true;
-  };
-}
-
-Setter FlagField(int32_t CameraRecord::*member) { return ChoiceField(member, 2); }
-
-Setter TextSetter(camera::TextField CameraRecord::*member) {
-  return [member](CameraRecord& cam, const std::string& v, std::string& error) {
-    if (v.size() > camera::kMaxTextInput || v.find('\0') != std::string::npos) {
-      error = "is longer than " + std::to_string(camera::kMaxTextInput) + " characters";
-      return false;
-    }
-    camera::SetText(cam.*member, v);
-    return true;
-  };
-}
-
-Setter ColourField(uint32_t CameraRecord::*member) {
-  return [member](CameraRecord& cam, const std::string& v, std::string& error) {
-    auto c = ParseColour(v);
-    if (!c) {
-      error = "must be a colour 0x00BBGGRR (hex with 0x, or decimal) up to 0xFFFFFF";
-      return false;
-    }
-    cam.*member = *c;
-    return true;
-  };
-}
-
-const std::vector<Field>& Fields() {
-  static const std::vector<Field> fields = {
-      {"cameraType", "0 network camera (IP), 1 local capture device", ChoiceField(&CameraRecord::cameraType, 2)},
-      {"url", "http:// or ftp:// address (at most 258 characters)",
-       [](CameraRecord& cam, const std::string& v, std::string& error) {
-         if (!IsSupportedUrl(v)) {
-           error = kBadUrl;
-           return false;
-         }
-         return TextSetter(&CameraRecord::url)(cam, v, error);
-       }},
-      {"pushStream", "0/1, the address delivers a motion-JPEG push stream", FlagField(&CameraRecord::pushStream)},
-      {"saveEnabled", "0/1", FlagField(&CameraRecord::saveEnabled)},
-      {"frameDelayMs", "milliseconds, below 1 becomes 0, above 20000 becomes 20000",
-       NumberField(&CameraRecord::frameDelayMs, [](int64_t n) { return n < 1 ? 0 : Clamp(n, 0, 20000); })},
-      {"savePath", "template ending in .mjpg, .jpg or .jpeg; its folder is created",
-       [](CameraRecord& cam, const std::string& v, std::string& error) {
-         if (!HasSaveExtension(v)) {
-           error = kBadExtension;
-           return false;
-         }
-         return TextSetter(&CameraRecord::savePath)(cam, v, error);
-       }},
-      {"saveAsMjpg", "0/1, 1 one MJPG file, 0 numbered JPG files", FlagField(&CameraRecord::saveAsMjpg)},
-      {"maxJpgCount", "below 1 becomes 1", RangeField(&CameraRecord::maxJpgCount, 1, kIntMax)},
-      {"cleanSaveDir", "0/1", FlagField(&CameraRecord::cleanSaveDir)},
-      {"flipHorizontal", "0/1", FlagField(&CameraRecord::flipHorizontal)},
-      {"flipVertical", "0/1", FlagField(&CameraRecord::flipVertical)},
-      {"rotation", "0 none, 1 90, 2 180, 3 270 degrees; anything else becomes 0",
-       NumberField(&CameraRecord::rotation, [](int64_t n) { return n >= 0 && n <= 3 ? static_cast<int32_t>(n) : 0; })},
-      {"jpegQuality", "0..100, clamped", RangeField(&CameraRecord::jpegQuality, 0, 100)},
-      {"motionEnabled", "0/1", FlagField(&CameraRecord::motionEnabled)},
-      {"motionTriggerLevel", "0..255, clamped", RangeField(&CameraRecord::motionTriggerLevel, 0, 255)},
-      {"frameSaveCount", "negative becomes 1, 0 is kept",
-       NumberField(&CameraRecord::frameSaveCount, [](int64_t n) { return n < 0 ? 1 : Clamp(n, 0, kIntMax); })},
-      {"motionSound", "0/1", FlagField(&CameraRecord::motionSound)},
-      {"soundFile", "wave file played on motion (at most 258 characters)", TextSetter(&CameraRecord::soundFile)},
-      {"motionGrid", "exactly 800 hex digits (400 bytes, non-zero = ignore block)",
-       [](CameraRecord& cam, const std::string& v, std::string& error) {
-         if (v.size() != camera::kGridBytes * 2) {
-           error = "must be exactly " + std::to_string(camera::kGridBytes * 2) + " hex digits";
-           return false;
-         }
-         std::vector<uint8_t> grid(camera::kGridBytes);
-         for (size_t i = 0; i < grid.size(); ++i) {
-           int hi = HexDigit(v[2 * i]), lo = HexDigit(v[2 * i + 1]);
-           if (hi < 0 || lo < 0) {
-             error = "must hold hex digits only";
-             return false;
-           }
-           grid[i] = static_cast<uint8_t>(hi * 16 + lo);
-         }
-         cam.motionGrid = std::move(grid);
-         return true;
-       }},
-      {"overlayEnabled", "0/1", FlagField(&CameraRecord::overlayEnabled)},
-      {"overlayText", "template with date and time codes (at most 258 characters)",
-       TextSetter(&CameraRecord::overlayText)},
-      {"overlayBackground", "0 Solid, 1 Transparent, 2 Shadow, 3 Outline",
-       ChoiceField(&CameraRecord::overlayBackground, 4)},
-      {"overlayVAlign", "0 CENTER, 1 TOP, 2 BOTTOM", ChoiceField(&CameraRecord::overlayVAlign, 3)},
-      {"overlayHAlign", "0 CENTER, 1 LEFT, 2 RIGHT", ChoiceField(&CameraRecord::overlayHAlign, 3)},
-      {"overlayBackColor", "0x00BBGGRR in hex (0x...) or decimal", ColourField(&CameraRecord::overlayBackColor)},
-      {"overlayTextColor", "0x00BBGGRR in hex (0x...) or decimal", ColourField(&CameraRecord::overlayTextColor)},
-  };
-  return fields;
-}
-
-const Field* FindField(const std::string& name) {
-  for (const Field& f : Fields())
-    if (name == f.name) return &f;
-  return nullptr;
+int MissingArgument(std::ostream& err, const std::string& message) {
+  err << message << "\n" << SettingsUsage();
+  return kCliUsage;
 }
 
 // The settings file as it stands. A file that exists but cannot be read, or
@@ -241,9 +54,15 @@ const Field* FindField(const std::string& name) {
 struct Settings {
   std::vector<std::unique_ptr<CameraRecord>> cameras;
   int32_t logToFile = 0;
+
+  std::vector<const CameraRecord*> Pointers() const {
+    std::vector<const CameraRecord*> out;
+    for (const auto& c : cameras) out.push_back(c.get());
+    return out;
+  }
 };
 
-bool LoadForEdit(const std::string& path, Settings& settings, std::ostream& err) {
+bool Load(const std::string& path, Settings& settings, std::ostream& err) {
   struct stat st{};
   if (::stat(path.c_str(), &st) == 0) {
     if (!S_ISREG(st.st_mode)) {
@@ -270,34 +89,102 @@ bool LoadForEdit(const std::string& path, Settings& settings, std::ostream& err)
   return true;
 }
 
-bool Save(const std::string& path, const Settings& settings, std::ostream& err) {
-  std::vector<const CameraRecord*> cams;
-  for (const auto& c : settings.cameras) cams.push_back(c.get());
-  if (!camera::SaveSettingsFile(path, cams, settings.logToFile)) {
-    err << "Could not save the settings file: " << path << "\n";
-    return false;
+// Read, change and write happen under the edit lock, so that commands running
+// at the same time queue up instead of overwriting each other's changes. A
+// running recorder would neither see an edit nor keep it, so edits are refused.
+class Edit {
+ public:
+  bool Begin(const std::string& path, std::ostream& err) {
+    path_ = path;
+    std::string error;
+    if (!lock_.Acquire(camera::EditLockPath(path), /*wait=*/true, &error)) {
+      err << error << "\n";
+      return false;
+    }
+    if (camera::RecorderRunning(path)) {
+      err << "A recorder is running with " << path << "; stop it first\n";
+      return false;
+    }
+    return Load(path, settings_, err);
   }
-  return true;
-}
+  Settings& settings() { return settings_; }
+  bool Save(std::ostream& err) {
+    if (!camera::SaveSettingsFile(path_, settings_.Pointers(), settings_.logToFile)) {
+      err << "Could not save the settings file: " << path_ << "\n";
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  std::string path_;
+  camera::FileLock lock_;
+  Settings settings_;
+};
 
 // Index of an existing camera, or nothing (with a message).
 std::optional<size_t> ParseIndex(const std::string& text, const Settings& settings, std::ostream& err) {
-  auto n = ParseNumber(text);
-  if (!n || text[0] == '+' || text[0] == '-' || *n < 0 || static_cast<uint64_t>(*n) >= settings.cameras.size()) {
+  const bool digits = !text.empty() && text.size() <= 9 && text.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits || std::stoul(text) >= settings.cameras.size()) {
     err << "No camera with index " << text << " (there are " << settings.cameras.size() << " cameras)\n";
     return std::nullopt;
   }
-  return static_cast<size_t>(*n);
+  return static_cast<size_t>(std::stoul(text));
 }
 
-int CmdList(const std::string& path, std::ostream& out, std::ostream& err) {
+// How the camera's worker gets its pictures, as the worker decides it.
+const char* ModeOf(const CameraRecord& c) {
+  if (c.cameraType != camera::kCameraIp) return "local";
+  if (!StartsWithNoCase(camera::GetText(c.url), "http://")) return "ftp";
+  return c.pushStream != 0 ? "stream" : "snapshot";
+}
+
+int CmdList(const std::vector<std::string>& args, const std::string& path, std::ostream& out, std::ostream& err) {
+  if (args.size() > 1) return UsageError(err, args[1]);
   Settings s;
-  if (!LoadForEdit(path, s, err)) return kCliError;
+  if (!Load(path, s, err)) return kCliError;
+  // On standard error, so that the tab-separated lines stay the whole output.
+  err << "Settings file: " << path << "\n";
+  // Two cameras recording into the same file fail; compared as expanded now.
+  const std::time_t now = std::time(nullptr);
+  std::map<std::string, std::vector<size_t>> byPath;
+  std::vector<std::string> expanded;
+  for (size_t i = 0; i < s.cameras.size(); ++i) {
+    expanded.push_back(platform::ExpandTimeCodes(camera::GetText(s.cameras[i]->savePath), now));
+    byPath[expanded.back()].push_back(i);
+  }
   for (size_t i = 0; i < s.cameras.size(); ++i) {
     const CameraRecord& c = *s.cameras[i];
-    out << i << '\t' << (c.cameraType == camera::kCameraLocal ? "DirectX" : "IP") << '\t'
-        << camera::MaskUrlPassword(camera::GetText(c.url)) << '\t' << camera::GetText(c.savePath) << '\n';
+    out << i << '\t' << (c.cameraType == camera::kCameraIp ? "IP" : "DirectX") << '\t'
+        << camera::MaskUrlPassword(camera::GetText(c.url)) << '\t' << camera::GetText(c.savePath) << '\t'
+        << ModeOf(c);
+    std::string others;
+    for (size_t j : byPath[expanded[i]])
+      if (j != i) others += (others.empty() ? "" : ",") + std::to_string(j);
+    if (!others.empty()) out << "\tsave path shared with " << others;
+    out << '\n';
   }
+  return kCliOk;
+}
+
+int CmdShow(const std::vector<std::string>& args, const std::string& path, std::ostream& out, std::ostream& err) {
+  if (args.size() < 2) return MissingArgument(err, "--show needs a camera index");
+  if (args.size() > 2) return UsageError(err, args[2]);
+  Settings s;
+  if (!Load(path, s, err)) return kCliError;
+  const auto index = ParseIndex(args[1], s, err);
+  if (!index) return kCliError;
+  const CameraRecord& c = *s.cameras[*index];
+  // Every line must go back through --set unchanged; a value that would not is
+  // reported instead of printed, so a copy never silently differs.
+  std::string error;
+  const camera::Field* refused = nullptr;
+  if (!camera::CameraIsValid(c, error, &refused)) {
+    err << "Camera " << *index << " cannot be shown: its field " << refused->name
+        << " holds a value that --set would refuse: " << error << "\n";
+    return kCliError;
+  }
+  for (const camera::Field& f : camera::FieldTable()) out << f.name << '=' << f.format(c) << '\n';
   return kCliOk;
 }
 
@@ -305,162 +192,157 @@ int CmdAddIp(const std::vector<std::string>& args, const std::string& path, std:
   std::optional<std::string> url;
   bool push = false;
   for (size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--push-stream") {
-      push = true;
-    } else if (!url) {
-      url = args[i];
-    } else {
-      err << "Unexpected argument: " << args[i] << "\n";
-      return kCliUsage;
-    }
+    if (args[i] == "--push-stream") push = true;
+    else if (LooksLikeOption(args[i]) || url) return UsageError(err, args[i]);
+    else url = args[i];
   }
-  if (!url) {
-    err << "--add-ip needs a URL\n";
-    return kCliUsage;
-  }
-  if (!IsSupportedUrl(*url)) {
-    err << kBadUrl << "\n";
-    return kCliError;
-  }
-  if (url->size() > camera::kMaxTextInput) {
-    err << "URL is longer than " << camera::kMaxTextInput << " characters\n";
-    return kCliError;
-  }
-  Settings s;
-  if (!LoadForEdit(path, s, err)) return kCliError;
+  if (!url) return MissingArgument(err, "--add-ip needs a URL");
   auto cam = camera::CreateDefaultCamera();
   cam->cameraType = camera::kCameraIp;
-  camera::SetText(cam->url, *url);
-  cam->pushStream = (push || LooksLikePushStream(*url)) ? 1 : 0;
+  std::string error;
+  if (!camera::FindField("url")->parse(*cam, *url, error)) {
+    err << error << "\n";
+    return kCliError;
+  }
+  // The path alone tells a snapshot address from a stream; a query is no file name.
+  cam->pushStream = (push || (StartsWithNoCase(*url, "http://") && !camera::UrlPathNamesJpeg(*url))) ? 1 : 0;
+
+  Edit edit;
+  if (!edit.Begin(path, err)) return kCliError;
+  Settings& s = edit.settings();
+  camera::SetText(cam->savePath, camera::UniqueDefaultSavePath(s.Pointers(), s.cameras.size()));
   s.cameras.push_back(std::move(cam));
-  if (!Save(path, s, err)) return kCliError;
+  if (!edit.Save(err)) return kCliError;
   out << (s.cameras.size() - 1) << '\n';
   return kCliOk;
 }
 
 int CmdSet(const std::vector<std::string>& args, const std::string& path, std::ostream& err) {
-  if (args.size() < 3) {
-    err << "--set needs an index and at least one FIELD=VALUE\n";
-    return kCliUsage;
-  }
+  if (args.size() < 3) return MissingArgument(err, "--set needs an index and at least one FIELD=VALUE");
   // Check the form of every pair before touching the file.
-  std::vector<std::pair<const Field*, std::string>> pairs;
+  std::vector<std::pair<const camera::Field*, std::string>> pairs;
   for (size_t i = 2; i < args.size(); ++i) {
-    auto eq = args[i].find('=');
-    if (eq == std::string::npos || eq == 0) {
-      err << "Expected FIELD=VALUE, got: " << args[i] << "\n";
-      return kCliUsage;
-    }
-    std::string name = args[i].substr(0, eq);
-    const Field* field = FindField(name);
+    const size_t eq = args[i].find('=');
+    if (eq == std::string::npos || eq == 0) return UsageError(err, args[i]);
+    const std::string name = args[i].substr(0, eq);
+    const camera::Field* field = camera::FindField(name);
     if (!field) {
       err << "Unknown field: " << name << " (see --help)\n";
       return kCliUsage;
     }
     pairs.emplace_back(field, args[i].substr(eq + 1));
   }
-  Settings s;
-  if (!LoadForEdit(path, s, err)) return kCliError;
-  auto index = ParseIndex(args[1], s, err);
+  Edit edit;
+  if (!edit.Begin(path, err)) return kCliError;
+  Settings& s = edit.settings();
+  const auto index = ParseIndex(args[1], s, err);
   if (!index) return kCliError;
 
   // Work on a copy so that a bad pair leaves the camera as it was.
   auto work = camera::CopyCamera(*s.cameras[*index]);
   bool savePathGiven = false;
-  for (auto& [field, value] : pairs) {
+  for (const auto& [field, value] : pairs) {
     std::string error;
-    if (!field->set(*work, value, error)) {
-      // The dialog's own texts stand alone; the others name the field.
-      if (error == kBadUrl || error == kBadExtension)
-        err << error << "\n";
-      else
-        err << field->name << ": " << error << "\n";
+    if (!field->parse(*work, value, error)) {
+      err << error << "\n";
       return kCliError;
     }
-    if (std::string(field->name) == "savePath") savePathGiven = true;
+    if (field->name == "savePath") savePathGiven = true;
   }
-  // The folder is created only once every other value passed, so that a
-  // refused command leaves no trace.
-  if (savePathGiven) {
-    std::string dir = platform::SaveDirectoryOf(platform::ExpandTimeCodes(camera::GetText(work->savePath)));
-    if (!platform::CreateSaveDirectory(dir)) {
-      err << kBadDirectory << "\n";
-      return kCliError;
-    }
+  // The folder is created only once every value passed, so that a refused
+  // command leaves no trace.
+  if (savePathGiven && !camera::CreateSaveFolder(camera::GetText(work->savePath))) {
+    err << camera::kBadDirectoryMessage << "\n";
+    return kCliError;
   }
   s.cameras[*index] = std::move(work);
-  return Save(path, s, err) ? kCliOk : kCliError;
+  return edit.Save(err) ? kCliOk : kCliError;
 }
 
 int CmdRemove(const std::vector<std::string>& args, const std::string& path, std::ostream& err) {
-  if (args.size() != 2) {
-    err << "--remove needs exactly one index\n";
-    return kCliUsage;
-  }
-  Settings s;
-  if (!LoadForEdit(path, s, err)) return kCliError;
-  auto index = ParseIndex(args[1], s, err);
+  if (args.size() < 2) return MissingArgument(err, "--remove needs a camera index");
+  if (args.size() > 2) return UsageError(err, args[2]);
+  Edit edit;
+  if (!edit.Begin(path, err)) return kCliError;
+  Settings& s = edit.settings();
+  const auto index = ParseIndex(args[1], s, err);
   if (!index) return kCliError;
   s.cameras.erase(s.cameras.begin() + static_cast<std::ptrdiff_t>(*index));
-  return Save(path, s, err) ? kCliOk : kCliError;
+  return edit.Save(err) ? kCliOk : kCliError;
 }
 
 int CmdLogToFile(const std::vector<std::string>& args, const std::string& path, std::ostream& err) {
-  if (args.size() != 2) {
-    err << "--log-to-file needs 0 or 1\n";
-    return kCliUsage;
-  }
+  if (args.size() < 2) return MissingArgument(err, "--log-to-file needs 0 or 1");
+  if (args.size() > 2) return UsageError(err, args[2]);
   if (args[1] != "0" && args[1] != "1") {
     err << "--log-to-file takes 0 or 1, not " << args[1] << "\n";
     return kCliError;
   }
-  Settings s;
-  if (!LoadForEdit(path, s, err)) return kCliError;
-  s.logToFile = args[1] == "1" ? 1 : 0;
-  return Save(path, s, err) ? kCliOk : kCliError;
+  Edit edit;
+  if (!edit.Begin(path, err)) return kCliError;
+  edit.settings().logToFile = args[1] == "1" ? 1 : 0;
+  return edit.Save(err) ? kCliOk : kCliError;
 }
-
-const char* const kCommands[] = {"--list", "--add-ip", "--set", "--remove", "--log-to-file", "--help", "--version"};
 
 }  // namespace
 
 std::string SettingsUsage() {
   std::string u =
-      "Usage: tollan --headless | COMMAND\n"
+      "Usage: tollan [-m] | --headless | COMMAND\n"
+      "  (no arguments), -m         start the window version; -m (or /m) starts it hidden\n"
       "  --headless                 record every camera of the settings file (appending),\n"
       "                             print each log entry on standard error, and stop all\n"
       "                             cameras in order on SIGINT or SIGTERM\n"
-      "The settings file and Logfile.txt live in $TOLLAN_HOME when it is set.\n"
-      "Settings commands (they edit the settings file and exit):\n"
-      "  --list                     one line per camera: index, type (IP/DirectX), URL\n"
-      "                             with the password masked, save path; tab-separated\n"
+      "The settings file and Logfile.txt live in $TOLLAN_HOME when it is set. The\n"
+      "settings file holds camera passwords and is written readable by its owner only.\n"
+      "Settings commands (they read or edit the settings file and exit):\n"
+      "  --list                     one line per camera, tab-separated: index, type\n"
+      "                             (IP/DirectX), URL with the password masked, save path,\n"
+      "                             mode (stream, snapshot, ftp or local), and, when its\n"
+      "                             expanded save path is another camera's too, a last\n"
+      "                             column \"save path shared with\" those indices; the\n"
+      "                             settings file's path goes to standard error\n"
+      "  --show INDEX               every field of one camera as FIELD=VALUE lines, each\n"
+      "                             one accepted unchanged by --set; passwords are printed\n"
+      "                             in full, since this is the configuration itself. Copy\n"
+      "                             a camera: tollan --show 0 | xargs -d '\\n' tollan --set 1\n"
       "  --add-ip URL [--push-stream]\n"
       "                             add a network camera with default settings and print\n"
-      "                             its index; an http URL not ending in .jpg or .jpeg is\n"
-      "                             taken as a push stream unless told otherwise\n"
+      "                             its index; an http URL whose path (without a query)\n"
+      "                             does not end in .jpg or .jpeg is taken as a push\n"
+      "                             stream unless told otherwise. A default save path\n"
+      "                             that another camera uses becomes\n"
+      "                             ~/Cameras/camera-N/%A/video.mjpg\n"
       "  --set INDEX FIELD=VALUE... change fields of one camera\n"
       "  --remove INDEX             remove one camera\n"
       "  --log-to-file 0|1          write the event log to Logfile.txt\n"
-      "  --help                     this text\n"
+      "  -h, --help                 this text\n"
       "  --version                  the program version\n"
-      "Fields for --set:\n";
-  for (const Field& f : Fields()) {
-    std::string name = "  " + std::string(f.name);
-    name.resize(std::max<size_t>(name.size() + 1, 23), ' ');
+      "Commands that change settings wait for one another, and are refused while a\n"
+      "recorder runs with the same settings file.\n"
+      "Fields for --set and --show:\n";
+  for (const camera::Field& f : camera::FieldTable()) {
+    std::string name = "  " + f.name;
+    name.resize(std::max<size_t>(name.size() + 1, 29), ' ');
     u += name + f.help + "\n";
   }
   u +=
       "Numbers are whole decimal numbers (optional sign); anything else is refused.\n"
       "Out-of-range numbers are clamped as noted; 0/1 fields and choice lists take\n"
       "only the listed values. Colours are the raw value 0x00BBGGRR (blue, green, red).\n"
-      "Every pair is checked before anything is saved; one bad pair saves nothing.\n"
-      "Exit codes: 0 done, 1 error (bad index or value, save failed), 2 usage error.\n";
+      "Texts take no line breaks. Every pair is checked before anything is saved; one\n"
+      "bad pair saves nothing.\n"
+      "Exit codes: 0 done, 1 error (bad index or value, save failed, recorder running),\n"
+      "2 usage error (unknown option or field, stray or missing argument).\n";
   return u;
 }
 
 bool IsSettingsCommand(const std::vector<std::string>& args) {
-  if (args.empty()) return false;
-  return std::find(std::begin(kCommands), std::end(kCommands), args[0]) != std::end(kCommands);
+  // Everything but the window version's start (no arguments, or -m alone) and
+  // the headless recorder is for the settings commands, which refuse what they
+  // do not know.
+  if (args.empty() || args[0] == "--headless") return false;
+  return !(args.size() == 1 && IsStartHiddenSwitch(args[0]));
 }
 
 int RunSettingsCommand(const std::vector<std::string>& args, const std::string& settingsPath, std::ostream& out,
@@ -470,27 +352,19 @@ int RunSettingsCommand(const std::vector<std::string>& args, const std::string& 
     return kCliUsage;
   }
   const std::string& cmd = args[0];
-  if (cmd == "--help") {
-    out << SettingsUsage();
+  if (cmd == "--help" || cmd == "-h" || cmd == "--version") {
+    if (args.size() > 1) return UsageError(err, args[1]);
+    if (cmd == "--version") out << kVersionText << '\n';
+    else out << SettingsUsage();
     return kCliOk;
   }
-  if (cmd == "--version") {
-    out << kVersionText << '\n';
-    return kCliOk;
-  }
-  if (cmd == "--list") {
-    if (args.size() != 1) {
-      err << "--list takes no arguments\n";
-      return kCliUsage;
-    }
-    return CmdList(settingsPath, out, err);
-  }
+  if (cmd == "--list") return CmdList(args, settingsPath, out, err);
+  if (cmd == "--show") return CmdShow(args, settingsPath, out, err);
   if (cmd == "--add-ip") return CmdAddIp(args, settingsPath, out, err);
   if (cmd == "--set") return CmdSet(args, settingsPath, err);
   if (cmd == "--remove") return CmdRemove(args, settingsPath, err);
   if (cmd == "--log-to-file") return CmdLogToFile(args, settingsPath, err);
-  err << "Unknown command: " << cmd << "\n" << SettingsUsage();
-  return kCliUsage;
+  return UsageError(err, cmd);
 }
 
 }  // namespace recorder::app
