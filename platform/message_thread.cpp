@@ -57,6 +57,12 @@ struct ThreadQueue {
     return messages.size();
   }
 
+  bool Holds(uint32_t id, uint32_t otherId) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return std::any_of(messages.begin(), messages.end(),
+                       [&](const Message& m) { return m.id == id || m.id == otherId; });
+  }
+
   void ResetWake() {
     uint64_t value = 0;
     ssize_t ignored = ::read(wakeFd, &value, sizeof value);
@@ -256,6 +262,10 @@ void MessageThread::PostQuit(int exitCode) {
   msg.id = MSG_QUIT;
   msg.wParam = exitCode;
   if (impl_->queue) impl_->queue->Push(msg);
+}
+
+bool MessageThread::StopWaiting(uint32_t stopMessage) const {
+  return impl_->quit || (impl_->queue && impl_->queue->Holds(MSG_QUIT, stopMessage));
 }
 
 bool MessageThread::HandleOne(Message& msg) {

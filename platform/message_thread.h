@@ -84,6 +84,11 @@ class MessageThread {
   // so that the loop still ends, and the caller should abandon its work.
   bool PumpPending();
 
+  // Whether a stop waits: this thread has quit, or a quit message or a message
+  // numbered stopMessage is queued. Handles nothing and leaves the queue as it is.
+  // Called by this thread's own handlers.
+  bool StopWaiting(uint32_t stopMessage) const;
+
   // Posts the quit message to this thread: the loop ends after the current handler.
   void PostQuit(int exitCode = 0);
 
