@@ -1,5 +1,7 @@
 #include "recorder/camera/events.h"
 
+#include <iterator>
+
 #include "recorder/camera/messages.h"
 
 namespace recorder::camera {
@@ -32,8 +34,11 @@ const char* EventText(int32_t code) {
       "EOI Not Found and JPG Buffer Full: Restarting Socket, Server:",
       "JPG Buffer Full and No Image Found: Exiting Socket, Server:",
       "Socket Error or socket may have been remotely closed, Server:",
+      "Image could not be decoded, Server:",
+      "Camera answered with an error, Server:",
+      "FTP download failed, Server:",
   };
-  if (code < 0 || code > 17) return "";
+  if (code < 0 || code >= static_cast<int32_t>(std::size(kTexts))) return "";
   return kTexts[code];
 }
 

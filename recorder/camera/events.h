@@ -43,8 +43,11 @@ enum LogEventCode : int32_t {
   kEventBufferFullRestart = 15,
   kEventBufferFullExit = 16,
   kEventSocketClosed = 17,
+  kEventImageUndecodable = 18,
+  kEventCameraAnsweredError = 19,
+  kEventFtpDownloadFailed = 20,
 };
-// The event text for a code; "" for codes outside 0..17.
+// The event text for a code; "" for codes outside 0..20.
 const char* EventText(int32_t code);
 
 // Stop reasons carried by the stop message and echoed by the stopped message.

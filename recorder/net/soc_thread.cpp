@@ -1,6 +1,5 @@
 #include "recorder/net/soc_thread.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -9,9 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <thread>
+#include <ctime>
 
 #include "media/frame_messages.h"
 #include "recorder/camera/events.h"
@@ -25,39 +25,20 @@ namespace recorder::net {
 using namespace camera;
 using media::FrameImage;
 using media::FrameRecord;
+using Clock = std::chrono::steady_clock;
+
 namespace {
 
-// Resolves a dotted address or a host name to an IPv4 address.
-bool ResolveHost(const std::string& host, in_addr& out) {
-  if (host.empty()) return false;
-  if (inet_pton(AF_INET, host.c_str(), &out) == 1) return true;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* result = nullptr;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result) return false;
-  out = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr;
-  freeaddrinfo(result);
-  return true;
+long long MillisecondsSince(Clock::time_point then) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - then).count();
 }
 
-// Connects with a bounded wait; the socket stays blocking afterwards.
-bool ConnectWithTimeout(int fd, const sockaddr_in& addr, int timeoutMs) {
+uint32_t TimerDelay(long long ms) { return ms > 0 ? static_cast<uint32_t>(std::min<long long>(ms, UINT32_MAX)) : 0; }
+
+bool SetBlocking(int fd, bool blocking) {
   const int flags = fcntl(fd, F_GETFL, 0);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return false;
-  int rc = connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr));
-  if (rc < 0 && errno != EINPROGRESS) return false;
-  if (rc < 0) {
-    pollfd p{fd, POLLOUT, 0};
-    do {
-      rc = poll(&p, 1, timeoutMs);
-    } while (rc < 0 && errno == EINTR);
-    if (rc <= 0) return false;
-    int err = 0;
-    socklen_t len = sizeof(err);
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0 || err != 0) return false;
-  }
-  return fcntl(fd, F_SETFL, flags) == 0;
+  if (flags < 0) return false;
+  return fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) == 0;
 }
 
 bool SendAll(int fd, const std::string& data) {
@@ -116,7 +97,7 @@ void CSocThread::ReportEvent(int32_t code, const std::string& argument) {
   if (logThreadId_) camera::PostLogEvent(logThreadId_, code, argument, Id());
 }
 
-bool CSocThread::StopRequested() const { return stopping_ || StopWaiting(camera::to_worker::ThreadStop::kNumber); }
+bool CSocThread::StopRequested() const { return stopping_ || StopWaiting(to_worker::ThreadStop::kNumber); }
 
 void CSocThread::OnMessage(platform::Message& msg) {
   if (stopping_) return;
@@ -135,7 +116,8 @@ void CSocThread::OnWorkerStart() {
   if (!record_->motionGrid.empty()) detector_.SetGrid(record_->motionGrid.data(), record_->motionGrid.size());
   output_ = std::make_unique<recording::RecordingOutput>(*record_, static_cast<recording::RecordingReporter&>(*this));
   if (!output_->StartRecording(resume_)) {
-    if (!stopping_) EndWorker(camera::kStopReasonStop);
+    // A stop that cut the start short keeps its own reason: the loop handles it next.
+    if (!StopRequested()) EndWorker(camera::kStopReasonStop);
     return;
   }
   if (stopping_) return;
@@ -158,99 +140,223 @@ void CSocThread::OnSnapshotStart() {
     ConnectAndRequest();
 }
 
+// ------------------------------------------------------------------ connecting
+
 void CSocThread::ConnectAndRequest() {
   CloseSocket();
-  socket_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (socket_ < 0) {
-    if (IsSnapshot()) ReportTestImage(nullptr);
-    ReportStatus(camera::kStatusSocCreateFailed);
-    EndWorker(camera::kStopReasonStop);
-    return;
+  endpoints_.clear();
+  endpointIndex_ = 0;
+  // Names and literals of either family; a numeric host resolves without a lookup.
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* result = nullptr;
+  const std::string port = std::to_string(address_.port);
+  if (!address_.host.empty() && getaddrinfo(address_.host.c_str(), port.c_str(), &hints, &result) == 0) {
+    for (const addrinfo* ai = result; ai; ai = ai->ai_next) {
+      if (ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
+      Endpoint e;
+      std::memcpy(&e.address, ai->ai_addr, ai->ai_addrlen);
+      e.length = ai->ai_addrlen;
+      e.family = ai->ai_family;
+      endpoints_.push_back(e);
+    }
+    freeaddrinfo(result);
   }
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(address_.port);
-  const bool connected = ResolveHost(address_.host, addr.sin_addr) &&
-                         ConnectWithTimeout(socket_, addr, timing_.connectTimeoutMs);
-  if (!connected) {
-    CloseSocket();
-    if (stopping_ || StopWaiting(camera::to_worker::ThreadStop::kNumber)) return;
-    if (IsSnapshot()) {
-      ReportTestImage(nullptr);
+  ConnectNextEndpoint();
+}
+
+// Starts a non-blocking connect to the next address; the loop watches it, so
+// messages are handled while a silent address keeps it waiting.
+void CSocThread::ConnectNextEndpoint() {
+  while (endpointIndex_ < endpoints_.size()) {
+    const Endpoint& e = endpoints_[endpointIndex_++];
+    socket_ = socket(e.family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (socket_ < 0) {
+      if (errno == EAFNOSUPPORT) continue;  // no IPv6 (or IPv4) here: try the other family
+      if (IsSnapshot()) ReportTestImage(nullptr);
+      ReportStatus(camera::kStatusSocCreateFailed);
       EndWorker(camera::kStopReasonStop);
       return;
     }
-    ReportStatus(camera::kStatusConnecting);
-    if (!connectFailLogged_) {
-      ReportEvent(camera::kEventConnectFailed, address_.host);
-      connectFailLogged_ = true;
+    int rc;
+    do {
+      rc = connect(socket_, reinterpret_cast<const sockaddr*>(&e.address), e.length);
+    } while (rc < 0 && errno == EINTR);
+    if (rc == 0) {
+      OnConnected();
+      return;
     }
-    SetPollTimer(timing_.retryMs);
+    if (errno == EINPROGRESS) {
+      phase_ = Phase::Connecting;
+      WatchSocket(socket_, POLLOUT);
+      SetPollTimer(static_cast<uint32_t>(std::max(timing_.connectTimeoutMs, 0)));
+      return;
+    }
+    CloseSocket();
+  }
+  OnConnectFailed();
+}
+
+void CSocThread::OnConnectReady() {
+  int err = 0;
+  socklen_t len = sizeof(err);
+  if (getsockopt(socket_, SOL_SOCKET, SO_ERROR, &err, &len) < 0) err = errno;
+  if (err == 0) {
+    KillPollTimer();
+    OnConnected();
     return;
   }
+  CloseSocket();
+  ConnectNextEndpoint();
+}
+
+void CSocThread::OnConnectFailed() {
+  KillPollTimer();
+  CloseSocket();
+  if (IsSnapshot()) {
+    ReportTestImage(nullptr);
+    EndWorker(camera::kStopReasonStop);
+    return;
+  }
+  BeginOutage();
+  if (!connectFailLogged_) {
+    ReportEvent(camera::kEventConnectFailed, address_.host);
+    connectFailLogged_ = true;
+  }
+  SetPollTimer(timing_.retryMs);
+}
+
+void CSocThread::OnConnected() {
   if (connectFailLogged_) ReportEvent(camera::kEventReEstablished, address_.host);
   connectFailLogged_ = false;
-  ReportStatus(camera::kStatusStarted);
   int one = 1;
   setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
 
-  if (!SendAll(socket_, BuildRequest(address_))) {
+  // Blocking from here on: the request is sent whole, and a receive after a
+  // readiness notification never waits.
+  if (!SetBlocking(socket_, true) || !SendAll(socket_, BuildRequest(address_))) {
     CloseSocket();
     if (IsSnapshot()) ReportTestImage(nullptr);
     ReportStatus(camera::kStatusXmtFailed);
     EndWorker(camera::kStopReasonStop);
     return;
   }
+  answerHead_.clear();
+  answerDecided_ = false;
+  errorStatusLine_.clear();
+  phase_ = Phase::Receiving;
   WatchSocket(socket_, POLLIN);
   SetPollTimer(timing_.watchdogMs);
 }
 
+void CSocThread::OnErrorAnswer(const std::string& statusLine) {
+  KillPollTimer();
+  CloseSocket();
+  if (IsSnapshot()) {
+    ReportTestImage(nullptr);
+    EndWorker(camera::kStopReasonDiscard);
+    return;
+  }
+  if (!errorAnswerLogged_) {
+    ReportEvent(camera::kEventCameraAnsweredError, address_.host + " (" + statusLine + ")");
+    errorAnswerLogged_ = true;
+  }
+  BeginOutage();
+  SetPollTimer(timing_.errorRetryMs);
+}
+
+void CSocThread::BeginOutage() {
+  if (!started_) return;  // "Connecting..." is already shown
+  started_ = false;
+  ReportStatus(camera::kStatusConnecting);
+}
+
+// ------------------------------------------------------------------------ FTP
+
 void CSocThread::FtpPoll() {
-  const auto t0 = std::chrono::steady_clock::now();
+  ftpPollStart_ = Clock::now();
   // The address is split again for every download.
   const CameraAddress address = ParseCameraUrl(camera::GetText(record_->url));
   std::vector<uint8_t> bytes;
-  const bool ok = FtpDownload(address, bytes);
-  if (stopping_) return;
+  FtpRequest request;
+  request.stopRequested = [this] { return StopRequested(); };
+  request.timeoutMs = timing_.ftpTimeoutMs;
+  std::string reason;
+  const bool ok = FtpDownload(address, bytes, request, &reason);
+  // A stop that cut the download short is handled by the loop next.
+  if (StopRequested()) return;
   if (!ok) {
     if (IsSnapshot()) {
       ReportTestImage(nullptr);
       EndWorker(camera::kStopReasonDiscard);
-    } else {
-      SetPollTimer(timing_.retryMs);
+      return;
     }
+    if (!ftpFailLogged_) {
+      ReportEvent(camera::kEventFtpDownloadFailed, address.host + " " + reason);
+      ftpFailLogged_ = true;
+    }
+    BeginOutage();
+    SetPollTimer(timing_.retryMs);
     return;
   }
+  ftpFailLogged_ = false;
   if (IsSnapshot()) {
     ReportTestImage(&bytes);
     EndWorker(camera::kStopReasonDiscard);
     return;
   }
   ProcessImage(std::move(bytes));
-  if (stopping_) return;
-  const auto elapsed =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
-  const long long wait = static_cast<long long>(record_->frameDelayMs) - elapsed;
-  SetPollTimer(wait > 0 ? static_cast<uint32_t>(wait) : 0);
 }
+
+// -------------------------------------------------------------------- receive
 
 void CSocThread::OnSocketReady(int fd, short revents) {
   if (stopping_ || fd != socket_) return;
-  HandleReceive();
+  if (phase_ == Phase::Connecting)
+    OnConnectReady();
+  else if (phase_ == Phase::Receiving)
+    HandleReceive();
+}
+
+bool CSocThread::CheckAnswer(const uint8_t* data, size_t size) {
+  const size_t take = std::min(size, kAnswerHeadLimit - answerHead_.size());
+  answerHead_.append(reinterpret_cast<const char*>(data), take);
+  switch (ClassifyAnswer(answerHead_, &errorStatusLine_)) {
+    case AnswerStart::Undecided:
+      return false;
+    case AnswerStart::Error:
+      answerDecided_ = true;
+      return true;
+    case AnswerStart::NotHttp:
+    case AnswerStart::Success:
+      break;
+  }
+  answerDecided_ = true;
+  answerHead_.clear();
+  return false;
 }
 
 void CSocThread::HandleReceive() {
   std::vector<uint8_t> image;
   const int fd = socket_;
+  bool errorAnswer = false;
   const auto outcome = cutter_.OnReadable(
-      [fd](uint8_t* dst, size_t max) -> ssize_t {
+      [this, fd, &errorAnswer](uint8_t* dst, size_t max) -> ssize_t {
         ssize_t n;
         do {
           n = recv(fd, dst, max, 0);
         } while (n < 0 && errno == EINTR);
+        // Only the status line is read; the cutter still takes the bytes as they come.
+        if (n > 0 && !answerDecided_) errorAnswer = CheckAnswer(dst, size_t(n));
         return n;
       },
       image);
+  if (errorAnswer) {
+    OnErrorAnswer(errorStatusLine_);
+    return;
+  }
   switch (outcome) {
     case StreamCutter::Outcome::NeedMore:
       return;
@@ -286,6 +392,14 @@ void CSocThread::HandleReceive() {
   ProcessImage(std::move(image));
 }
 
+// --------------------------------------------------------------------- frames
+
+long long CSocThread::RestOfFrameDelay(bool haveMark, Clock::time_point since) const {
+  long long wait = record_->frameDelayMs;
+  if (haveMark) wait -= MillisecondsSince(since);
+  return std::max(wait, 0LL);
+}
+
 void CSocThread::ProcessImage(std::vector<uint8_t> jpeg) {
   KillPollTimer();
   std::unique_ptr<media::FrameRecord> record = std::move(spareRecord_);
@@ -296,48 +410,114 @@ void CSocThread::ProcessImage(std::vector<uint8_t> jpeg) {
   } else {
     record = std::make_unique<media::FrameRecord>();
   }
-  bool decoded = media::DecodeJpeg(jpeg.data(), jpeg.size(), record->image);
+  const bool decoded = media::DecodeJpeg(jpeg.data(), jpeg.size(), record->image);
   jpeg.clear();
   jpeg.shrink_to_fit();
-  if (decoded) {
-    const frame::PipelineResult result = frame::RunFramePipeline(*record, *record_, detector_);
-    if (result.triggered) {
-      output_->OnMotionTrigger();
-      if (record_->motionSound && soundTimer_ == 0) soundTimer_ = SetTimer(timing_.soundDelayMs);
-    }
-
-    // Frame pacing: at most one processed frame per frameDelayMs.
-    if (!address_.isFtp) {
-      const auto now = std::chrono::steady_clock::now();
-      long long wait = record_->frameDelayMs;
-      if (haveFrameMark_)
-        wait -= std::chrono::duration_cast<std::chrono::milliseconds>(now - lastFrameMark_).count();
-      if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(wait));
-    }
-    lastFrameMark_ = std::chrono::steady_clock::now();
-    haveFrameMark_ = true;
-
-    if (output_->ShouldSave()) {
-      if (output_->SaveFrame(record->image) == recording::RecordingOutput::SaveResult::Fatal) {
-        EndWorker(camera::kStopReasonStop);
-        return;
-      }
-      if (stopping_) return;
-    }
-
-    if (platform::IsWindowVisible(liveViewWindow_)) {
-      const int32_t triggered = record->triggered;
-      platform::Post<media::ShowFrameRecord>(liveViewWindow_, std::move(record));
-      platform::Post<to_live_view::MotionLevel>(liveViewWindow_, result.level, triggered);
-    } else {
-      spareRecord_ = std::move(record);
-    }
+  if (!decoded) {
+    spareRecord_ = std::move(record);
+    OnUndecodable();
+    return;
   }
 
-  if (record_->pushStream)
+  // A picture that decodes ends every outage.
+  undecodableLogged_ = false;
+  errorAnswerLogged_ = false;
+  if (!started_) {
+    started_ = true;
+    ReportStatus(camera::kStatusStarted);
+  }
+
+  const frame::PipelineResult result = frame::RunFramePipeline(*record, *record_, detector_);
+  if (result.triggered) {
+    output_->OnMotionTrigger();
+    if (record_->motionSound && soundTimer_ == 0) soundTimer_ = SetTimer(timing_.soundDelayMs);
+  }
+  pendingFrame_ = std::move(record);
+  pendingLevel_ = result.level;
+
+  // Frame pacing, HTTP only: at most one processed frame per frameDelayMs. The
+  // wait is a timer so that a stop is answered at once; the socket is not watched
+  // meanwhile, or its data, still waiting, would end the wait early.
+  const long long wait = address_.isFtp ? 0 : RestOfFrameDelay(haveFrameMark_, lastFrameMark_);
+  if (wait > 0) {
+    phase_ = Phase::FrameWait;
+    if (socket_ >= 0) UnwatchSocket(socket_);
+    frameTimer_ = SetTimer(TimerDelay(wait));
+    return;
+  }
+  FinishFrame();
+}
+
+void CSocThread::FinishFrame() {
+  std::unique_ptr<media::FrameRecord> record = std::move(pendingFrame_);
+  if (!record) return;
+  lastFrameMark_ = Clock::now();
+  haveFrameMark_ = true;
+
+  if (output_->ShouldSave()) {
+    const auto saved = output_->SaveFrame(record->image);
+    if (saved == recording::RecordingOutput::SaveResult::Fatal) {
+      EndWorker(camera::kStopReasonStop);
+      return;
+    }
+    if (stopping_) return;
+    if (saved == recording::RecordingOutput::SaveResult::Handled) NoteSavedFrame();
+  }
+
+  if (platform::IsWindowVisible(liveViewWindow_)) {
+    const int32_t triggered = record->triggered;
+    platform::Post<media::ShowFrameRecord>(liveViewWindow_, std::move(record));
+    platform::Post<to_live_view::MotionLevel>(liveViewWindow_, pendingLevel_, triggered);
+  } else {
+    spareRecord_ = std::move(record);
+  }
+  ScheduleNextFetch(false);
+}
+
+void CSocThread::OnUndecodable() {
+  if (!undecodableLogged_) {
+    ReportEvent(camera::kEventImageUndecodable, address_.host);
+    undecodableLogged_ = true;
+  }
+  BeginOutage();
+  ScheduleNextFetch(true);
+}
+
+void CSocThread::ScheduleNextFetch(bool afterUndecodable) {
+  if (address_.isFtp) {
+    // Paced from the start of the download; a picture that failed waits at least a pause.
+    long long wait = RestOfFrameDelay(true, ftpPollStart_);
+    if (afterUndecodable) wait = std::max<long long>(wait, timing_.undecodablePauseMs);
+    SetPollTimer(TimerDelay(wait));
+  } else if (record_->pushStream) {
+    // The stream goes on: take its next picture, and reconnect if none comes.
+    phase_ = Phase::Receiving;
+    if (socket_ >= 0) WatchSocket(socket_, POLLIN);
     SetPollTimer(timing_.watchdogMs);
-  else if (!address_.isFtp)
-    SetPollTimer(0);
+  } else {
+    // A snapshot address is fetched again at once (the delay was waited before
+    // saving); after a picture that failed, not before a pause.
+    phase_ = Phase::Idle;
+    long long wait = 0;
+    if (afterUndecodable)
+      wait = std::max<long long>(RestOfFrameDelay(haveFrameMark_, lastFrameMark_), timing_.undecodablePauseMs);
+    SetPollTimer(TimerDelay(wait));
+  }
+}
+
+void CSocThread::NoteSavedFrame() {
+  ++framesSaved_;
+  lastSavedTime_ = static_cast<int64_t>(std::time(nullptr));
+  // At most once a second, and at once for the first frame, so a new row shows figures soon.
+  const auto now = Clock::now();
+  if (healthReported_ && now - lastHealthReport_ < std::chrono::seconds(1)) return;
+  healthReported_ = true;
+  lastHealthReport_ = now;
+  WorkerHealth health;
+  health.framesSaved = framesSaved_;
+  health.lastSavedTime = lastSavedTime_;
+  health.currentFile = output_->currentPath();
+  platform::Post<to_main_window::WorkerHealthReport>(mainWindow_, Id(), 0, std::move(health));
 }
 
 void CSocThread::ReportTestImage(std::vector<uint8_t>* jpeg) {
@@ -349,6 +529,8 @@ void CSocThread::ReportTestImage(std::vector<uint8_t>* jpeg) {
   }
 }
 
+// --------------------------------------------------------------------- timers
+
 void CSocThread::OnTimer(uint32_t timerId) {
   if (timerId == soundTimer_ && soundTimer_ != 0) {
     soundTimer_ = 0;
@@ -357,9 +539,18 @@ void CSocThread::OnTimer(uint32_t timerId) {
     if (soundPlayer_) soundPlayer_->Play(camera::GetText(record_->soundFile));
     return;
   }
+  if (timerId == frameTimer_ && frameTimer_ != 0) {
+    frameTimer_ = 0;
+    if (!stopping_) FinishFrame();
+    return;
+  }
   if (timerId != pollTimer_ || pollTimer_ == 0) return;
   pollTimer_ = 0;
   if (stopping_) return;
+  if (phase_ == Phase::Connecting) {
+    OnConnectFailed();  // the connect's time limit
+    return;
+  }
   if (IsSnapshot()) {
     // The connection stays open: a later image is still reported.
     ReportTestImage(nullptr);
@@ -382,6 +573,8 @@ void CSocThread::EndWorker(int32_t reason) {
   }
   KillPollTimer();
   if (soundTimer_) KillTimer(soundTimer_), soundTimer_ = 0;
+  if (frameTimer_) KillTimer(frameTimer_), frameTimer_ = 0;
+  pendingFrame_.reset();  // a frame still waiting out the delay is not saved
   if (reason != camera::kStopReasonDiscard && record_)
     platform::Post<to_main_window::CamStopped>(mainWindow_, Id(), reason);
   if (IsSnapshot()) {
@@ -400,6 +593,7 @@ void CSocThread::CloseSocket() {
     socket_ = -1;
   }
   cutter_.Reset();
+  if (phase_ != Phase::FrameWait) phase_ = Phase::Idle;
 }
 
 void CSocThread::SetPollTimer(uint32_t ms) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/socket.h>
+
 #include "platform/message_thread.h"
 #include "recorder/camera/camera_record.h"
 #include "recorder/recording/recording_output.h"
@@ -36,6 +38,11 @@ struct WorkerTiming {
   uint32_t watchdogMs = 10000;  // no image since the request or the previous image
   uint32_t soundDelayMs = 1000;
   int connectTimeoutMs = 5000;
+  // After an error answer: cameras lock accounts after repeated failed logins.
+  uint32_t errorRetryMs = 10000;
+  // Least pause after a picture that cannot be decoded (snapshot and FTP cameras).
+  uint32_t undecodablePauseMs = 1000;
+  long ftpTimeoutMs = 20000;    // a whole FTP download, however slowly data still comes
 };
 
 class CSocThread : public platform::MessageThread, private recording::RecordingReporter {
@@ -59,18 +66,48 @@ class CSocThread : public platform::MessageThread, private recording::RecordingR
   void ReportEvent(int32_t code, const std::string& argument) override;
   bool StopRequested() const override;
 
+  // Where the HTTP side of the worker stands; the poll timer and socket
+  // readiness mean different things in each.
+  enum class Phase {
+    Idle,        // no socket in use; the poll timer starts the next fetch
+    Connecting,  // non-blocking connect under way; the poll timer is its time limit
+    Receiving,   // request sent; the poll timer is the watchdog
+    FrameWait,   // a frame waits out the frame delay; the socket is not watched
+  };
+  struct Endpoint {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    int family = 0;
+  };
+
   void OnWorkerStart();
   void OnSnapshotStart();
   void ConnectAndRequest();
+  void ConnectNextEndpoint();
+  void OnConnectReady();
+  void OnConnected();
+  void OnConnectFailed();
+  void OnErrorAnswer(const std::string& statusLine);
   void FtpPoll();
   void HandleReceive();
+  // Looks at the first bytes of a connection's answer; true when they were an error.
+  bool CheckAnswer(const uint8_t* data, size_t size);
   void ProcessImage(std::vector<uint8_t> jpeg);
+  // The save step of ProcessImage onward, after the frame delay.
+  void FinishFrame();
+  void OnUndecodable();
+  void ScheduleNextFetch(bool afterUndecodable);
+  // A fetch failed: "Connecting..." once, until a picture decodes again.
+  void BeginOutage();
+  void NoteSavedFrame();
   void ReportTestImage(std::vector<uint8_t>* jpeg);  // null: no image
   void EndWorker(int32_t reason);
   void CloseSocket();
   void SetPollTimer(uint32_t ms);
   void KillPollTimer();
   bool IsSnapshot() const { return snapshotTarget_ != 0; }
+  // Milliseconds of the frame delay still to wait after `since`; the whole delay without a mark.
+  long long RestOfFrameDelay(bool haveMark, std::chrono::steady_clock::time_point since) const;
   std::string LoggedUrl() const;
 
   std::unique_ptr<camera::CameraRecord> record_;
@@ -84,6 +121,9 @@ class CSocThread : public platform::MessageThread, private recording::RecordingR
 
   CameraAddress address_;
   int socket_ = -1;
+  Phase phase_ = Phase::Idle;
+  std::vector<Endpoint> endpoints_;  // resolved addresses of the host, tried in order
+  size_t endpointIndex_ = 0;
   StreamCutter cutter_;
   frame::MotionDetector detector_;
   std::unique_ptr<recording::RecordingOutput> output_;
@@ -91,11 +131,34 @@ class CSocThread : public platform::MessageThread, private recording::RecordingR
   bool stopping_ = false;
   uint32_t pollTimer_ = 0;
   uint32_t soundTimer_ = 0;
+  uint32_t frameTimer_ = 0;  // ends the frame-delay wait
   // The last frame record when no live view took it: its pixel buffer is reused
   // for the next picture of the same size, so decoding neither allocates nor clears.
   std::unique_ptr<media::FrameRecord> spareRecord_;
+  // The frame waiting out the frame delay, with its motion level.
+  std::unique_ptr<media::FrameRecord> pendingFrame_;
+  int32_t pendingLevel_ = -1;
   std::chrono::steady_clock::time_point lastFrameMark_{};
   bool haveFrameMark_ = false;
+  std::chrono::steady_clock::time_point ftpPollStart_{};
+
+  // The start of the current connection's answer, until its status is known.
+  std::string answerHead_;
+  bool answerDecided_ = false;
+  std::string errorStatusLine_;  // set when the answer was an error
+
+  // Outages: "Started" is shown while pictures decode; each kind of failure is
+  // logged once until a picture decodes again (a failed FTP download: until one succeeds).
+  bool started_ = false;
+  bool undecodableLogged_ = false;
+  bool errorAnswerLogged_ = false;
+  bool ftpFailLogged_ = false;
+
+  // Health figures for the main window.
+  int64_t framesSaved_ = 0;
+  int64_t lastSavedTime_ = 0;
+  bool healthReported_ = false;
+  std::chrono::steady_clock::time_point lastHealthReport_{};
 };
 
 }  // namespace recorder::net

@@ -22,7 +22,7 @@ void Usage() {
                "               [--motion] [--noise] [--quality Q] [--frame-limit N]\n"
                "               [--auth user:pass] [--mode MODE] [--stall-after N]\n"
                "               [--html-status 200|500] [--log FILE] [--duration SECONDS]\n"
-               "modes: normal refuse close-mid-frame stall html-error garbage oversized thumbnail\n"
+               "modes: normal refuse close-mid-frame stall html-error garbage oversized thumbnail undecodable\n"
                "endpoints: /image.jpg (snapshot), /video.mjpg or /video (push stream)\n");
 }
 

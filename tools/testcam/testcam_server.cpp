@@ -40,13 +40,12 @@ int Base64Value(char c) {
   return -1;
 }
 
-// Decodes base64, ignoring line breaks; false on any other stray character.
+// Decodes base64; false on any character outside the alphabet.
 bool Base64Decode(const std::string& text, std::string* out) {
   out->clear();
   uint32_t acc = 0;
   int bits = 0;
   for (char c : text) {
-    if (c == '\r' || c == '\n') continue;
     if (c == '=') break;
     int v = Base64Value(c);
     if (v < 0) return false;
@@ -60,31 +59,23 @@ bool Base64Decode(const std::string& text, std::string* out) {
   return true;
 }
 
-// The credentials of an "Authorization: Basic" header; a value wrapped after
-// 76 characters (as MIME encoders do) continues on the next line.
+// The credentials of an "Authorization: Basic" header, read as an HTTP server
+// reads it: the value is the rest of that one line.
 bool BasicCredentials(const std::string& request, std::string* credentials) {
-  std::vector<std::string> lines;
   size_t pos = 0;
-  while (pos <= request.size()) {
+  while (pos < request.size()) {
     size_t end = request.find("\r\n", pos);
     if (end == std::string::npos) end = request.size();
-    lines.push_back(request.substr(pos, end - pos));
+    const std::string line = request.substr(pos, end - pos);
     pos = end + 2;
-  }
-  for (size_t i = 0; i < lines.size(); ++i) {
-    std::string lower = Lower(lines[i]);
-    if (lower.rfind("authorization:", 0) != 0) continue;
-    std::string value = lines[i].substr(14);
+    if (Lower(line).rfind("authorization:", 0) != 0) continue;
+    std::string value = line.substr(14);
     size_t first = value.find_first_not_of(' ');
     value = first == std::string::npos ? "" : value.substr(first);
     if (Lower(value).rfind("basic", 0) != 0) return false;
     std::string token = value.substr(5);
     first = token.find_first_not_of(' ');
     token = first == std::string::npos ? "" : token.substr(first);
-    while (!token.empty() && token.size() % 76 == 0 && i + 1 < lines.size() && !lines[i + 1].empty() &&
-           lines[i + 1].find(':') == std::string::npos) {
-      token += lines[++i];
-    }
     return Base64Decode(token, credentials);
   }
   return false;
@@ -201,13 +192,14 @@ const char* ModeName(Mode mode) {
     case Mode::Garbage: return "garbage";
     case Mode::Oversized: return "oversized";
     case Mode::Thumbnail: return "thumbnail";
+    case Mode::Undecodable: return "undecodable";
   }
   return "normal";
 }
 
 bool ParseMode(const std::string& name, Mode* mode) {
   for (Mode m : {Mode::Normal, Mode::Refuse, Mode::CloseMidFrame, Mode::Stall, Mode::HtmlError, Mode::Garbage,
-                 Mode::Oversized, Mode::Thumbnail}) {
+                 Mode::Oversized, Mode::Thumbnail, Mode::Undecodable}) {
     if (name == ModeName(m)) {
       *mode = m;
       return true;
@@ -230,7 +222,7 @@ Server::Server(Options options) : options_(std::move(options)) {
 Server::~Server() { Stop(); }
 
 std::string Server::Url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + "/" + path;
+  return std::string(options_.ipv6 ? "http://[::1]:" : "http://127.0.0.1:") + std::to_string(port_) + "/" + path;
 }
 
 bool Server::Start(std::string* error) {
@@ -281,25 +273,40 @@ bool Server::Start(std::string* error) {
 }
 
 bool Server::OpenListener(std::string* error) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  const int family = options_.ipv6 ? AF_INET6 : AF_INET;
+  int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     if (error) *error = std::string("socket: ") + std::strerror(errno);
     return false;
   }
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port_);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 128) != 0) {
-    if (error) *error = "cannot listen on 127.0.0.1:" + std::to_string(port_) + ": " + std::strerror(errno);
+  sockaddr_storage storage{};
+  socklen_t len;
+  if (options_.ipv6) {
+    auto* addr = reinterpret_cast<sockaddr_in6*>(&storage);
+    addr->sin6_family = AF_INET6;
+    addr->sin6_addr = in6addr_loopback;
+    addr->sin6_port = htons(port_);
+    len = sizeof *addr;
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+  } else {
+    auto* addr = reinterpret_cast<sockaddr_in*>(&storage);
+    addr->sin_family = AF_INET;
+    addr->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr->sin_port = htons(port_);
+    len = sizeof *addr;
+  }
+  if (bind(fd, reinterpret_cast<sockaddr*>(&storage), len) != 0 || listen(fd, 128) != 0) {
+    if (error)
+      *error = std::string("cannot listen on ") + (options_.ipv6 ? "[::1]:" : "127.0.0.1:") + std::to_string(port_) +
+               ": " + std::strerror(errno);
     close(fd);
     return false;
   }
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  port_ = ntohs(addr.sin_port);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &len);
+  port_ = ntohs(options_.ipv6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
+                              : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
   listenFd_ = fd;
   return true;
 }
@@ -455,6 +462,14 @@ void Server::HoldOpen(int fd) { WaitUntil(fd, -1); }
 
 std::vector<uint8_t> Server::Picture(Mode mode, uint64_t index) const {
   const std::vector<uint8_t>& base = frames_[index % frames_.size()];
+  if (mode == Mode::Undecodable) {
+    uint32_t seed = static_cast<uint32_t>(index * 2654435761u + 1);
+    std::vector<uint8_t> out = {0xFF, 0xD8};
+    const std::vector<uint8_t> noise = GarbageChunk(base.size(), seed);  // holds no FF, so no marker
+    out.insert(out.end(), noise.begin(), noise.end());
+    out.insert(out.end(), {0xFF, 0xD9});
+    return out;
+  }
   if (mode != Mode::Oversized && mode != Mode::Thumbnail) return base;
   std::vector<uint8_t> out = {0xFF, 0xD8};
   if (mode == Mode::Thumbnail) {

@@ -1,6 +1,6 @@
 #pragma once
 // In-process test camera: serves generated JPEG snapshots and motion-JPEG push
-// streams over HTTP on 127.0.0.1, with optional basic authentication and fault
+// streams over HTTP on 127.0.0.1 (or ::1), with optional basic authentication and fault
 // modes that imitate misbehaving cameras.
 #include <atomic>
 #include <condition_variable>
@@ -24,6 +24,7 @@ enum class Mode {
   Garbage,        // random bytes that never hold FF D8, as fast as the client reads
   Oversized,      // JPEGs larger than a camera buffer takes (padded with comment segments)
   Thumbnail,      // JPEGs that embed a smaller JPEG in an APP1 segment
+  Undecodable,    // FF D8, random bytes, FF D9: cut like a picture, but no decoder takes it
 };
 
 // Names as used on the command line ("normal", "close-mid-frame", ...).
@@ -32,6 +33,7 @@ bool ParseMode(const std::string& name, Mode* mode);
 
 struct Options {
   uint16_t port = 0;  // 0: any free port
+  bool ipv6 = false;  // listen on ::1 instead of 127.0.0.1
   int width = 640;
   int height = 480;
   double fps = 10.0;
@@ -62,7 +64,7 @@ class Server {
   void Stop();
 
   uint16_t Port() const { return port_; }
-  std::string Url(const std::string& path) const;  // "http://127.0.0.1:<port>/<path>"
+  std::string Url(const std::string& path) const;  // "http://127.0.0.1:<port>/<path>" ([::1] for IPv6)
 
   // Takes effect for new requests at once and for running push streams at their next
   // frame. Entering or leaving Refuse has taken effect when the call returns.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 using namespace recorder;
 
@@ -143,7 +144,8 @@ TEST(CameraUrl, MalformedAddressesStayInside) {
   // Run under ASan: none of these may read outside the text or throw.
   const char* inputs[] = {"", "x", "http://", "http:/", "http://@", "http://user@", "http://:@",
                           "http://a:b@", "http://a:b@c:", "http://a:b@c:/", "ftp://", "ftp:/",
-                          "http://:", "http:////", "@", ":", "http://@@@:::///", "http://cam:/p"};
+                          "http://:", "http:////", "@", ":", "http://@@@:::///", "http://cam:/p",
+                          "http://[", "http://[]", "http://[]:", "http://[::1]:", "http://a:b@[", "ftp://[]/"};
   for (const char* in : inputs) {
     auto a = ParseCameraUrl(in);
     std::string req = BuildRequest(a);
@@ -187,38 +189,123 @@ TEST(Base64, KnownVectors) {
   EXPECT_EQ(Base64Encode(std::string("\xfb\xff", 2)), "+/8=");
 }
 
-TEST(Base64, LineBreaksAfterEveryFullLine) {
-  std::string b56 = Base64Encode(std::string(56, 'a'));
-  EXPECT_EQ(b56.size(), 76u);
-  EXPECT_EQ(b56.find('\r'), std::string::npos);
-  EXPECT_EQ(b56.substr(72), "YWE=");
+// Every line of the request head, up to the blank line that ends it.
+std::vector<std::string> HeadLines(const std::string& request) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  for (;;) {
+    const size_t end = request.find("\r\n", pos);
+    if (end == std::string::npos || end == pos) break;
+    lines.push_back(request.substr(pos, end - pos));
+    pos = end + 2;
+  }
+  return lines;
+}
 
-  std::string b57 = Base64Encode(std::string(57, 'a'));
-  ASSERT_EQ(b57.size(), 78u);
-  EXPECT_EQ(b57.substr(76), "\r\n");
-  EXPECT_EQ(b57.find('='), std::string::npos);
+TEST(Base64, LongCredentialsStayOnOneHeaderLine) {
+  // Lengths of "user:password" around and far past a MIME line of 57 bytes.
+  for (size_t length : {56u, 57u, 58u, 114u, 106u, 300u}) {
+    net::CameraAddress a;
+    a.isFtp = 0;
+    a.port = 80;
+    a.host = "cam";
+    a.userName = "admin";
+    a.password = std::string(length - 6, 'p');
+    const std::string encoded = Base64Encode(a.userName + ":" + a.password);
+    EXPECT_EQ(encoded.size(), (length + 2) / 3 * 4) << length;
+    EXPECT_EQ(encoded.find_first_of("\r\n"), std::string::npos) << length;
 
-  std::string b58 = Base64Encode(std::string(58, 'a'));
-  ASSERT_EQ(b58.size(), 82u);
-  EXPECT_EQ(b58.substr(76, 2), "\r\n");
-  EXPECT_EQ(b58.substr(78), "YQ==");
+    const std::string request = BuildRequest(a);
+    EXPECT_EQ(request.substr(request.size() - 4), "\r\n\r\n") << length;
+    const auto lines = HeadLines(request);
+    ASSERT_EQ(lines.size(), 7u) << length;
+    // Every header line is a name and a value: no continuation without a colon.
+    for (size_t i = 1; i < lines.size(); ++i) EXPECT_NE(lines[i].find(':'), std::string::npos) << length << ": " << lines[i];
+    EXPECT_EQ(lines.back(), "Authorization: Basic " + encoded) << length;
+  }
+  EXPECT_EQ(Base64Encode(std::string(57, 'a')).substr(72), "YWFh");
+}
 
-  std::string b114 = Base64Encode(std::string(114, 'a'));
-  ASSERT_EQ(b114.size(), 156u);
-  EXPECT_EQ(b114.substr(76, 2), "\r\n");
-  EXPECT_EQ(b114.substr(154, 2), "\r\n");
+// Bracketed IPv6 literals: the colons inside are the address's, not a port separator.
+TEST(CameraUrl, BracketedIpv6Hosts) {
+  struct Row {
+    const char* url;
+    const char* host;
+    uint16_t port;
+    const char* path;
+    const char* hostHeader;
+  };
+  const Row rows[] = {
+      {"http://[::1]:8080/video.mjpg", "::1", 8080, "video.mjpg", "Host: [::1]:8080"},
+      {"http://[::1]/image.jpg", "::1", 80, "image.jpg", "Host: [::1]:80"},
+      {"http://[::1]", "::1", 80, "", "Host: [::1]:80"},
+      {"http://[fe80::2:3]:554/a/b:c", "fe80::2:3", 554, "a/b:c", "Host: [fe80::2:3]:554"},
+      {"http://admin:pw@[::1]:8080/v", "::1", 8080, "v", "Host: [::1]:8080"},
+      {"ftp://[::1]:2121/dir/snap.jpg", "::1", 2121, "dir/snap.jpg", "Host: [::1]:2121"},
+      // Literals of IPv4 and names keep their plain form.
+      {"http://127.0.0.1:8080/v", "127.0.0.1", 8080, "v", "Host: 127.0.0.1:8080"},
+      // Not a bracketed literal: the plain rule, odd fields, no reading outside.
+      {"http://[::1/x", "[", 0, "x", "Host: [:0"},
+      {"http://[::1]x:5/y", "[", 0, "y", "Host: [:0"},
+  };
+  for (const Row& row : rows) {
+    const auto a = ParseCameraUrl(row.url);
+    EXPECT_EQ(a.host, row.host) << row.url;
+    EXPECT_EQ(a.port, row.port) << row.url;
+    EXPECT_EQ(a.path, row.path) << row.url;
+    const auto lines = HeadLines(BuildRequest(a));
+    ASSERT_GE(lines.size(), 2u) << row.url;
+    EXPECT_EQ(lines[0], "GET /" + std::string(row.path) + " HTTP/1.1") << row.url;
+    EXPECT_EQ(lines[1], row.hostHeader) << row.url;
+  }
+  EXPECT_EQ(ParseCameraUrl("http://u:p@[::1]:8080/v").userName, "u");
+  EXPECT_EQ(ParseCameraUrl("http://u:p@[::1]:8080/v").password, "p");
+}
 
-  // Long credentials wrap inside the header value.
-  net::CameraAddress a;
-  a.isFtp = 0;
-  a.port = 80;
-  a.host = "cam";
-  a.userName = std::string(30, 'u');
-  a.password = std::string(26, 'p');  // 30 + 1 + 26 = 57 bytes
-  std::string req = BuildRequest(a);
-  EXPECT_NE(req.find("Authorization: Basic " + Base64Encode(a.userName + ":" + a.password) + "\r\n\r\n"),
-            std::string::npos);
-  EXPECT_EQ(req.substr(req.size() - 6), "\r\n\r\n\r\n");
+TEST(HttpAnswer, StatusLineDecidesErrorAnswers) {
+  using net::AnswerStart;
+  struct Row {
+    std::string head;
+    AnswerStart expected;
+    std::string logged;  // the status line as logged, for errors
+  };
+  const std::string longReason = "HTTP/1.1 401 " + std::string(120, 'x');
+  const std::string utf8Cut = "HTTP/1.1 404 " + std::string(86, 'n') + "\xC3\xA9\xC3\xA9";  // \xC3 at 99
+  const Row rows[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\n", AnswerStart::Success, ""},
+      {"HTTP/1.0 401 Unauthorized\r\n", AnswerStart::Error, "HTTP/1.0 401 Unauthorized"},
+      {"HTTP/1.1 404 Not Found\n", AnswerStart::Error, "HTTP/1.1 404 Not Found"},
+      {"HTTP/1.1 302 Found\r\nLocation: /x\r\n", AnswerStart::Error, "HTTP/1.1 302 Found"},
+      {"HTTP/1.1 500\r\n", AnswerStart::Error, "HTTP/1.1 500"},
+      // Control bytes from the camera never reach the log.
+      {std::string("HTTP/1.1 403 \x1b[31mNo\x07\x7f\tway\0!\r\n", 30), AnswerStart::Error, "HTTP/1.1 403 [31mNoway!"},
+      // Not a status this worker can read: an error all the same.
+      {"HTTP/1.1 2000 OK\r\n", AnswerStart::Error, "HTTP/1.1 2000 OK"},
+      {"HTTP/1.1 OK\r\n", AnswerStart::Error, "HTTP/1.1 OK"},
+      // Cut to 100 bytes, never inside a character.
+      {longReason + "\r\n", AnswerStart::Error, longReason.substr(0, 100)},
+      {utf8Cut + "\r\n", AnswerStart::Error, utf8Cut.substr(0, 99)},
+      // A first line longer than the bytes held is decided on what arrived.
+      {"HTTP/1.1 200 " + std::string(200, 'k'), AnswerStart::Success, ""},
+      {"HTTP/1.1 401 " + std::string(200, 'k'), AnswerStart::Error, "HTTP/1.1 401 " + std::string(87, 'k')},
+      // Too early to tell.
+      {"", AnswerStart::Undecided, ""},
+      {"HTT", AnswerStart::Undecided, ""},
+      {"HTTP/1.1 200 O", AnswerStart::Undecided, ""},
+      // Anything else is taken as pictures.
+      {"\xFF\xD8\xFF\xE0", AnswerStart::NotHttp, ""},
+      {"--frame\r\n", AnswerStart::NotHttp, ""},
+      {"http/1.1 401 lower case\r\n", AnswerStart::NotHttp, ""},
+  };
+  for (const Row& row : rows) {
+    std::string logged = "untouched";
+    EXPECT_EQ(net::ClassifyAnswer(row.head, &logged), row.expected) << row.head;
+    if (row.expected == AnswerStart::Error) {
+      EXPECT_EQ(logged, row.logged) << row.head;
+    } else {
+      EXPECT_EQ(logged, "untouched") << row.head;
+    }
+  }
 }
 
 }  // namespace

@@ -3,7 +3,15 @@
 // statuses and events, live view posting and snapshot workers.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
 
 #include "recorder/camera/camera_record.h"
 #include "recorder/camera/events.h"
@@ -74,8 +82,20 @@ struct Harness {
     for (auto& m : main.TakeAll()) {
       if (m.id == camera::to_main_window::CamStatus::kNumber) seen.push_back("S" + std::to_string(m.lParam));
       if (m.id == camera::to_main_window::CamStopped::kNumber) seen.push_back("X" + std::to_string(m.lParam));
+      if (auto* h = platform::Peek<camera::to_main_window::WorkerHealthReport>(m)) health.push_back(*h);
     }
     return seen;
+  }
+  bool Saw(const std::string& message) {
+    auto all = MainMessages();
+    return std::find(all.begin(), all.end(), message) != all.end();
+  }
+  // Posts a stop and waits a bounded time for the worker to end.
+  bool StopWorker(int32_t reason = camera::kStopReasonStop, int timeoutMs = 10000) {
+    platform::Post<camera::to_worker::ThreadStop>(worker->Id(), reason);
+    const bool ended = worker->Wait(timeoutMs);
+    if (ended) worker.reset();
+    return ended;
   }
 
   // Runs a snapshot worker for the snapshot address and returns what its picture window got.
@@ -105,6 +125,7 @@ struct Harness {
   platform::WindowHandle window = 0;
   platform::ThreadHandlePtr worker;
   std::vector<std::string> seen;
+  std::vector<camera::WorkerHealth> health;
 };
 
 TEST(SocThread, SnapshotAddressIsFetchedOverANewConnectionPerImage) {
@@ -170,8 +191,11 @@ TEST(SocThread, RefusedCameraIsRetriedWithOneEventPerOutage) {
   h.server.SetMode(testcam::Mode::Normal);
   ASSERT_TRUE(WaitFor([&] { return h.events.CountOf(camera::kEventReEstablished) == 2; }, 8000));
   EXPECT_EQ(h.events.CountOf(camera::kEventConnectFailed), 2u);
+  // "Connecting..." at the start and once when the second outage began, however many attempts failed.
+  ASSERT_TRUE(WaitFor([&] { return h.Saw("S1") && h.seen.back() == "S1"; }, 5000));
   auto main = h.MainMessages();
-  EXPECT_GE(std::count(main.begin(), main.end(), "S0"), 3);  // every failed attempt says "Connecting..."
+  EXPECT_EQ(std::count(main.begin(), main.end(), "S0"), 2);
+  EXPECT_EQ(std::count(main.begin(), main.end(), "S1"), 2);
   for (const auto& e : h.events.Events()) {
     if (e.code == camera::kEventConnectFailed) {
       EXPECT_EQ(e.argument, "127.0.0.1");
@@ -193,9 +217,10 @@ TEST(SocThread, StalledStreamIsReconnectedWithoutAnEvent) {
   EXPECT_GE(h.SavedFrames(), 4u);
 }
 
-TEST(SocThread, HtmlErrorPageGivesNoImageAndNoEventUntilTheWatchdog) {
+TEST(SocThread, HtmlPageWithSuccessGivesNoImageAndNoEventUntilTheWatchdog) {
   testcam::Options o;
   o.mode = testcam::Mode::HtmlError;
+  o.htmlStatus = 200;  // a success that holds no picture; error statuses are logged
   Harness h(o);
   net::WorkerTiming timing;
   timing.watchdogMs = 500;
@@ -278,14 +303,18 @@ TEST(SocThread, SnapshotWorkerReportsOneImageAndUnregisters) {
   EXPECT_EQ(ids, (std::vector<uint32_t>{camera::to_main_window::WorkerRegister::kNumber, camera::to_main_window::WorkerUnregister::kNumber}));
 }
 
-TEST(SocThread, SnapshotWorkerReportsNoImageWhenTheCameraIsDown) {
-  testcam::Options o;
-  o.mode = testcam::Mode::Refuse;
-  Harness h(o);
-  auto shown = h.FetchSnapshot();
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].wParam, 0);
-  EXPECT_EQ(shown[0].payload, nullptr);
+TEST(SocThread, SnapshotWorkerReportsNoImageWhenTheCameraIsDownOrRefusesTheLogin) {
+  testcam::Options down;
+  down.mode = testcam::Mode::Refuse;
+  testcam::Options login;
+  login.auth = "admin:secret";  // the snapshot address carries no credentials
+  for (const auto& o : {down, login}) {
+    Harness h(o);
+    auto shown = h.FetchSnapshot();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].wParam, 0);
+    EXPECT_EQ(shown[0].payload, nullptr);
+  }
 }
 
 TEST(SocThread, StartAndExitEventsDoNotRevealThePassword) {
@@ -311,6 +340,280 @@ TEST(SocThread, StartAndExitEventsDoNotRevealThePassword) {
   auto log = h.server.RequestLog();
   ASSERT_FALSE(log.empty());
   EXPECT_NE(log[0].find("Authorization: Basic YWRtaW46czNjcmV0\r\n"), std::string::npos);
+}
+
+// A listening socket on 127.0.0.1 whose backlog is full: one connection fills a
+// backlog of 0, and every later connect waits for an answer that never comes.
+class SilentListener {
+ public:
+  SilentListener() {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(listener_, 0) != 0) return;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    filler_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ready_ = connect(filler_, reinterpret_cast<sockaddr*>(&addr), len) == 0 && StillSilent(addr);
+  }
+  ~SilentListener() {
+    if (filler_ >= 0) close(filler_);
+    if (listener_ >= 0) close(listener_);
+  }
+  bool ready() const { return ready_; }
+  uint16_t port() const { return port_; }
+
+ private:
+  // A probe connect must stay unanswered, or the trick does not work here.
+  static bool StillSilent(const sockaddr_in& addr) {
+    const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const int rc = connect(probe, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    pollfd p{probe, POLLOUT, 0};
+    const bool silent = rc < 0 && errno == EINPROGRESS && poll(&p, 1, 200) == 0;
+    close(probe);
+    return silent;
+  }
+  int listener_ = -1;
+  int filler_ = -1;
+  uint16_t port_ = 0;
+  bool ready_ = false;
+};
+
+bool HaveIpv6Loopback() {
+  const int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in6 addr{};
+  addr.sin6_family = AF_INET6;
+  addr.sin6_addr = in6addr_loopback;
+  const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
+}
+
+size_t CountOf(const std::vector<std::string>& messages, const std::string& message) {
+  return size_t(std::count(messages.begin(), messages.end(), message));
+}
+
+TEST(SocThread, StopIsAnsweredDuringALongFrameDelay) {
+  Harness h;
+  auto cam = h.Camera("video.mjpg", true);
+  cam->frameDelayMs = 20000;  // the first picture waits the whole delay
+  h.StartWorker(std::move(cam));
+  ASSERT_TRUE(WaitFor([&] { return h.Saw("S1"); }, 5000));  // a picture decoded: the wait has begun
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // Ended by the stop: its stopped message is there, and the waiting frame was not saved.
+  ASSERT_TRUE(h.StopWorker(camera::kStopReasonStop, 2000));
+  EXPECT_EQ(h.MainMessages().back(), "X0");
+  EXPECT_EQ(h.SavedFrames(), 0u);
+}
+
+TEST(SocThread, PushStreamIsPacedByTheFrameDelayOnOneConnection) {
+  Harness h;
+  auto cam = h.Camera("video.mjpg", true);
+  cam->frameDelayMs = 300;
+  h.StartWorker(std::move(cam));
+  ASSERT_TRUE(WaitFor([&] { return h.SavedFrames() >= 3; }, 5000));
+  const auto start = std::chrono::steady_clock::now();
+  const size_t before = h.SavedFrames();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  const size_t saved = h.SavedFrames() - before;
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  // At most one frame per delay, and the stream goes on after every wait on the same connection.
+  EXPECT_GE(saved, 1u);
+  EXPECT_LE(saved, size_t(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() / 300 + 1));
+  EXPECT_EQ(h.server.ConnectionCount(), 1u);
+  EXPECT_EQ(h.events.CountOf(camera::kEventSocketClosed), 0u);
+}
+
+TEST(SocThread, SilentAddressNeitherHoldsUpAStopNorOutlastsTheConnectLimit) {
+  SilentListener silent;
+  if (!silent.ready()) GTEST_SKIP() << "no loopback address that leaves a connect unanswered";
+  const std::string url = "http://127.0.0.1:" + std::to_string(silent.port()) + "/image.jpg";
+  {
+    // The full 5 s limit: the stop arrives while the connect still waits.
+    Harness h;
+    auto cam = h.Camera("image.jpg", false);
+    camera::SetText(cam->url, url);
+    h.StartWorker(std::move(cam));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(h.StopWorker(camera::kStopReasonStop, 2000));
+    EXPECT_EQ(h.MainMessages(), (std::vector<std::string>{"S0", "X0"}));
+    EXPECT_EQ(h.events.CountOf(camera::kEventConnectFailed), 0u);
+  }
+  {
+    // A short limit: each attempt that runs out is a failed connect, logged once, retried.
+    Harness h;
+    auto cam = h.Camera("image.jpg", false);
+    camera::SetText(cam->url, url);
+    net::WorkerTiming timing;
+    timing.connectTimeoutMs = 200;
+    timing.retryMs = 100;
+    h.StartWorker(std::move(cam), timing);
+    ASSERT_TRUE(WaitFor([&] { return h.events.CountOf(camera::kEventConnectFailed) == 1; }, 3000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));  // a few more attempts
+    EXPECT_EQ(h.events.CountOf(camera::kEventConnectFailed), 1u);
+    EXPECT_EQ(h.MainMessages(), (std::vector<std::string>{"S0"}));
+  }
+}
+
+TEST(SocThread, LongPasswordLogsInAtTheCamera) {
+  testcam::Options o;
+  o.auth = "admin:" + std::string(100, 'p');
+  Harness h(o);
+  auto cam = h.Camera("video.mjpg", true);
+  camera::SetText(cam->url, "http://" + o.auth + "@127.0.0.1:" + std::to_string(h.server.Port()) + "/video.mjpg");
+  h.StartWorker(std::move(cam));
+  ASSERT_TRUE(WaitFor([&] { return h.SavedFrames() >= 2; }, 5000));
+  EXPECT_EQ(h.server.ConnectionCount(), 1u);
+  EXPECT_EQ(h.events.CountOf(camera::kEventCameraAnsweredError), 0u);
+}
+
+TEST(SocThread, PushStreamFromAnIpv6LoopbackCamera) {
+  if (!HaveIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback on this machine";
+  testcam::Options o;
+  o.ipv6 = true;
+  o.mode = testcam::Mode::Refuse;  // down at first, so the log names the host
+  Harness h(o);
+  const std::string url = h.server.Url("video.mjpg");
+  ASSERT_EQ(url.rfind("http://[::1]:", 0), 0u);
+  net::WorkerTiming timing;
+  timing.retryMs = 100;
+  h.StartWorker(h.Camera("video.mjpg", true), timing);
+  ASSERT_TRUE(WaitFor([&] { return h.events.CountOf(camera::kEventConnectFailed) == 1; }, 5000));
+  h.server.SetMode(testcam::Mode::Normal);
+  ASSERT_TRUE(WaitFor([&] { return h.SavedFrames() >= 3; }, 5000));
+  EXPECT_EQ(h.server.ConnectionCount(), 1u);
+  ASSERT_TRUE(WaitFor([&] { return h.events.CountOf(camera::kEventReEstablished) == 1; }, 5000));
+  for (const auto& e : h.events.Events()) {
+    if (e.code == camera::kEventConnectFailed || e.code == camera::kEventReEstablished) EXPECT_EQ(e.argument, "::1");
+  }
+  const auto log = h.server.RequestLog();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log[0].rfind("GET /video.mjpg HTTP/1.1\r\nHost: [::1]:" + std::to_string(h.server.Port()) + "\r\n", 0), 0u);
+}
+
+TEST(SocThread, UndecodableSnapshotsPauseTheCameraAndAreLoggedOnce) {
+  testcam::Options o;
+  o.mode = testcam::Mode::Undecodable;
+  Harness h(o);
+  h.StartWorker(h.Camera("image.jpg", false));  // frameDelayMs 0: only the pause holds it back
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  // A request at once and one after each pause of a second, not thousands.
+  EXPECT_GE(h.server.ConnectionCount(), 2u);
+  EXPECT_LE(h.server.ConnectionCount(), 4u);
+  EXPECT_EQ(h.events.CountOf(camera::kEventImageUndecodable), 1u);
+  for (const auto& e : h.events.Events()) {
+    if (e.code == camera::kEventImageUndecodable) EXPECT_EQ(e.argument, "127.0.0.1");
+  }
+  EXPECT_EQ(h.MainMessages(), (std::vector<std::string>{"S0"}));  // never "Started"
+  EXPECT_EQ(h.SavedFrames(), 0u);
+}
+
+TEST(SocThread, UndecodablePushPicturesAreSkippedAndEachOutageLoggedOnce) {
+  testcam::Options o;
+  o.mode = testcam::Mode::Undecodable;
+  Harness h(o);
+  h.StartWorker(h.Camera("video.mjpg", true));
+  // No pause for a stream: its next picture is taken as it comes.
+  ASSERT_TRUE(WaitFor([&] { return h.server.FramesServed() >= 12; }, 5000));
+  EXPECT_EQ(h.events.CountOf(camera::kEventImageUndecodable), 1u);
+  EXPECT_EQ(h.MainMessages(), (std::vector<std::string>{"S0"}));
+
+  // The first picture that decodes ends the outage; the next outage is logged again.
+  h.server.SetMode(testcam::Mode::Normal);
+  ASSERT_TRUE(WaitFor([&] { return h.SavedFrames() >= 2; }, 5000));
+  h.server.SetMode(testcam::Mode::Undecodable);
+  ASSERT_TRUE(WaitFor([&] { return h.events.CountOf(camera::kEventImageUndecodable) == 2; }, 5000));
+  EXPECT_TRUE(WaitFor([&] { return h.MainMessages() == std::vector<std::string>{"S0", "S1", "S0"}; }, 2000))
+      << testing::PrintToString(h.MainMessages());
+  EXPECT_EQ(h.server.ConnectionCount(), 1u);
+}
+
+struct ErrorAnswerRow {
+  const char* name;
+  testcam::Options options;
+  const char* path;
+  const char* credentials;  // "" for none
+  const char* argument;     // of the one event
+};
+
+class ErrorAnswer : public testing::TestWithParam<ErrorAnswerRow> {};
+
+TEST_P(ErrorAnswer, IsLoggedOnceNeverStartsAndWaitsBeforeTheNextTry) {
+  const ErrorAnswerRow& row = GetParam();
+  Harness h(row.options);
+  auto cam = h.Camera(row.path, false);
+  if (*row.credentials)
+    camera::SetText(cam->url, "http://" + std::string(row.credentials) + "@127.0.0.1:" +
+                                  std::to_string(h.server.Port()) + "/" + row.path);
+  net::WorkerTiming timing;
+  timing.errorRetryMs = 1000;  // the 10 s wait, shortened
+  timing.retryMs = 50;         // what any other failure would wait
+  timing.watchdogMs = 300;
+  h.StartWorker(std::move(cam), timing);
+  ASSERT_TRUE(h.server.WaitForRequests(1, 3000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  EXPECT_EQ(h.server.RequestLog().size(), 1u);  // still waiting
+  ASSERT_TRUE(h.server.WaitForRequests(2, 3000));
+  ASSERT_TRUE(WaitFor([&] { return h.events.CountOf(camera::kEventCameraAnsweredError) == 1; }, 2000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  EXPECT_EQ(h.server.RequestLog().size(), 2u);
+  EXPECT_EQ(h.events.CountOf(camera::kEventCameraAnsweredError), 1u);  // one per outage
+  for (const auto& e : h.events.Events()) {
+    if (e.code == camera::kEventCameraAnsweredError) EXPECT_EQ(e.argument, row.argument);
+  }
+  EXPECT_EQ(h.MainMessages(), (std::vector<std::string>{"S0"}));  // never "Started"
+}
+
+testcam::Options WithAuth(const char* auth) {
+  testcam::Options o;
+  o.auth = auth;
+  return o;
+}
+testcam::Options WithPage(int status) {
+  testcam::Options o;
+  o.mode = testcam::Mode::HtmlError;
+  o.htmlStatus = status;
+  return o;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SocThread, ErrorAnswer,
+    testing::Values(
+        ErrorAnswerRow{"WrongPassword", WithAuth("admin:secret"), "video.mjpg", "admin:guess",
+                       "127.0.0.1 (HTTP/1.1 401 Unauthorized)"},
+        ErrorAnswerRow{"UnknownPath", testcam::Options{}, "nothing.jpg", "", "127.0.0.1 (HTTP/1.1 404 Not Found)"},
+        ErrorAnswerRow{"ServerError", WithPage(500), "image.jpg", "", "127.0.0.1 (HTTP/1.1 500 Internal Server Error)"}),
+    [](const testing::TestParamInfo<ErrorAnswerRow>& info) { return std::string(info.param.name); });
+
+TEST(SocThread, SavedFramesAreReportedToTheMainWindowAtMostOnceASecond) {
+  Harness h;
+  h.StartWorker(h.Camera("video.mjpg", true));
+  ASSERT_TRUE(WaitFor([&] { h.MainMessages(); return !h.health.empty(); }, 5000));
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitFor([&] { return h.SavedFrames() >= 30; }, 5000));
+  ASSERT_TRUE(h.StopWorker());
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+  h.MainMessages();
+  // Right after the first saved frame, then at most once a second.
+  EXPECT_EQ(h.health.front().framesSaved, 1);
+  EXPECT_LE(h.health.size(), size_t(seconds + 2));
+  const auto& last = h.health.back();
+  EXPECT_GT(last.framesSaved, 0);
+  EXPECT_LE(last.framesSaved, int64_t(h.SavedFrames()));
+  EXPECT_EQ(last.currentFile, h.dir.Path("rec/video.mjpg"));
+  EXPECT_LE(std::abs(last.lastSavedTime - int64_t(std::time(nullptr))), 10);
+}
+
+TEST(EventTexts, OutageEventsHaveTheirTexts) {
+  EXPECT_STREQ(camera::EventText(camera::kEventSocketClosed), "Socket Error or socket may have been remotely closed, Server:");
+  EXPECT_STREQ(camera::EventText(camera::kEventImageUndecodable), "Image could not be decoded, Server:");
+  EXPECT_STREQ(camera::EventText(camera::kEventCameraAnsweredError), "Camera answered with an error, Server:");
+  EXPECT_STREQ(camera::EventText(camera::kEventFtpDownloadFailed), "FTP download failed, Server:");
+  EXPECT_STREQ(camera::EventText(21), "");
+  EXPECT_STREQ(camera::EventText(-1), "");
 }
 
 }  // namespace
