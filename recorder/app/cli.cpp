@@ -1,19 +1,17 @@
 #include "recorder/app/cli.h"
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <ctime>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
 
-#include "platform/bytes.h"
 #include "platform/timecode.h"
 #include "recorder/camera/camera_record.h"
+#include "recorder/camera/settings_check.h"
 #include "recorder/camera/field_table.h"
 #include "recorder/camera/settings_file.h"
 #include "recorder/camera/settings_lock.h"
@@ -63,25 +61,11 @@ struct Settings {
 };
 
 bool Load(const std::string& path, Settings& settings, std::ostream& err) {
-  struct stat st{};
-  if (::stat(path.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) {
-      err << "Settings file is not a regular file: " << path << "\n";
-      return false;
-    }
-    if (st.st_size > 0) {
-      std::ifstream in(path, std::ios::binary);
-      unsigned char head[4];
-      if (!in || !in.read(reinterpret_cast<char*>(head), 4) || st.st_size < 12) {
-        err << "Settings file cannot be read: " << path << "\n";
-        return false;
-      }
-      const int32_t version = static_cast<int32_t>(platform::LoadLE32(head));
-      if (version < 2000) {
-        err << "Not a settings file this program can read: " << path << "\n";
-        return false;
-      }
-    }
+  // A file that cannot be read is reported, never overwritten by an empty list.
+  const std::string problem = camera::SettingsFileReadProblem(path);
+  if (!problem.empty()) {
+    err << problem << "\n";
+    return false;
   }
   camera::LoadedSettings loaded = camera::LoadSettingsFile(path);
   settings.cameras = std::move(loaded.cameras);

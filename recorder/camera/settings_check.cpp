@@ -10,26 +10,40 @@
 #include "recorder/camera/settings_file.h"
 
 namespace recorder::camera {
+namespace {
+
+constexpr size_t kHeaderBytes = 8;       // version and camera count
+constexpr size_t kSmallestFile = 12;     // header and the logToFile word
+constexpr int32_t kOldestVersion = 2000;
+
+}  // namespace
+
+std::string SettingsFileReadProblem(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  if (!S_ISREG(st.st_mode)) return "Settings file is not a regular file: " + path;
+  if (st.st_size == 0) return {};
+  std::vector<uint8_t> bytes;
+  if (platform::ReadWholeFile(path, bytes) != platform::ReadFileResult::Ok || bytes.size() < kSmallestFile)
+    return "Settings file cannot be read: " + path;
+  if (static_cast<int32_t>(platform::LoadLE32(bytes.data())) < kOldestVersion)
+    return "Not a settings file this program can read: " + path;
+  return {};
+}
 
 std::string SettingsFileProblem(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0)
     return "No settings file at " + path + "; add a camera with --add-ip first";
+  const std::string unreadable = SettingsFileReadProblem(path);
+  if (!unreadable.empty()) return unreadable;
   std::vector<uint8_t> bytes;
-  switch (platform::ReadWholeFile(path, bytes)) {
-    case platform::ReadFileResult::Ok:
-      break;
-    case platform::ReadFileResult::NotRegularFile:
-      return "Settings file is not a regular file: " + path;
-    default:
-      return "Settings file cannot be read: " + path;
-  }
-  if (bytes.size() < 8) return "Settings file is damaged (too short): " + path;
+  platform::ReadWholeFile(path, bytes);
+  if (bytes.size() < kHeaderBytes) return "The settings file holds no cameras: " + path + "; add one with --add-ip";
   const int32_t version = static_cast<int32_t>(platform::LoadLE32(bytes.data()));
-  if (version < 2000) return "Not a settings file this program can read: " + path;
   const int32_t count = static_cast<int32_t>(platform::LoadLE32(bytes.data() + 4));
-  const uint64_t block = version == 2000 ? kCameraBlockSize2000 : kCameraBlockSize;
-  if (count < 0 || 8 + uint64_t(count) * block > bytes.size())
+  const uint64_t block = version == kOldestVersion ? kCameraBlockSize2000 : kCameraBlockSize;
+  if (count < 0 || kHeaderBytes + uint64_t(count) * block > bytes.size())
     return "Settings file is damaged (camera blocks are missing): " + path;
   if (count == 0) return "The settings file holds no cameras: " + path + "; add one with --add-ip";
   return {};

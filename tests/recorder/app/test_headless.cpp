@@ -169,8 +169,20 @@ TEST(Headless, RefusesSettingsFilesThatCannotDriveARecorder) {
   };
   const std::vector<Case> cases = {
       {"missing", [](const std::string&) {}, "No settings file at "},
-      {"foreign", [](const std::string& cfg) { WriteBytes(cfg, Header(1999, 1)); }, "Not a settings file"},
-      {"damaged", [](const std::string& cfg) { WriteBytes(cfg, Header(2005, 3)); }, "damaged"},
+      {"foreign",
+       [](const std::string& cfg) {
+         auto b = Header(1999, 0);
+         b.resize(12, 0);
+         WriteBytes(cfg, b);
+       },
+       "Not a settings file"},
+      {"damaged",
+       [](const std::string& cfg) {
+         auto b = Header(2005, 3);
+         b.resize(12 + 1604, 0);  // one camera block of three
+         WriteBytes(cfg, b);
+       },
+       "damaged"},
       {"no cameras",
        [](const std::string& cfg) {
          auto b = Header(2005, 0);
