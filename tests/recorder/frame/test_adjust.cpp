@@ -223,6 +223,8 @@ TEST(AdjustGuards, UnsupportedDepthsAndShortBuffersAreLeftAlone) {
     frame::FlipHorizontal(*img);
     frame::FlipVertical(*img);
     frame::Rotate(*img, 1);
+    frame::ApplyOrientation(*img, true, true, 1);
+    frame::ApplyOrientation(*img, true, true, 0);  // both flips alone take the one-pass path too
     EXPECT_EQ(img->pixels, before.pixels);
     EXPECT_EQ(img->width, before.width);
     EXPECT_EQ(img->height, before.height);
