@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstring>
+#include <utility>
 #include <vector>
 
 #include "recorder/frame/adjust.h"
@@ -156,6 +158,55 @@ TEST_P(AdjustDepth, OnePassOrientationEqualsFlipsThenTurn) {
       }
 }
 
+// Flips then the turn, placed pixel by pixel: flipV takes row i to h-1-i, flipH takes
+// column j to w-1-j, and the turn follows the mapping table above.
+FrameImage Reference(const FrameImage& before, bool flipH, bool flipV, int degrees) {
+  const int w = before.width, h = before.height, bpp = before.bitsPerPixel / 8;
+  FrameImage after = before;
+  if (degrees == 90 || degrees == 270) std::swap(after.width, after.height);
+  for (int i = 0; i < h; ++i)
+    for (int j = 0; j < w; ++j) {
+      const int fi = flipV ? h - 1 - i : i, fj = flipH ? w - 1 - j : j;
+      int row = fi, col = fj;
+      if (degrees == 90) row = w - 1 - fj, col = fi;
+      if (degrees == 180) row = h - 1 - fi, col = w - 1 - fj;
+      if (degrees == 270) row = fj, col = h - 1 - fi;
+      std::memcpy(after.pixels.data() + (size_t(row) * after.width + col) * bpp,
+                  before.pixels.data() + (size_t(i) * w + j) * bpp, bpp);
+    }
+  return after;
+}
+
+TEST_P(AdjustDepth, EveryOrientationMatchesThePerPixelMapping) {
+  // A single pixel, a single column and row, widths that leave every remainder (0 to 7
+  // pixels) once the flip has taken four pixels from each end at a time, and sizes with
+  // partial tiles at the right and top edges.
+  const std::pair<int, int> sizes[] = {{1, 1},  {1, 7},  {7, 1},   {12, 5},   {21, 2},  {43, 3},
+                                       {46, 2}, {33, 65}, {130, 67}, {257, 3}, {128, 2}};
+  const std::pair<int, int> turns[] = {{0, 0}, {1, 90}, {2, 180}, {3, 270}};
+  for (auto [w, h] : sizes) {
+    const FrameImage before = Patterned(w, h, GetParam());
+    for (int fh = 0; fh < 2; ++fh)
+      for (int fv = 0; fv < 2; ++fv)
+        for (auto [choice, degrees] : turns) {
+          SCOPED_TRACE(testing::Message() << w << "x" << h << " flipH " << fh << " flipV " << fv << " turn "
+                                          << degrees);
+          const FrameImage expected = Reference(before, fh, fv, degrees);
+          FrameImage fused = before;
+          frame::ApplyOrientation(fused, fh, fv, choice);
+          FrameImage stepwise = before;
+          if (fh) frame::FlipHorizontal(stepwise);
+          if (fv) frame::FlipVertical(stepwise);
+          frame::Rotate(stepwise, choice);
+          for (const FrameImage* actual : {&fused, &stepwise}) {
+            EXPECT_EQ(actual->width, expected.width);
+            EXPECT_EQ(actual->height, expected.height);
+            EXPECT_EQ(actual->pixels, expected.pixels) << (actual == &fused ? "one pass" : "step by step");
+          }
+        }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Depths, AdjustDepth, ::testing::Values(8, 16, 24, 32));
 
 TEST(AdjustGuards, UnsupportedDepthsAndShortBuffersAreLeftAlone) {
@@ -172,6 +223,8 @@ TEST(AdjustGuards, UnsupportedDepthsAndShortBuffersAreLeftAlone) {
     frame::FlipHorizontal(*img);
     frame::FlipVertical(*img);
     frame::Rotate(*img, 1);
+    frame::ApplyOrientation(*img, true, true, 1);
+    frame::ApplyOrientation(*img, true, true, 0);  // both flips alone take the one-pass path too
     EXPECT_EQ(img->pixels, before.pixels);
     EXPECT_EQ(img->width, before.width);
     EXPECT_EQ(img->height, before.height);
