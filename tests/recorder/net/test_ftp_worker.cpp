@@ -218,7 +218,9 @@ TEST(FtpWorker, WrongPasswordIsLoggedOnceAndNeverStarts) {
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // several more refused logins
   EXPECT_EQ(run.events.CountOf(camera::kEventFtpDownloadFailed), 1u);
   for (const auto& e : run.events.Events()) {
-    if (e.code == camera::kEventFtpDownloadFailed) EXPECT_EQ(e.argument, "127.0.0.1 Login denied (reply 530)");
+    if (e.code == camera::kEventFtpDownloadFailed) {
+      EXPECT_EQ(e.argument, "127.0.0.1 Login denied (reply 530)");
+    }
   }
   EXPECT_EQ(run.Statuses(), (std::vector<intptr_t>{camera::kStatusConnecting}));
 }
@@ -328,7 +330,9 @@ TEST(FtpWorker, SlowDownloadYieldsToAStopAndToTheOverallLimit) {
     ASSERT_TRUE(WaitFor([&] { return drip.connections() >= before + 2; }, 5000));
     ASSERT_TRUE(WaitFor([&] { return run.events.CountOf(camera::kEventFtpDownloadFailed) == 1; }, 2000));
     for (const auto& e : run.events.Events()) {
-      if (e.code == camera::kEventFtpDownloadFailed) EXPECT_EQ(e.argument, "127.0.0.1 Timeout was reached");
+      if (e.code == camera::kEventFtpDownloadFailed) {
+        EXPECT_EQ(e.argument, "127.0.0.1 Timeout was reached");
+      }
     }
   }
 }

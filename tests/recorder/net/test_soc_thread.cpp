@@ -392,10 +392,6 @@ bool HaveIpv6Loopback() {
   return ok;
 }
 
-size_t CountOf(const std::vector<std::string>& messages, const std::string& message) {
-  return size_t(std::count(messages.begin(), messages.end(), message));
-}
-
 TEST(SocThread, StopIsAnsweredDuringALongFrameDelay) {
   Harness h;
   auto cam = h.Camera("video.mjpg", true);
@@ -487,7 +483,9 @@ TEST(SocThread, PushStreamFromAnIpv6LoopbackCamera) {
   EXPECT_EQ(h.server.ConnectionCount(), 1u);
   ASSERT_TRUE(WaitFor([&] { return h.events.CountOf(camera::kEventReEstablished) == 1; }, 5000));
   for (const auto& e : h.events.Events()) {
-    if (e.code == camera::kEventConnectFailed || e.code == camera::kEventReEstablished) EXPECT_EQ(e.argument, "::1");
+    if (e.code == camera::kEventConnectFailed || e.code == camera::kEventReEstablished) {
+      EXPECT_EQ(e.argument, "::1");
+    }
   }
   const auto log = h.server.RequestLog();
   ASSERT_FALSE(log.empty());
@@ -505,7 +503,9 @@ TEST(SocThread, UndecodableSnapshotsPauseTheCameraAndAreLoggedOnce) {
   EXPECT_LE(h.server.ConnectionCount(), 4u);
   EXPECT_EQ(h.events.CountOf(camera::kEventImageUndecodable), 1u);
   for (const auto& e : h.events.Events()) {
-    if (e.code == camera::kEventImageUndecodable) EXPECT_EQ(e.argument, "127.0.0.1");
+    if (e.code == camera::kEventImageUndecodable) {
+      EXPECT_EQ(e.argument, "127.0.0.1");
+    }
   }
   EXPECT_EQ(h.MainMessages(), (std::vector<std::string>{"S0"}));  // never "Started"
   EXPECT_EQ(h.SavedFrames(), 0u);
@@ -562,7 +562,9 @@ TEST_P(ErrorAnswer, IsLoggedOnceNeverStartsAndWaitsBeforeTheNextTry) {
   EXPECT_EQ(h.server.RequestLog().size(), 2u);
   EXPECT_EQ(h.events.CountOf(camera::kEventCameraAnsweredError), 1u);  // one per outage
   for (const auto& e : h.events.Events()) {
-    if (e.code == camera::kEventCameraAnsweredError) EXPECT_EQ(e.argument, row.argument);
+    if (e.code == camera::kEventCameraAnsweredError) {
+      EXPECT_EQ(e.argument, row.argument);
+    }
   }
   EXPECT_EQ(h.MainMessages(), (std::vector<std::string>{"S0"}));  // never "Started"
 }
