@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/message_thread.h"
+#include "platform/timecode.h"
 #include "platform/window_registry.h"
 #include "recorder/app/camera_controller.h"
 #include "recorder/camera/events.h"
@@ -35,10 +36,7 @@ std::string TimeText(int64_t when) {
   const std::time_t t = static_cast<std::time_t>(when);
   std::tm local{};
   localtime_r(&t, &local);
-  char text[32];
-  // Digits only, so the line reads the same in every locale.
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
+  return platform::FormatTime("%Y-%m-%d %H:%M:%S", local);
 }
 
 // The thread that plays the main window: it owns the controller and receives the

@@ -25,11 +25,13 @@ using worker_test::WaitFor;
 
 std::string TollanBinary() { return TOLLAN_PROGRAM; }
 
-// Runs tollan with TOLLAN_HOME set; returns the exit status and captures stdout.
-int RunTollan(const std::string& home, const std::vector<std::string>& args, std::string* out = nullptr) {
+// Runs tollan with TOLLAN_HOME set and returns its exit status. Captures standard
+// output, and standard error too when withErrors is set.
+int RunTollan(const std::string& home, const std::vector<std::string>& args, std::string* out = nullptr,
+              bool withErrors = false) {
   std::string command = "TOLLAN_HOME='" + home + "' '" + TollanBinary() + "'";
   for (const auto& a : args) command += " '" + a + "'";
-  command += " 2>/dev/null";
+  command += withErrors ? " 2>&1" : " 2>/dev/null";
   FILE* p = popen(command.c_str(), "r");
   if (!p) return -1;
   std::string text;
@@ -101,16 +103,7 @@ TEST(Headless, VersionAndUnknownArguments) {
 
 // Runs tollan with both output streams captured together.
 int RunTollanAll(const std::string& home, const std::vector<std::string>& args, std::string& output) {
-  std::string command = "TOLLAN_HOME='" + home + "' '" + TollanBinary() + "'";
-  for (const auto& a : args) command += " '" + a + "'";
-  command += " 2>&1";
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return -1;
-  char buffer[512];
-  output.clear();
-  while (size_t n = fread(buffer, 1, sizeof(buffer), p)) output.append(buffer, n);
-  const int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return RunTollan(home, args, &output, true);
 }
 
 std::string ReadText(const std::string& path) {
