@@ -1,0 +1,85 @@
+#include "converter/conversion.h"
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cctype>
+#include <climits>
+
+namespace converter {
+
+namespace {
+
+const std::array<VideoType, 5> kVideoTypes = {{
+    {"Windows Media Video", WriterKind::Wmv, 0, kWmvProfileGuid, ".wmv"},
+    {"Divx", WriterKind::Avi, FourCc('D', 'I', 'V', 'X'), nullptr, ".avi"},
+    {"I5V0", WriterKind::Avi, FourCc('I', 'V', '5', '0'), nullptr, ".avi"},
+    {"MSVC", WriterKind::Avi, FourCc('M', 'S', 'V', 'C'), nullptr, ".avi"},
+    // An AVI file like the others; only the suggested name differs.
+    {"MPEG4", WriterKind::Avi, FourCc('M', 'P', 'G', '4'), nullptr, ".mp4"},
+}};
+
+const std::array<ResultMessage, 7> kResults = {{
+    {"Possiblities for this error include:\n\nCodec not installed.\nCannot write to output file.\nCodec "
+     "experienced an error.",
+     "Convert Error", ResultIcon::Error},
+    {"Could not open the MJPG file for reading.", "File Open Error", ResultIcon::Error},
+    {"Conversion Completed Successfully.", "Conversion Complete!", ResultIcon::Information},
+    {"Frame rate must be between 1 and 30 Fps.", "Frame Rate Invalid", ResultIcon::Error},
+    {"Error Reading the MJPG Video File.", "Convert Error", ResultIcon::Error},
+    {"Only part of the MJPG Video file was converted.\nThe converted file is still playable.", "Convert Canceled",
+     ResultIcon::Exclamation},
+    {"The output file is the MJPG file itself. Choose another output file.", "Output File Invalid",
+     ResultIcon::Error},
+}};
+
+}  // namespace
+
+std::span<const VideoType> VideoTypes() { return kVideoTypes; }
+
+int FindVideoType(std::string_view text) {
+  for (size_t i = 0; i < kVideoTypes.size(); ++i) {
+    const std::string_view name = kVideoTypes[i].text;
+    if (name.size() != text.size()) continue;
+    bool same = true;
+    for (size_t k = 0; k < name.size() && same; ++k)
+      same = std::tolower(static_cast<unsigned char>(name[k])) == std::tolower(static_cast<unsigned char>(text[k]));
+    if (same) return int(i);
+  }
+  return -1;
+}
+
+const ResultMessage* FindResultMessage(int code) {
+  if (code < 0 || size_t(code) >= kResults.size()) return nullptr;
+  return &kResults[size_t(code)];
+}
+
+std::optional<std::string> DeriveOutputPath(const std::string& input, int type) {
+  if (type < 0 || size_t(type) >= kVideoTypes.size()) return std::nullopt;
+  const size_t dot = input.rfind('.');
+  const size_t slash = input.rfind('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::nullopt;
+  return input.substr(0, dot) + kVideoTypes[size_t(type)].extension;
+}
+
+int ParseFrameRate(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > INT_MAX) value = INT_MAX;
+  }
+  return int(negative ? -value : value);
+}
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  struct stat sa {}, sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace converter
