@@ -1,0 +1,184 @@
+#include "converter/command_line.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <optional>
+#include <ostream>
+
+#include "converter/conversion.h"
+#include "converter/conversion_thread.h"
+#include "converter/messages.h"
+#include "platform/window_registry.h"
+
+namespace converter {
+
+namespace {
+
+volatile sig_atomic_t gStopSignal = 0;
+
+void OnStopSignal(int) { gStopSignal = 1; }
+
+struct Options {
+  std::string input;
+  std::optional<std::string> output;
+  int type = 0;
+  std::string fps = kDefaultFrameRate;
+  bool direct = true;
+};
+
+int UsageError(std::ostream& err, const std::string& what) {
+  err << "brandle: " << what << "\n\n" << Usage();
+  return kExitUsage;
+}
+
+// Prints progress as whole percents: in place on a terminal, a line per tenth otherwise.
+class ProgressPrinter {
+ public:
+  explicit ProgressPrinter(std::ostream& err) : err_(err), terminal_(::isatty(STDERR_FILENO) == 1) {}
+  void Show(intptr_t position, intptr_t frames) {
+    const int percent = int(int64_t(position) * 100 / kFractionRange);
+    if (terminal_) {
+      if (percent == last_) return;
+      err_ << "\rConverting: " << percent << "% (" << frames << " frames)" << std::flush;
+      open_ = true;
+    } else {
+      if (percent / 10 == last_ / 10) return;
+      err_ << "Converting: " << percent << "% (" << frames << " frames)\n" << std::flush;
+    }
+    last_ = percent;
+  }
+  void End() {
+    if (open_) err_ << "\n";
+    open_ = false;
+  }
+
+ private:
+  std::ostream& err_;
+  bool terminal_;
+  bool open_ = false;
+  int last_ = -10;
+};
+
+int Convert(const Options& options, std::ostream& out, std::ostream& err) {
+  platform::CollectingWindowTarget target;
+  const platform::WindowHandle window = platform::RegisterWindow(&target);
+  ConversionRequest request;
+  request.inputPath = options.input;
+  request.outputPath = *options.output;
+  request.videoType = options.type;
+  request.frameRateText = options.fps;
+  request.window = window;
+  request.directDecode = options.direct;
+
+  gStopSignal = 0;
+  struct sigaction action {}, oldInt {}, oldTerm {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, &oldInt);
+  sigaction(SIGTERM, &action, &oldTerm);
+
+  int result = -1;
+  platform::ThreadHandlePtr thread = CConversionThread::Start(std::move(request));
+  if (thread) {
+    ProgressPrinter progress(err);
+    bool ended = false, cancelSent = false;
+    while (!ended) {
+      if (gStopSignal && !cancelSent)
+        cancelSent = platform::Post<to_conversion::ConvertCancel>(thread->Id());
+      target.WaitForCount(1, 100);
+      for (platform::Message& msg : target.TakeAll()) {
+        if (platform::Is<to_converter_window::ConvertProgress>(msg)) progress.Show(msg.wParam, msg.lParam);
+        else if (platform::Is<to_converter_window::ConvertResult>(msg)) result = int(msg.wParam);
+        else if (platform::Is<to_converter_window::ConvertEnded>(msg)) ended = true;
+      }
+    }
+    progress.End();
+    thread->Wait(-1);
+  }
+  platform::UnregisterWindow(window);
+  sigaction(SIGINT, &oldInt, nullptr);
+  sigaction(SIGTERM, &oldTerm, nullptr);
+
+  const ResultMessage* message = FindResultMessage(result);
+  if (!message) {
+    err << "brandle: the conversion could not be started\n";
+    return kExitFailed;
+  }
+  std::ostream& to = result == kResultComplete ? out : err;
+  to << message->text << "\n";
+  return result == kResultComplete ? kExitComplete : kExitFailed;
+}
+
+}  // namespace
+
+std::string Usage() {
+  std::string types;
+  for (const VideoType& t : VideoTypes()) types += std::string(types.empty() ? "" : "|") + "\"" + t.text + "\"";
+  return "Usage: brandle INPUT.mjpg [OUTPUT] [--type TYPE] [--fps N] [--via-rgb]\n"
+         "Converts an MJPG recording into a video file, every recorded frame one video\n"
+         "frame at the chosen rate (the recording times are not used).\n"
+         "  --type TYPE   " + types + "\n"
+         "                (any case; default \"Windows Media Video\"). Divx, MSVC and MPEG4\n"
+         "                write AVI files, \"Windows Media Video\" an ASF file; I5V0 and\n"
+         "                MPEG4 need codecs that this system may not have\n"
+         "  --fps N       frames per second, 1 to 30 (default 10)\n"
+         "  --via-rgb     decode every frame to 24-bit pixels first (slower; the output\n"
+         "                looks the same)\n"
+         "  -h, --help    this text\n"
+         "  --version     the program version\n"
+         "Without OUTPUT, the input's name with the type's extension is used (.wmv,\n"
+         ".avi, or .mp4 for MPEG4). Any file at OUTPUT is replaced; OUTPUT must not be\n"
+         "the input. Progress goes to standard error; SIGINT or SIGTERM stop early and\n"
+         "keep what was converted as a playable file.\n"
+         "Exit codes: 0 conversion complete, 1 conversion failed or stopped early,\n"
+         "2 usage error.\n";
+}
+
+int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) {
+    err << "brandle: the converter window is not part of this build yet; convert from\n"
+           "the command line (see --help).\n";
+    return kExitUsage;
+  }
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    out << Usage();
+    return kExitComplete;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    out << kVersionText << "\n";
+    return kExitComplete;
+  }
+
+  Options options;
+  std::vector<std::string> paths;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--type" || a == "--fps") {
+      if (i + 1 >= args.size()) return UsageError(err, a + " needs a value");
+      const std::string& value = args[++i];
+      if (a == "--fps") {
+        options.fps = value;
+      } else if ((options.type = FindVideoType(value)) < 0) {
+        return UsageError(err, "unknown video type: " + value);
+      }
+    } else if (a == "--via-rgb") {
+      options.direct = false;
+    } else if (a.size() > 1 && a[0] == '-' && a != "--") {
+      return UsageError(err, "unknown option: " + a);
+    } else {
+      paths.push_back(a);
+    }
+  }
+  if (paths.empty()) return UsageError(err, "no input file");
+  if (paths.size() > 2) return UsageError(err, "unexpected argument: " + paths[2]);
+  options.input = paths[0];
+  options.output = paths.size() > 1 ? std::optional(paths[1]) : DeriveOutputPath(options.input, options.type);
+  if (!options.output || options.output->empty())
+    return UsageError(err, "no output file, and the input's name has no extension to replace");
+  return Convert(options, out, err);
+}
+
+}  // namespace converter
