@@ -10,3 +10,4 @@ for b in bench_codec bench_motion bench_pipeline bench_cutter; do
   fi
 done
 "$DIR/recorder_bench.sh" "$BUILD" all
+"$DIR/brandle_vs_ffmpeg.sh" "$BUILD"

@@ -1,9 +1,10 @@
-// Writes a short synthetic recording as an MJPG file, reads it back and shows
-// what a player would see: frame sizes and their recording times.
+// Writes a synthetic recording (50 frames unless told) as an MJPG file, reads it
+// back and shows what a player would see: frame sizes and their recording times.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -16,7 +17,7 @@ namespace {
 
 constexpr int kWidth = 640;
 constexpr int kHeight = 480;
-constexpr int kFrames = 50;
+constexpr int kDefaultFrames = 50;
 constexpr int kQuality = 75;
 
 // A diagonal gradient that scrolls, with a white box moving across it.
@@ -51,8 +52,9 @@ std::string LocalTime(uint32_t stamp) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s OUTPUT.mjpg\n", argv[0]);
+  const int frameCount = argc == 3 ? std::atoi(argv[2]) : kDefaultFrames;
+  if ((argc != 2 && argc != 3) || frameCount <= 0) {
+    std::fprintf(stderr, "usage: %s OUTPUT.mjpg [FRAMES]\n", argv[0]);
     return 2;
   }
   const std::string path = argv[1];
@@ -65,7 +67,7 @@ int main(int argc, char** argv) {
   const uint32_t base = static_cast<uint32_t>(std::time(nullptr));
   std::vector<std::vector<uint8_t>> written;  // frame bytes as they should be on disk
   std::vector<uint32_t> stamps;
-  for (int i = 0; i < kFrames; ++i) {
+  for (int i = 0; i < frameCount; ++i) {
     std::vector<uint8_t> jpeg;
     if (!media::EncodeJpeg(MakeFrame(i), kQuality, jpeg)) {
       std::fprintf(stderr, "frame %d: encoding failed\n", i);
@@ -95,7 +97,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("file: %s\n", path.c_str());
-  std::printf("frames written: %d, frames read: %zu\n", kFrames, frames.size());
+  std::printf("frames written: %d, frames read: %zu\n", frameCount, frames.size());
 
   bool ok = frames.size() == written.size();
   size_t total = 0;
