@@ -242,7 +242,8 @@ CEncodedStream::JpegFill CEncodedStream::PictureFromJpeg(const uint8_t* jpeg, si
 
 int64_t CEncodedStream::PacketTime(int64_t index) const {
   if (clock_ == PacketClock::MillisecondsFloor)
-    return av_rescale_q(index * 1000 / frameRate_, AVRational{1, 1000}, stream_->time_base);
+    return av_rescale_q(int64_t(FrameTimeMs(uint64_t(index), uint32_t(frameRate_))), AVRational{1, 1000},
+                        stream_->time_base);
   return av_rescale_q(index, AVRational{1, frameRate_}, stream_->time_base);
 }
 

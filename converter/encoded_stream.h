@@ -22,6 +22,12 @@ enum class PacketClock {
   MillisecondsFloor,  // frame k at floor(k x 1000 / rate) ms
 };
 
+// Time of frame k in whole milliseconds, rounded down. In 64 bits: k x 1000 passes
+// 32 bits after 4294967 frames, five days of a recording at 10 frames a second.
+constexpr uint64_t FrameTimeMs(uint64_t frame, uint32_t frameRate) {
+  return frameRate == 0 ? 0 : frame * 1000 / frameRate;
+}
+
 struct EncoderSettings {
   const AVCodec* codec = nullptr;
   uint32_t codecTag = 0;  // 0: the container's own tag for the codec

@@ -118,7 +118,7 @@ bool CWmvWriter::WritePicture(bool prepared) {
   // The stream stamps frame k at floor(k x 1000 / rate) ms, the time kept here.
   const bool written = stream_.EncodePicture(frameCounter_);
   ++frameCounter_;
-  nextSampleTime_ = uint64_t(frameCounter_) * 1000 / frameRate_;
+  nextSampleTime_ = FrameTimeMs(uint64_t(frameCounter_), frameRate_);
   if (!written) return Fail("Unable to Write Frame");
   ++framesWritten_;
   return true;

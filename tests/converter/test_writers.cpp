@@ -105,6 +105,19 @@ TEST(Writers, SetUpStepsTheirFailureTextsAndRefusalAfterAFailure) {
   }
 }
 
+TEST(Writers, WmvFrameTimesAreRoundedDownMillisecondsWithoutWrapping) {
+  const struct {
+    uint64_t frame;
+    uint32_t rate;
+    uint64_t ms;
+  } cases[] = {
+      {0, 30, 0}, {1, 30, 33}, {2, 30, 66}, {3, 30, 100}, {29, 30, 966}, {30, 30, 1000}, {5, 1, 5000},
+      {4294968, 10, 429496800},      // k x 1000 no longer fits 32 bits
+      {12960000, 30, 432000000},     // five days at 30 frames a second
+  };
+  for (const auto& c : cases) EXPECT_EQ(FrameTimeMs(c.frame, c.rate), c.ms) << c.frame << " at " << c.rate;
+}
+
 // Peak signal-to-noise ratio of one plane of two pictures, in dB.
 double Psnr(const AVFrame* a, const AVFrame* b, int plane, int w, int h) {
   double sum = 0;
