@@ -39,12 +39,6 @@ inline media::FrameImage Picture(int w, int h, int index) {
   return img;
 }
 
-inline Bytes Jpeg(int w, int h, int index) {
-  Bytes jpeg;
-  EXPECT_TRUE(media::EncodeJpeg(Picture(w, h, index), 85, jpeg));
-  return jpeg;
-}
-
 // How a made-up recording looks: frame sizes in order, and what goes wrong in it.
 struct Recording {
   std::vector<std::pair<int, int>> sizes;
@@ -62,7 +56,8 @@ inline void WriteRecording(const std::string& path, const Recording& r) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   ASSERT_GE(fd, 0) << path;
   for (size_t i = 0; i < r.sizes.size(); ++i) {
-    Bytes jpeg = Jpeg(r.sizes[i].first, r.sizes[i].second, int(i));
+    Bytes jpeg;
+    EXPECT_TRUE(media::EncodeJpeg(Picture(r.sizes[i].first, r.sizes[i].second, int(i)), 85, jpeg));
     if (int(i) == r.undecodableAt) {
       // A frame whose bytes between its markers are no picture at all.
       jpeg.assign(200, 0x55);
@@ -73,7 +68,8 @@ inline void WriteRecording(const std::string& path, const Recording& r) {
               media::mjpg::WriteResult::Ok);
   }
   if (r.cutOffEnd) {
-    const Bytes jpeg = Jpeg(r.sizes.back().first, r.sizes.back().second, 99);
+    Bytes jpeg;
+    EXPECT_TRUE(media::EncodeJpeg(Picture(r.sizes.back().first, r.sizes.back().second, 99), 85, jpeg));
     ASSERT_TRUE(::write(fd, jpeg.data(), jpeg.size() / 2) > 0);
   }
   ::close(fd);
@@ -140,15 +136,16 @@ inline std::map<std::string, std::string> Probe(const std::string& path, const T
   return values;
 }
 
-// The decoded frames' times in the stream's time base, comma-separated.
-inline std::string FrameTimes(const std::string& path, const TempFolder& folder) {
+// One entry per packet or frame of the first video stream, as ffprobe gives it
+// (`entry` is for example "packet=flags" or "frame=pts").
+inline std::vector<std::string> Column(const std::string& path, const char* entry, const TempFolder& folder) {
   const RunResult r =
-      RunProgram({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "frame=pts", "-of", "csv=p=0", path},
-          folder);
-  std::string times;
+      RunProgram({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", entry, "-of", "csv=p=0", path},
+                 folder);
+  std::vector<std::string> values;
   std::istringstream lines(r.out);
-  for (std::string line; std::getline(lines, line);) times += (times.empty() ? "" : ",") + line;
-  return times;
+  for (std::string line; std::getline(lines, line);) values.push_back(line);
+  return values;
 }
 
 // Frames ffprobe decodes from the file; 0 when it cannot read it.

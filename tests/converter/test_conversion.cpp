@@ -1,9 +1,7 @@
-// The converter's rules that need no conversion: output names, rates, same files.
+// The output path suggested for an input and a type.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "converter/conversion.h"
-#include "tests/converter/converter_test_support.h"
 
 namespace {
 
@@ -34,40 +32,6 @@ TEST(Conversion, OutputPathIsTheInputWithTheTypesExtension) {
       EXPECT_EQ(*output, c.output);
     }
   }
-}
-
-TEST(Conversion, FrameRateTextReadsLikeTheRateField) {
-  const struct {
-    const char* text;
-    int rate;
-  } cases[] = {
-      {"10", 10}, {"", 0}, {"abc", 0}, {" 7", 7}, {"12fps", 12}, {"-3", -3}, {"+4", 4},
-      {"99999999999999", 2147483647}, {"030", 30},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ParseFrameRate(c.text), c.rate) << '"' << c.text << '"';
-  }
-}
-
-TEST(Conversion, SameFileMeansTheSameFileOnDisk) {
-  converter_test::TempFolder folder;
-  const std::string a = folder("a.mjpg");
-  FILE* f = std::fopen(a.c_str(), "wb");
-  std::fclose(f);
-  ASSERT_EQ(::link(a.c_str(), folder("hard").c_str()), 0);
-  ASSERT_EQ(::symlink(a.c_str(), folder("soft").c_str()), 0);
-  const struct {
-    std::string other;
-    bool same;
-  } cases[] = {
-      {a, true},
-      {folder("./a.mjpg"), true},
-      {folder("hard"), true},
-      {folder("soft"), true},
-      {folder("b.mjpg"), false},
-  };
-  for (const auto& c : cases) EXPECT_EQ(IsSameFile(a, c.other), c.same) << c.other;
-  EXPECT_TRUE(IsSameFile(folder("none"), folder("none")));
 }
 
 }  // namespace

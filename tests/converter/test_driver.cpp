@@ -1,6 +1,6 @@
 // The conversion thread: its results, what it leaves on disk, cancel and close.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -54,19 +54,15 @@ struct ResultCase {
   Recording recording;
   const char* fps;
   int result;
-  int framesInOutput;  // -1: no output file
-  bool outputIsInput = false;
-  bool noInput = false;
-  bool emptyInput = false;
-  bool junkInput = false;
+  int framesInOutput;                // -1: no output file (an old one there is deleted)
+  const char* input = "recording";   // or "missing", "empty", "junk"
+  const char* output = "out.avi";    // "in.mjpg" is the input; "link" a hard link to it
 };
 
 TEST(ConversionThread, ResultsAndWhatIsLeftOnDisk) {
-  Recording cutOff = Frames(30);
+  Recording cutOff = Frames(30), broken = Frames(30), brokenLast = Frames(30);
   cutOff.cutOffEnd = true;
-  Recording broken = Frames(30);
   broken.undecodableAt = 12;
-  Recording brokenLast = Frames(30);
   brokenLast.undecodableAt = 29;
   const ResultCase cases[] = {
       {"rate 1", Frames(30), "1", kResultComplete, 30},
@@ -78,60 +74,40 @@ TEST(ConversionThread, ResultsAndWhatIsLeftOnDisk) {
       {"cut-off last frame", cutOff, "10", kResultComplete, 30},
       {"undecodable frame in the middle", broken, "10", kResultReadError, 12},
       {"undecodable last frame ends at the end", brokenLast, "10", kResultComplete, 29},
-      {"input missing", Frames(1), "10", kResultOpenError, -1, false, true},
-      {"empty input", Frames(1), "10", kResultReadError, -1, false, false, true},
-      {"no whole frame in a short file", Frames(1), "10", kResultComplete, -1, false, false, false, true},
-      {"output is the input", Frames(3), "10", kResultSameFile, -1, true},
+      {"input missing", {}, "10", kResultOpenError, -1, "missing"},
+      {"empty input", {}, "10", kResultReadError, -1, "empty"},
+      {"no whole frame in a short file", {}, "10", kResultComplete, -1, "junk"},
+      {"output is the input", Frames(3), "10", kResultSameFile, -1, "recording", "in.mjpg"},
+      {"output is a link to the input", Frames(3), "10", kResultSameFile, -1, "recording", "link"},
   };
   for (const ResultCase& c : cases) {
     SCOPED_TRACE(c.name);
     TempFolder folder;
-    const std::string input = folder("in.mjpg");
-    if (c.emptyInput) {
+    const std::string input = folder("in.mjpg"), input_kind = c.input;
+    if (input_kind == "recording") WriteRecording(input, c.recording);
+    if (input_kind == "empty" || input_kind == "junk") {
       FILE* f = std::fopen(input.c_str(), "wb");
+      if (input_kind == "junk") std::fputs("no frame here, only \xFF\xD8 and then nothing", f);
       std::fclose(f);
-    } else if (c.junkInput) {
-      FILE* f = std::fopen(input.c_str(), "wb");
-      std::fputs("no frame here, only \xFF\xD8 and then nothing", f);
+    }
+    const std::string output = folder(c.output), old = "an old file";
+    if (std::string(c.output) == "link") {
+      ASSERT_EQ(::link(input.c_str(), output.c_str()), 0);
+    } else if (output != input) {
+      FILE* f = std::fopen(output.c_str(), "wb");
+      std::fputs(old.c_str(), f);
       std::fclose(f);
-    } else if (!c.noInput) {
-      WriteRecording(input, c.recording);
     }
     const std::string before = test_support::ReadFile(input);
-    ConversionRequest request;
-    request.inputPath = input;
-    request.outputPath = c.outputIsInput ? input : folder("out.avi");
-    request.videoType = FindVideoType("Divx");
-    request.frameRateText = c.fps;
-    const Heard heard = Convert(request);
+    const Heard heard = Convert({input, output, FindVideoType("Divx"), c.fps});
     EXPECT_EQ(heard.results, std::vector<int>{c.result});
     EXPECT_EQ(heard.ended, 0);
-    if (c.framesInOutput < 0) {
-      EXPECT_FALSE(std::filesystem::exists(folder("out.avi")));
-    } else {
-      EXPECT_EQ(FrameCount(folder("out.avi"), folder), c.framesInOutput);
-    }
     EXPECT_EQ(test_support::ReadFile(input), before);  // the recording is never touched
-  }
-}
-
-// A file already at the output path is replaced, or deleted when nothing is written.
-TEST(ConversionThread, AnOldFileAtTheOutputPathIsDeletedFirst) {
-  const struct {
-    const char* fps;
-    bool remains;
-  } cases[] = {{"10", true}, {"0", false}};
-  for (const auto& c : cases) {
-    TempFolder folder;
-    WriteRecording(folder("in.mjpg"), Frames(2));
-    FILE* f = std::fopen(folder("out.avi").c_str(), "wb");
-    std::fputs("an old file", f);
-    std::fclose(f);
-    ConversionRequest request{folder("in.mjpg"), folder("out.avi"), FindVideoType("Divx"), c.fps};
-    Convert(request);
-    EXPECT_EQ(std::filesystem::exists(folder("out.avi")), c.remains);
-    if (c.remains) {
-      EXPECT_EQ(FrameCount(folder("out.avi"), folder), 2);
+    if (c.result == kResultSameFile) continue;
+    if (c.framesInOutput < 0) {
+      EXPECT_FALSE(std::filesystem::exists(output));
+    } else {
+      EXPECT_EQ(FrameCount(output, folder), c.framesInOutput);
     }
   }
 }
