@@ -101,6 +101,14 @@ class CameraController {
   void StopSelected(const std::vector<size_t>& rows);
   void StopAll();
 
+  // A record for a camera about to be added at the top: every default, the given
+  // type, and a save path that no listed camera uses.
+  std::unique_ptr<camera::CameraRecord> NewCameraRecord(int32_t cameraType) const;
+  // Puts the rows into a new order (order[i] = the old index of the row that goes
+  // to position i), as a sorted list shows them, and saves: the settings file
+  // keeps the cameras in list order. A list that is not a permutation changes nothing.
+  bool ReorderRows(const std::vector<size_t>& order);
+
   // Adds a camera at the top of the list, starts it anew and saves.
   void AddCamera(std::unique_ptr<camera::CameraRecord> record);
   // Replaces a camera's settings, restarts a running worker in append mode and saves.
