@@ -130,6 +130,12 @@ int64_t DateTimeKey(std::string_view text) {
   if (marker == Marker::Pm && hour >= 1 && hour <= 11) hour += 12;
   if (marker == Marker::Am && hour == 12) hour = 0;
 
+  // Fields that fit their digits make the key arithmetically; others (a five-digit
+  // year, a negative day) take the formatted digits, as they stand.
+  const bool fits = year >= 0 && year <= 9999 && month >= 0 && month <= 99 && day >= 0 && day <= 99 && hour >= 0 &&
+                    hour <= 99 && minute >= 0 && minute <= 99 && second >= 0 && second <= 99;
+  if (fits) return ((((year * 100 + month) * 100 + day) * 100 + hour) * 100 + minute) * 100 + second;
+
   char digits[128];
   const int n = std::snprintf(digits, sizeof digits, "%04lld%02lld%02lld%02lld%02lld%02lld", (long long)year,
                               (long long)month, (long long)day, (long long)hour, (long long)minute, (long long)second);

@@ -322,12 +322,11 @@ void CListCtrlEx::SortByColumn(int column) {
     else
       sortBy([&](uint32_t a, uint32_t b) { return compare(column, rows[a], rows[b]) > 0; });
   } else {
+    // Case-insensitive: every text is folded once, not at each comparison.
     std::vector<QString> texts(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i) texts[i] = rows[i].Text(column);
+    for (size_t i = 0; i < rows.size(); ++i) texts[i] = rows[i].Text(column).toCaseFolded();
     const int sign = ascending_ ? 1 : -1;
-    sortBy([&texts, sign](uint32_t a, uint32_t b) {
-      return sign * QString::compare(texts[a], texts[b], Qt::CaseInsensitive) < 0;
-    });
+    sortBy([&texts, sign](uint32_t a, uint32_t b) { return sign * QString::compare(texts[a], texts[b]) < 0; });
   }
 
   std::vector<ListRow> sorted;
