@@ -5,12 +5,15 @@
 #include <QColor>
 #include <QFont>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QItemSelection>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
+#include <QStyle>
+#include <QToolTip>
 #include <algorithm>
 #include <deque>
 #include <numeric>
@@ -379,6 +382,20 @@ void CListCtrlEx::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QTreeView::keyPressEvent(event);
+}
+
+bool CListCtrlEx::viewportEvent(QEvent* event) {
+  if (event->type() != QEvent::ToolTip) return QTreeView::viewportEvent(event);
+  auto* help = static_cast<QHelpEvent*>(event);
+  const QModelIndex index = indexAt(help->pos());
+  const QString text = index.isValid() ? model_->Row(index.row()).Text(index.column()) : QString();
+  const QRect cell = visualRect(index);
+  const int margins = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
+  if (!text.isEmpty() && fontMetrics().horizontalAdvance(text) + margins > cell.width())
+    QToolTip::showText(help->globalPos(), text, viewport(), cell);
+  else
+    QToolTip::hideText();
+  return true;
 }
 
 }  // namespace widgets

@@ -89,6 +89,7 @@ class CListCtrlEx : public QTreeView {
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  bool viewportEvent(QEvent* event) override;  // tips with the whole text of a cut-off cell
 
  private:
   class Model;
