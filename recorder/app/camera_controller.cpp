@@ -67,9 +67,9 @@ bool CameraController::ReorderRows(const std::vector<size_t>& order) {
   return true;
 }
 
-bool CameraController::StartLogThread(const std::string& logFilePath, LogEcho echo) {
+bool CameraController::StartLogThread(const std::string& logFilePath, LogEcho echo, platform::WindowHandle view) {
   auto handle = platform::MessageThread::CreateSuspended(
-      std::make_unique<CLogThread>(logFilePath, logToFile_, std::move(echo)));
+      std::make_unique<CLogThread>(logFilePath, logToFile_, std::move(echo), view));
   if (!handle) return false;
   logThread_ = handle;
   logThreadId_ = handle->Id();

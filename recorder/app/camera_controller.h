@@ -80,8 +80,9 @@ class CameraController {
 
   // Reads the settings file into rows ("Stopped") and the logToFile option.
   void LoadSettings();
-  // Starts the log thread with the current logToFile option.
-  bool StartLogThread(const std::string& logFilePath, LogEcho echo = {});
+  // Starts the log thread with the current logToFile option; view is the log
+  // view window that shows its entries (0 for none).
+  bool StartLogThread(const std::string& logFilePath, LogEcho echo = {}, platform::WindowHandle view = 0);
   platform::ThreadId logThreadId() const { return logThreadId_; }
   int32_t logToFile() const { return logToFile_; }
 
