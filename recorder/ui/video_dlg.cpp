@@ -62,7 +62,9 @@ class DialogUnits {
 }  // namespace
 
 CVideoDlg::CVideoDlg(QWidget* owner) : QDialog(owner) {
-  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+  // A window of its own rather than a dialog frame, so that window managers give
+  // it the minimise and maximise buttons; the owner keeps it above itself.
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                  Qt::WindowCloseButtonHint);
   setModal(false);
   setSizeGripEnabled(false);

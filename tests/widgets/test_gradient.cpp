@@ -1,7 +1,4 @@
-// Gradient fill: the colour of every line, and lines along the right axis.
-#include <QImage>
-#include <QPainter>
-
+// Gradient fill: the colour of every line.
 #include <string>
 #include <vector>
 
@@ -39,27 +36,6 @@ TEST(Gradient, LineColours) {
       {"mirrored two lines", black, grey, 2, true, {qRgb(0, 0, 0), qRgb(0, 0, 0)}},
   };
   for (const Row& r : rows) EXPECT_EQ(GradientLines(r.start, r.end, r.count, r.mirrored), r.lines) << r.name;
-}
-
-TEST(Gradient, FillRunsRowsWhenVerticalAndColumnsWhenHorizontal) {
-  const QColor black(0, 0, 0), grey(100, 100, 100);
-  for (bool vertical : {true, false}) {
-    QImage img(8, 8, QImage::Format_RGB32);
-    img.fill(Qt::white);
-    {
-      QPainter p(&img);
-      widgets::GradientFill(p, QRect(2, 2, 4, 4), black, grey, vertical, false);
-    }
-    const std::vector<QRgb> lines = GradientLines(black, grey, 4, false);
-    for (int k = 0; k < 4; ++k)
-      for (int across = 0; across < 4; ++across) {
-        const int x = vertical ? 2 + across : 2 + k;
-        const int y = vertical ? 2 + k : 2 + across;
-        EXPECT_EQ(img.pixel(x, y), lines[size_t(k)]) << vertical << " " << x << "," << y;
-      }
-    EXPECT_EQ(img.pixel(1, 1), qRgb(255, 255, 255)) << "nothing outside the rectangle";
-    EXPECT_EQ(img.pixel(6, 6), qRgb(255, 255, 255));
-  }
 }
 
 }  // namespace

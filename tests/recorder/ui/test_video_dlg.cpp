@@ -152,15 +152,4 @@ TEST(VideoDlg, SavedGridReachesTheMainWindowAsGridChanged) {
   EXPECT_EQ(view.Picture()->CopyGrid(), std::vector<uint8_t>(400, 0));
 }
 
-TEST(VideoDlg, TitleIsTheSavePathsFileName) {
-  const std::vector<std::pair<std::string, QString>> rows = {
-      {"/home/al/Cameras/Front/video.mjpg", "video.mjpg"},
-      {"/home/al/Cameras/Front/", "Front"},
-      {"plain", "plain"},
-      {"//", ""},
-      {"", ""},
-  };
-  for (const auto& [path, title] : rows) EXPECT_EQ(CVideoDlg::TitleForSavePath(path), title) << path;
-}
-
 }  // namespace
