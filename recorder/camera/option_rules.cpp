@@ -42,9 +42,9 @@ bool StoreChoice(CameraRecord& camera, std::string_view field, int index) {
   return f->parse(camera, std::to_string(value), error);
 }
 
-std::string EditText(std::string_view text) {
-  if (text.size() <= kMaxTextInput) return std::string(text);
-  size_t n = kMaxTextInput;
+std::string CutAtCharacter(std::string_view text, size_t maxBytes) {
+  if (text.size() <= maxBytes) return std::string(text);
+  size_t n = maxBytes;
   // Back up over continuation bytes so that no character is cut in half.
   while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
   return std::string(text.substr(0, n));

@@ -35,9 +35,10 @@ bool StoreEditNumber(CameraRecord& camera, std::string_view field, std::string_v
 // (no selection) stores the field's default choice. False for a non-choice field.
 bool StoreChoice(CameraRecord& camera, std::string_view field, int index);
 
-// An edit's text as a record takes it: at most 258 bytes, cut before a UTF-8
-// character that would not fit whole.
-std::string EditText(std::string_view text);
+// The text cut to at most maxBytes, before a UTF-8 character that would not fit whole.
+std::string CutAtCharacter(std::string_view text, size_t maxBytes);
+// An edit's text as a record takes it: at most 258 bytes, whole characters.
+inline std::string EditText(std::string_view text) { return CutAtCharacter(text, kMaxTextInput); }
 
 // The save path with its file name's extension replaced by `extension` (".mjpg",
 // ".jpg"): the file name's last "." onwards is replaced. The path (taken up to 258
