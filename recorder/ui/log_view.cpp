@@ -1,5 +1,7 @@
 #include "recorder/ui/log_view.h"
 
+#include <algorithm>
+
 #include <QCloseEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -23,10 +25,14 @@ CLogView::CLogView(QWidget* owner) : QWidget(owner, Qt::Window) {
   setWindowTitle(QStringLiteral("Program Log View"));
   setWindowIcon(ProgramIcon());
   setMinimumSize(250, 150);
-  resize(420, 240);
 
   list_ = new widgets::CListCtrlEx(this);
-  list_->InsertColumn(kTimeColumn, QStringLiteral("Time"), 135);
+  // 135 pixels hold a time text in the classic dialog font; larger fonts widen
+  // the column (and the window with it) so the time is never cut off.
+  const int timeWidth =
+      std::max(135, list_->fontMetrics().horizontalAdvance(QStringLiteral("12/31/26 (12:59:59 PM)")) + 16);
+  resize(420 + timeWidth - 135, 240);
+  list_->InsertColumn(kTimeColumn, QStringLiteral("Time"), timeWidth);
   list_->InsertColumn(kEventColumn, QStringLiteral("Event"), 250);
   list_->AddColumnType(kTimeColumn, widgets::kSortDateTime);
   auto* layout = new QVBoxLayout(this);

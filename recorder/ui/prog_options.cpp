@@ -1,7 +1,7 @@
 #include "recorder/ui/prog_options.h"
 
 #include "recorder/app/autostart.h"
-#include "ui_prog_options.h"
+#include <ui_prog_options.h>
 
 namespace recorder::ui {
 
