@@ -18,7 +18,9 @@
 #include "recorder/camera/events.h"
 #include "recorder/camera/messages.h"
 #include "recorder/camera/settings_file.h"
+#include "recorder/app/autostart.h"
 #include "recorder/ui/main_window.h"
+#include "recorder/ui/prog_options.h"
 #include "recorder/ui/video_dlg.h"
 #include "tests/test_support.h"
 #include "widgets/list_ctrl_ex.h"
@@ -260,6 +262,25 @@ TEST_F(MainWindowTest, CloseKeepsTheProgramAndExitShutsDownInOrder) {
   std::lock_guard<std::mutex> lock(log_.mutex);
   EXPECT_EQ(log_.stopReasons, (std::vector<intptr_t>{camera::kStopReasonDiscard, camera::kStopReasonDiscard}));
   EXPECT_EQ(SavedUrls().size(), 2u) << "the shutdown does not rewrite the settings";
+}
+
+// Opening drops an entry that starts another program; OK writes what the boxes say.
+TEST_F(MainWindowTest, ProgramOptionsKeepTheAutostartEntryCurrent) {
+  const std::string entry = dir_.path() + "autostart/tollan.desktop";
+  ASSERT_TRUE(app::WriteAutostartEntry(entry, "/old/place/tollan", true));
+  ui::CProgOptions stale(nullptr, 1, entry, "/usr/bin/tollan");
+  EXPECT_FALSE(stale.AutostartTicked());
+  EXPECT_TRUE(test_support::ReadFile(entry).empty()) << "the stale entry is deleted on opening";
+  stale.SetBoxes(true, false);
+  stale.accept();
+  EXPECT_EQ(stale.logToFile(), 0);
+  EXPECT_TRUE(app::CheckAutostartEntry(entry, "/usr/bin/tollan"));
+  ui::CProgOptions current(nullptr, 0, entry, "/usr/bin/tollan");
+  EXPECT_TRUE(current.AutostartTicked());
+  current.SetBoxes(false, true);
+  current.accept();
+  EXPECT_EQ(current.logToFile(), 1);
+  EXPECT_FALSE(app::CheckAutostartEntry(entry, "/usr/bin/tollan"));
 }
 
 }  // namespace
