@@ -188,6 +188,24 @@ TEST_F(MainWindowTest, DeleteKeyAsksThenDiscardsTheRunningCameraAndSaves) {
   EXPECT_EQ(SavedUrls(), std::vector<std::string>{"http://127.0.0.1:9/cam1"});
 }
 
+TEST_F(MainWindowTest, DoubleClickShowsARunningCamerasHiddenViewAndSaveToTakesTheWidth) {
+  auto window = Make();
+  AddCameras(*window, 1);
+  ui::CVideoDlg* view = window->LiveViewOf(0);
+  ASSERT_NE(view, nullptr);
+  EXPECT_FALSE(view->isVisible());
+  window->ActivateRow(0);
+  EXPECT_TRUE(view->isVisible());
+  // Only the "Save To" column follows the window's width.
+  window->show();
+  Pump();
+  const int status = window->list().ColumnWidth(0), saveTo = window->list().ColumnWidth(2);
+  window->resize(window->width() + 120, window->height());
+  Pump();
+  EXPECT_EQ(window->list().ColumnWidth(0), status);
+  EXPECT_EQ(window->list().ColumnWidth(2), saveTo + 120);
+}
+
 TEST_F(MainWindowTest, SortingTheListReordersTheSettingsFile) {
   auto window = Make();
   AddCameras(*window, 3);
