@@ -69,6 +69,7 @@ class Session {
     setup.path = path;
     setup.picture = handle_;
     setup.mainWindow = handle_;
+    setup.sizeLabel = handle_;  // says whether a file that opened holds no frame
     setup.playOnOpen = false;
     thread_ = CVideoThread::Create(setup);
     if (!thread_) return false;
@@ -113,6 +114,8 @@ class Session {
   }
 
   const std::vector<uint8_t>& FrameOnView() const { return picture_; }
+  // After a failed Open: whether the file opened but showed no frame.
+  bool Invalid() const { return invalid_; }
 
  private:
   // Takes messages in order, keeping the frame count and the picture, until
@@ -128,6 +131,7 @@ class Session {
       }
       platform::Message msg = std::move(queue_.front());
       queue_.pop_front();
+      if (const std::string* text = platform::Peek<to_control::SetText>(msg)) invalid_ = *text == kInvalidVideoFormat;
       if (platform::Is<media::ShowFrame>(msg) && msg.wParam == 1) {
         ++frame_;
         picture_ = platform::Take<media::ShowFrame>(msg);
@@ -141,8 +145,19 @@ class Session {
   platform::ThreadHandlePtr thread_;
   std::deque<platform::Message> queue_;
   int frame_ = 0;
+  bool invalid_ = false;
   std::vector<uint8_t> picture_;
 };
+
+// Why a file could not be edited or exported.
+int NotOpened(const Session& session, const std::string& path, std::ostream& err) {
+  if (session.Invalid()) {
+    err << kInvalidVideoFormat << "\n";
+  } else {
+    err << "velmo: cannot open " << path << "\n";
+  }
+  return 1;
+}
 
 std::optional<int> FrameNumber(const std::string& text) {
   if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return {};
@@ -215,10 +230,7 @@ int NoFrame(std::ostream& err, const std::string& path, int n, int frames) {
 int Edit(EditOp op, const Options& o, std::ostream& err) {
   const std::string& path = o.files[0];
   Session session;
-  if (!session.Open(path)) {
-    err << kInvalidVideoFormat << "\n";
-    return 1;
-  }
+  if (!session.Open(path)) return NotOpened(session, path, err);
   EditFiles files;
   files.output = o.output;
   if (op == EditOp::Append) {
@@ -249,10 +261,7 @@ int ExportFrame(const Options& o, std::ostream& out, std::ostream& err) {
     return 2;
   }
   Session session;
-  if (!session.Open(path)) {
-    err << kInvalidVideoFormat << "\n";
-    return 1;
-  }
+  if (!session.Open(path)) return NotOpened(session, path, err);
   int frames = 0;
   if (!session.MarkAt(*n, true, &frames)) return NoFrame(err, path, *n, frames);
   // The copy the window would save: the frame's bytes as the picture received them.

@@ -115,6 +115,8 @@ TEST(Velmo, CommandLineOperations) {
        input},
       {"edit of a file without frames", {"--append", junk, second, "-o", out}, 1, "", " Invalid Video File Format!",
        {}},
+      {"edit of a missing file", {"--extract", dir / "none.mjpg", "--from", "1", "--to", "2", "-o", out}, 1, "",
+       "cannot open", {}},
       {"export a frame", {"--export-frame", input, "3", "-o", dir / " snap "}, 0, dir / "snap.jpg", "", Join(frames, 2, 3),
        dir / "snap.jpg"},
       {"export into a missing folder",
