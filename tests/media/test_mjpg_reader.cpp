@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -308,6 +309,43 @@ TEST_F(ReaderFile, FilesOver4GBSeekByTheirRealOffsets) {
   EXPECT_EQ(stamp, 5u);
   EXPECT_EQ(reader.GetFrameStart(), dAt);
   EXPECT_EQ(reader.GetPositionFraction(), 86400);
+}
+
+TEST_F(ReaderFile, AnyBytesGiveOnlyWholeFramesOfTheFile) {
+  // Bytes drawn mostly from the marker bytes, read in random order of operations:
+  // whatever a read returns is a run of the file from FF D8 up to the first FF D9.
+  uint32_t r = 2024;
+  auto next = [&r] { return r = r * 1664525u + 1013904223u, r >> 8; };
+  const uint8_t alphabet[] = {0xFF, 0xFF, 0xFF, 0xD8, 0xD9, 0xFE, 0x00, 0x03, 0x18, '7', ' '};
+  for (int round = 0; round < 300; ++round) {
+    Bytes file(next() % 12000);
+    for (uint8_t& b : file) b = alphabet[next() % std::size(alphabet)];
+    const std::string path = Write(file);
+    CMjpgReader reader;
+    ASSERT_TRUE(reader.Open(path));
+    for (int op = 0; op < 40; ++op) {
+      Bytes jpeg;
+      uint32_t stamp = 0;
+      const unsigned kind = next() % 3;
+      const bool ok = kind == 0   ? reader.ReadNextFrame(jpeg, &stamp)
+                      : kind == 1 ? reader.ReadPreviousFrame(jpeg, &stamp)
+                                  : reader.SeekToFraction(int(next() % 90000) - 1000, jpeg, &stamp);
+      if (!ok) continue;
+      SCOPED_TRACE(testing::Message() << "round " << round << " op " << op);
+      const uint64_t start = reader.GetFrameStart();
+      ASSERT_GE(jpeg.size(), 4u);
+      ASSERT_LE(start + jpeg.size(), file.size());
+      EXPECT_TRUE(std::equal(jpeg.begin(), jpeg.end(), file.begin() + long(start)));
+      EXPECT_EQ(jpeg[0], 0xFF);
+      EXPECT_EQ(jpeg[1], 0xD8);
+      EXPECT_EQ(jpeg[jpeg.size() - 2], 0xFF);
+      EXPECT_EQ(jpeg.back(), 0xD9);
+      const uint8_t eoi[2] = {0xFF, 0xD9};
+      EXPECT_EQ(std::search(jpeg.begin(), jpeg.end(), eoi, eoi + 2), jpeg.end() - 2);
+      EXPECT_EQ(reader.GetPosition(), start + jpeg.size());
+      EXPECT_LE(reader.GetPositionFraction(), 86400);
+    }
+  }
 }
 
 TEST_F(ReaderFile, OpenTakesRegularFilesAndHonoursSharing) {
