@@ -8,7 +8,7 @@
 set -euo pipefail
 BUILD=${1:?build dir}
 WHAT=${2:-all}
-TOLLAN="$BUILD/recorder/app/tollan"
+TOLLAN="$BUILD/recorder/ui/tollan"
 TESTCAM="$BUILD/tools/testcam/testcam"
 MJPGINFO="$BUILD/tools/mjpginfo/mjpginfo"
 TICKS=$(getconf CLK_TCK)

@@ -17,16 +17,26 @@ namespace media::mjpg {
 
 namespace {
 
-const uint8_t kSoi[2] = {0xFF, 0xD8};
-const uint8_t kEoi[2] = {0xFF, 0xD9};
-const uint8_t kCom[2] = {0xFF, 0xFE};
 const uint8_t kDqt[2] = {0xFF, 0xDB};
 
-// Comments whose length byte lies outside this range are not time stamps.
-constexpr unsigned kMinCommentLength = 3;
-constexpr unsigned kMaxCommentLength = 24;
-
 }  // namespace
+
+bool ParseStampText(const uint8_t* text, size_t length, uint32_t& value) {
+  value = 0;
+  if (!text) return false;
+  size_t pos = 0;
+  // The blanks strtoul would skip in the C locale.
+  while (pos < length && (text[pos] == ' ' || (text[pos] >= '\t' && text[pos] <= '\r'))) ++pos;
+  uint64_t number = 0;
+  bool any = false;
+  for (; pos < length && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+    number = number * 10 + unsigned(text[pos] - '0');
+    if (number > UINT32_MAX) number = UINT32_MAX;  // saturate like the C library does
+    any = true;
+  }
+  value = static_cast<uint32_t>(number);
+  return any;
+}
 
 bool BuildFrame(const uint8_t* jpeg, size_t length, uint32_t timestamp, std::vector<uint8_t>& out) {
   if (!jpeg) return false;
@@ -134,17 +144,9 @@ CutResult ContinueCut(const uint8_t* window, size_t length, FrameSearch& search,
   if (c >= 0 && size_t(c) + 3 < end) {
     const unsigned len = window[size_t(c) + 3];
     if (len >= kMinCommentLength && len <= kMaxCommentLength) {
-      size_t pos = size_t(c) + 4;
+      const size_t pos = size_t(c) + 4;
       const size_t stop = std::min(pos + (len - 2), end);
-      uint64_t value = 0;
-      bool any = false;
-      for (; pos < stop && window[pos] >= '0' && window[pos] <= '9'; ++pos) {
-        value = value * 10 + unsigned(window[pos] - '0');
-        if (value > UINT32_MAX) value = UINT32_MAX;  // saturate like the C library does
-        any = true;
-      }
-      span.hasTimestamp = any;
-      span.timestamp = static_cast<uint32_t>(value);
+      span.hasTimestamp = ParseStampText(window + pos, stop > pos ? stop - pos : 0, span.timestamp);
     }
   }
   out = span;

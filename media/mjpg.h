@@ -14,6 +14,20 @@ namespace media::mjpg {
 constexpr size_t kReadWindow = 204800;
 constexpr size_t kMaxFrameSize = size_t(16) << 20;
 
+// JPEG markers: start of image, end of image, comment.
+inline constexpr uint8_t kSoi[2] = {0xFF, 0xD8};
+inline constexpr uint8_t kEoi[2] = {0xFF, 0xD9};
+inline constexpr uint8_t kCom[2] = {0xFF, 0xFE};
+
+// A comment counts as a time stamp only when the low byte of its length lies here.
+constexpr unsigned kMinCommentLength = 3;
+constexpr unsigned kMaxCommentLength = 24;
+
+// The number in a time-stamp comment's text: leading blanks skipped, decimal digits
+// up to the first other byte (the writer ends them with a NUL), saturating at
+// UINT32_MAX. Returns false, value 0, when there is no digit.
+bool ParseStampText(const uint8_t* text, size_t length, uint32_t& value);
+
 // Builds the bytes of one MJPG frame: the JPEG with the time-stamp comment inserted
 // before its first FF DB. Returns false (out untouched) when there is no FF DB.
 bool BuildFrame(const uint8_t* jpeg, size_t length, uint32_t timestamp, std::vector<uint8_t>& out);

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # The main job on a built-in default: the recorder records two cameras of the
 # project's own test camera (a push stream and a snapshot address, both on
-# 127.0.0.1) for about 15 seconds with motion recording and the overlay on,
-# then prints what each camera wrote.
+# 127.0.0.1) with motion recording and the overlay on, then prints what each
+# camera wrote. With a display (DISPLAY or WAYLAND_DISPLAY) the window version
+# opens with both cameras recording and their live views shown, and records
+# until Exit is chosen in the tray menu (or the window's program is sent
+# SIGINT); without one the headless recorder records for about 15 seconds.
 set -euo pipefail
 BUILD=${1:?build dir}
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 SECONDS_TO_RECORD=${DEMO_SECONDS:-15}
 OUT="$ROOT/demo-output"
-TOLLAN="$BUILD/recorder/app/tollan"
+TOLLAN="$BUILD/recorder/ui/tollan"
 TESTCAM="$BUILD/tools/testcam/testcam"
 
 rm -rf "$OUT"
@@ -40,14 +43,28 @@ echo "Test camera listening on 127.0.0.1:$PORT"
 echo "Cameras:"
 "$TOLLAN" --list
 
-echo "Recording for $SECONDS_TO_RECORD seconds..."
-"$TOLLAN" --headless 2>"$OUT/recorder.log" &
-REC_PID=$!
-sleep "$SECONDS_TO_RECORD"
-kill -INT "$REC_PID"
-# `wait` alone would stop the script through `set -e` on a failure before saying so.
 REC_STATUS=0
-wait "$REC_PID" || REC_STATUS=$?
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${DEMO_HEADLESS:-}" ]; then
+  echo "Recording in the window version; choose Exit from the tray icon's menu"
+  echo "(or press Ctrl+C here) to stop."
+  "$TOLLAN" --resume-all --show-views 2>"$OUT/recorder.log" &
+  REC_PID=$!
+  trap 'kill -INT "$REC_PID" 2>/dev/null || true' INT
+  wait "$REC_PID" || REC_STATUS=$?
+  # A Ctrl+C interrupts the first wait; the recorder is still closing its files.
+  if kill -0 "$REC_PID" 2>/dev/null; then wait "$REC_PID" || REC_STATUS=$?; fi
+  trap - INT
+  # SIGINT ends the window version in order; that is the user's way out, not a failure.
+  [ "$REC_STATUS" -eq 130 ] && REC_STATUS=0
+else
+  echo "Recording for $SECONDS_TO_RECORD seconds..."
+  "$TOLLAN" --headless 2>"$OUT/recorder.log" &
+  REC_PID=$!
+  sleep "$SECONDS_TO_RECORD"
+  kill -INT "$REC_PID"
+  # `wait` alone would stop the script through `set -e` on a failure before saying so.
+  wait "$REC_PID" || REC_STATUS=$?
+fi
 echo "Recorder stopped (exit status $REC_STATUS). Log: $OUT/recorder.log"
 if [ "$REC_STATUS" -ne 0 ]; then
   echo "The recorder failed; its last lines:" >&2

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -16,6 +17,23 @@ inline std::string MakeTempDir(const std::string& prefix) {
   EXPECT_NE(dir, nullptr);
   return templ + "/";
 }
+
+// A fresh folder that is removed with everything in it when the test ends,
+// passed or failed.
+class ScopedTempDir {
+ public:
+  explicit ScopedTempDir(const std::string& prefix) : path_(MakeTempDir(prefix)) {}
+  ~ScopedTempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ScopedTempDir(const ScopedTempDir&) = delete;
+  ScopedTempDir& operator=(const ScopedTempDir&) = delete;
+  const std::string& path() const { return path_; }  // with a trailing '/'
+
+ private:
+  std::string path_;
+};
 
 // The whole file as bytes in a string; empty when it cannot be read.
 inline std::string ReadFile(const std::string& path) {

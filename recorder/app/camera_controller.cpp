@@ -43,9 +43,33 @@ void CameraController::LoadSettings() {
   logToFile_ = loaded.logToFile;
 }
 
-bool CameraController::StartLogThread(const std::string& logFilePath, LogEcho echo) {
+std::unique_ptr<camera::CameraRecord> CameraController::NewCameraRecord(int32_t cameraType) const {
+  auto record = camera::CreateDefaultCamera();
+  record->cameraType = cameraType;
+  std::vector<const camera::CameraRecord*> cameras;
+  for (const CameraRow& row : rows_) cameras.push_back(row.record.get());
+  camera::SetText(record->savePath, camera::UniqueDefaultSavePath(cameras, 0));
+  return record;
+}
+
+bool CameraController::ReorderRows(const std::vector<size_t>& order) {
+  if (order.size() != rows_.size()) return false;
+  std::vector<bool> seen(rows_.size(), false);
+  for (size_t from : order) {
+    if (from >= rows_.size() || seen[from]) return false;
+    seen[from] = true;
+  }
+  std::vector<CameraRow> reordered;
+  reordered.reserve(rows_.size());
+  for (size_t from : order) reordered.push_back(std::move(rows_[from]));
+  rows_ = std::move(reordered);
+  SaveSettings();
+  return true;
+}
+
+bool CameraController::StartLogThread(const std::string& logFilePath, LogEcho echo, platform::WindowHandle view) {
   auto handle = platform::MessageThread::CreateSuspended(
-      std::make_unique<CLogThread>(logFilePath, logToFile_, std::move(echo)));
+      std::make_unique<CLogThread>(logFilePath, logToFile_, std::move(echo), view));
   if (!handle) return false;
   logThread_ = handle;
   logThreadId_ = handle->Id();

@@ -80,8 +80,9 @@ class CameraController {
 
   // Reads the settings file into rows ("Stopped") and the logToFile option.
   void LoadSettings();
-  // Starts the log thread with the current logToFile option.
-  bool StartLogThread(const std::string& logFilePath, LogEcho echo = {});
+  // Starts the log thread with the current logToFile option; view is the log
+  // view window that shows its entries (0 for none).
+  bool StartLogThread(const std::string& logFilePath, LogEcho echo = {}, platform::WindowHandle view = 0);
   platform::ThreadId logThreadId() const { return logThreadId_; }
   int32_t logToFile() const { return logToFile_; }
 
@@ -100,6 +101,14 @@ class CameraController {
   void StartAll(bool resume);
   void StopSelected(const std::vector<size_t>& rows);
   void StopAll();
+
+  // A record for a camera about to be added at the top: every default, the given
+  // type, and a save path that no listed camera uses.
+  std::unique_ptr<camera::CameraRecord> NewCameraRecord(int32_t cameraType) const;
+  // Puts the rows into a new order (order[i] = the old index of the row that goes
+  // to position i), as a sorted list shows them, and saves: the settings file
+  // keeps the cameras in list order. A list that is not a permutation changes nothing.
+  bool ReorderRows(const std::vector<size_t>& order);
 
   // Adds a camera at the top of the list, starts it anew and saves.
   void AddCamera(std::unique_ptr<camera::CameraRecord> record);

@@ -272,8 +272,13 @@ int CmdLogToFile(const std::vector<std::string>& args, const std::string& path, 
 
 std::string SettingsUsage() {
   std::string u =
-      "Usage: tollan [-m] | --headless | COMMAND\n"
-      "  (no arguments), -m         start the window version; -m (or /m) starts it hidden\n"
+      "Usage: tollan [-m] [--resume-all] [--show-views] | --headless | COMMAND\n"
+      "  (no arguments)             start the window version\n"
+      "  -m (or /m)                 start it hidden in the notification area and resume\n"
+      "                             every camera 30 s later, unless Restore comes first\n"
+      "  --resume-all               start every camera at once, appending\n"
+      "  --show-views               open every camera's live view at once\n"
+      "  --screenshots DIR          render every window to PNG files in DIR and exit\n"
       "  --headless                 record every camera of the settings file (appending),\n"
       "                             print each log entry on standard error naming its\n"
       "                             camera, start a failed camera again every 60 s, print\n"
@@ -324,12 +329,36 @@ std::string SettingsUsage() {
   return u;
 }
 
+bool ParseWindowStart(const std::vector<std::string>& args, WindowStart& start, std::string& error) {
+  start = WindowStart();
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (IsStartHiddenSwitch(a)) {
+      start.hidden = true;
+    } else if (a == "--resume-all") {
+      start.resumeAll = true;
+    } else if (a == "--show-views") {
+      start.showViews = true;
+    } else if (a == "--screenshots" && args.size() == 1) {
+      error = "--screenshots needs a folder";
+      return false;
+    } else if (a == "--screenshots" && i == 0 && args.size() == 2) {
+      start.screenshotDir = args[++i];
+    } else {
+      error = a == "--screenshots" ? "--screenshots takes only a folder" : "Unknown argument: " + a;
+      return false;
+    }
+  }
+  return true;
+}
+
 bool IsSettingsCommand(const std::vector<std::string>& args) {
-  // Everything but the window version's start (no arguments, or -m alone) and
-  // the headless recorder is for the settings commands, which refuse what they
-  // do not know.
+  // Everything but the window version's start and the headless recorder is for
+  // the settings commands, which refuse what they do not know.
   if (args.empty() || args[0] == "--headless") return false;
-  return !(args.size() == 1 && IsStartHiddenSwitch(args[0]));
+  WindowStart start;
+  std::string error;
+  return !ParseWindowStart(args, start, error);
 }
 
 int RunSettingsCommand(const std::vector<std::string>& args, const std::string& settingsPath, std::ostream& out,

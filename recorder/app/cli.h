@@ -15,9 +15,9 @@ constexpr int kCliError = 1;  // bad index or value, failed validation, failed s
 constexpr int kCliUsage = 2;  // unknown option or field, stray or missing argument
 
 // Whether the arguments (without the program name) are for the settings
-// commands: anything but no arguments or the start-hidden switch alone (-m or
-// /m, any case: the window version) and --headless. Unknown options land here
-// too, so that they are refused with the usage text.
+// commands: anything but the window version's start (see ParseWindowStart) and
+// --headless. Unknown options land here too, so that they are refused with the
+// usage text.
 bool IsSettingsCommand(const std::vector<std::string>& args);
 
 // Runs one settings command on the settings file at settingsPath. Normal output
@@ -27,6 +27,17 @@ bool IsSettingsCommand(const std::vector<std::string>& args);
 // Returns one of the exit codes above.
 int RunSettingsCommand(const std::vector<std::string>& args, const std::string& settingsPath, std::ostream& out,
                        std::ostream& err);
+
+// How the window version was asked to start.
+struct WindowStart {
+  bool hidden = false;     // -m or /m (any case, a separate argument): hidden, resume all 30 s later
+  bool resumeAll = false;  // --resume-all: every camera records (appending) at once
+  bool showViews = false;  // --show-views: every camera's live view opens at once
+  std::string screenshotDir;  // --screenshots DIR: render every window to PNG files and exit
+};
+// Reads the window version's arguments. False (with a message in error) for
+// anything else; an empty list is the plain start.
+bool ParseWindowStart(const std::vector<std::string>& args, WindowStart& start, std::string& error);
 
 // The usage text printed by --help and -h.
 std::string SettingsUsage();

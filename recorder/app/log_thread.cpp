@@ -34,8 +34,8 @@ std::string LogTimeText() {
   return platform::FormatTime("%m/%d/%y (%I:%M:%S %p)", local);
 }
 
-CLogThread::CLogThread(std::string logFilePath, int32_t fileLogging, LogEcho echo)
-    : path_(std::move(logFilePath)), fileLogging_(fileLogging ? 1 : 0), echo_(std::move(echo)) {}
+CLogThread::CLogThread(std::string logFilePath, int32_t fileLogging, LogEcho echo, platform::WindowHandle view)
+    : path_(std::move(logFilePath)), fileLogging_(fileLogging ? 1 : 0), echo_(std::move(echo)), view_(view) {}
 
 CLogThread::~CLogThread() { CloseLogFile(); }
 
@@ -62,8 +62,7 @@ void CLogThread::OnMessage(platform::Message& msg) {
       OpenLogFile();
     }
   } else if (platform::Is<to_log::LogShow>(msg)) {
-    // Showing the log view is the window layer's business; it reads the
-    // entries with LogGetEntries.
+    if (view_) platform::Post<to_log_window::LogShowView>(view_);
   } else if (platform::Is<to_log::LogGetEntries>(msg)) {
     platform::Post<to_log_window::LogEntriesCopy>(static_cast<platform::WindowHandle>(msg.wParam), 0, 0,
                                                   LogEntries(entries_.begin(), entries_.end()));
@@ -111,6 +110,8 @@ void CLogThread::OpenLogFile() {
 void CLogThread::InsertEntry(std::string time, std::string text) {
   if (entries_.size() > kMaxLogEntries - 1) entries_.pop_back();
   entries_.push_front(LogEntry{std::move(time), std::move(text)});
+  // A view that is gone makes the post fail; the entry stays here all the same.
+  if (view_) platform::Post<to_log_window::LogEntryAdded>(view_, entries_.front());
 }
 
 void CLogThread::AddEvent(int32_t code, const std::string& argument, platform::ThreadId source) {

@@ -1,7 +1,8 @@
 #pragma once
 // The event log thread: owns the list of log entries and Logfile.txt. Other
-// threads only post the to_log messages to it; a window that wants to show the
-// entries asks for a copy with LogGetEntries.
+// threads only post the to_log messages to it. The log view window, when given,
+// hears of every new entry (LogEntryAdded) and of LOG_SHOW (LogShowView); a
+// window that wants all entries so far asks for a copy with LogGetEntries.
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -29,7 +30,8 @@ std::string LogTimeText();
 
 class CLogThread : public platform::MessageThread {
  public:
-  CLogThread(std::string logFilePath, int32_t fileLogging, LogEcho echo = {});
+  // view: the log view window's handle, 0 for none.
+  CLogThread(std::string logFilePath, int32_t fileLogging, LogEcho echo = {}, platform::WindowHandle view = 0);
   ~CLogThread() override;
 
  protected:
@@ -46,6 +48,7 @@ class CLogThread : public platform::MessageThread {
   std::string path_;
   int32_t fileLogging_;
   LogEcho echo_;
+  platform::WindowHandle view_;
   int fd_ = -1;
   bool viewOpen_ = false;
   std::deque<LogEntry> entries_;  // newest first

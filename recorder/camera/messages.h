@@ -54,6 +54,9 @@ struct WorkerStart : ThreadMessage<WM_USER + 200> {};    // posted by the worker
 struct ThreadStop : ThreadMessage<WM_USER + 201> {};     // wParam stop reason
 struct SnapshotStart : ThreadMessage<WM_USER + 202> {};  // posted by a snapshot worker to itself
 struct SendFrame : ThreadMessage<WM_USER + 504> {};
+// From the camera options to a running local camera worker: open the device's
+// property pages (wParam preview picture handle, lParam owner window handle).
+struct ShowDeviceSettings : ThreadMessage<WM_USER + 509> {};
 // The recorder's own addition: the camera's live view changed (wParam its window
 // handle, 0 for none), so frames go to the view the row holds now.
 struct LiveViewChanged : ThreadMessage<WM_USER + 513> {};
@@ -72,9 +75,11 @@ struct LogGetEntries : ThreadMessage<WM_USER + 510> {};
 struct LogClear : ThreadMessage<WM_USER + 511> {};  // empties the list; the file stays as it is
 }  // namespace to_log
 
-// To a window that asked the log thread for its entries.
+// To the log view window: the log thread's answers and its running feed.
 namespace to_log_window {
 struct LogEntriesCopy : WindowMessage<WM_USER + 510, LogEntries> {};  // newest first
+struct LogEntryAdded : WindowMessage<WM_USER + 515, LogEntry> {};     // the entry now at the top
+struct LogShowView : WindowMessage<WM_USER + 516> {};                 // show the window, in front
 }  // namespace to_log_window
 
 // To a live view window (frames come with media's frame messages).
@@ -93,6 +98,8 @@ static_assert(to_main_window::GridChanged::kNumber == 1526 && to_live_view::Moti
 static_assert(to_worker::SendFrame::kNumber == 1528 && to_main_window::DeleteSelected::kNumber == 1529);
 static_assert(to_log::LogEvent::kNumber == 1530 && to_log::LogSetFile::kNumber == 1531 &&
               to_log::LogShow::kNumber == 1532);
-static_assert(to_live_view::ShowDeviceSettings::kNumber == 1533);
+static_assert(to_live_view::ShowDeviceSettings::kNumber == 1533 && to_worker::ShowDeviceSettings::kNumber == 1533);
+static_assert(to_log_window::LogEntriesCopy::kNumber == 1534 && to_log_window::LogEntryAdded::kNumber == 1539 &&
+              to_log_window::LogShowView::kNumber == 1540);
 
 }  // namespace recorder::camera

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 namespace recorder::frame {
 
@@ -150,25 +149,5 @@ int MotionDetector::Measure(const uint8_t* pixels, size_t bufferLength, int32_t 
   previousHeight_ = height;
   return level;
 }
-
-void MotionDetector::ResetBlocks() { firstColumn_ = firstRow_ = lastColumn_ = lastRow_ = -1; }
-
-void MotionDetector::SetBlocks(Block first, Block last) {
-  firstColumn_ = first.first;
-  firstRow_ = first.second;
-  lastColumn_ = last.first;
-  lastRow_ = last.second;
-}
-
-void MotionDetector::ClearGrid() { std::memset(grid_, 0, sizeof grid_); }
-
-void MotionDetector::FillGrid() { std::memset(grid_, 1, sizeof grid_); }
-
-void MotionDetector::SetGrid(const uint8_t* grid, size_t length) {
-  if (grid == nullptr || length < kGridBytes) return;
-  std::memcpy(grid_, grid, kGridBytes);
-}
-
-std::vector<uint8_t> MotionDetector::CopyGrid() const { return std::vector<uint8_t>(grid_, grid_ + kGridBytes); }
 
 }  // namespace recorder::frame

@@ -1,16 +1,29 @@
-// The recorder's entry point: the settings commands, the headless recorder, help.
+// The recorder's entry point: the window version, the headless recorder, the
+// settings commands and the window pictures.
+#include <QApplication>
 #include <QGuiApplication>
+#include <QMessageBox>
+#include <QSessionManager>
+#include <QSocketNotifier>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <fcntl.h>
 #include <iostream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "platform/paths.h"
+#include "recorder/app/autostart.h"
 #include "recorder/app/cli.h"
 #include "recorder/app/headless.h"
+#include "recorder/camera/settings_check.h"
+#include "recorder/camera/settings_lock.h"
+#include "recorder/ui/main_window.h"
+#include "recorder/ui/screenshots.h"
+#include "recorder/ui/video_dlg.h"
 
 namespace {
 const char* const kProgramName = "tollan";
@@ -20,6 +33,87 @@ const char* const kProgramName = "tollan";
 void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& text) {
   if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "tollan: %s\n", text.toLocal8Bit().constData());
 }
+
+int signalPipe[2] = {-1, -1};
+void OnStopSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] ssize_t ignored = ::write(signalPipe[1], &byte, 1);
+}
+
+int RunHeadlessRecorder(char** argv) {
+  qInstallMessageHandler(QuietQtMessages);
+  // Overlay text is drawn with QtGui, which needs an application object; headless
+  // there is no window to show, so no display server is asked for.
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  int qtArgc = 1;
+  QGuiApplication app(qtArgc, argv);
+  recorder::app::HeadlessOptions options;
+  options.settingsPath = platform::SettingsFilePath(kProgramName);
+  options.logFilePath = platform::LogFilePath(kProgramName);
+  return recorder::app::RunHeadless(options);
+}
+
+int RunWindows(char** argv, const recorder::app::WindowStart& start) {
+  int qtArgc = 1;
+  QApplication app(qtArgc, argv);
+  QApplication::setApplicationName("Tollan");
+  QApplication::setDesktopFileName("tollan");
+  // The main window hides to the tray; the program ends only through Exit.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  const std::string settingsPath = platform::SettingsFilePath(kProgramName);
+  // A settings file that exists but cannot be read would be overwritten by the
+  // first change; the recorder does not start on it.
+  const std::string problem = recorder::camera::SettingsFileProblem(settingsPath);
+  if (!problem.empty()) {
+    QMessageBox::critical(nullptr, "Tollan", QString::fromStdString(problem));
+    std::fprintf(stderr, "tollan: %s\n", problem.c_str());
+    return 1;
+  }
+  recorder::camera::FileLock runLock;
+  std::string lockError;
+  if (!runLock.Acquire(recorder::camera::RunLockPath(settingsPath), false, &lockError)) {
+    const std::string text = lockError == "held" ? "Another recorder is already running with " + settingsPath
+                                                 : lockError;
+    QMessageBox::critical(nullptr, "Tollan", QString::fromStdString(text));
+    std::fprintf(stderr, "tollan: %s\n", text.c_str());
+    return 1;
+  }
+
+  recorder::ui::MainWindowOptions options;
+  options.settingsPath = settingsPath;
+  options.logFilePath = platform::LogFilePath(kProgramName);
+  options.autostartEntryPath = recorder::app::AutostartEntryPath();
+  options.programPath = platform::ProgramPath();
+  options.hiddenStart = start.hidden;
+  recorder::ui::CMainWindow window(std::move(options));
+
+  // SIGINT, SIGTERM and SIGHUP end the program as Exit does, so every file is closed whole.
+  if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, OnStopSignal);
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+      char buffer[16];
+      while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
+      }
+      window.Exit();
+    });
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+  // Log-off or shutdown of the desktop session: the ordered shutdown, then yes.
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                   [&window](QSessionManager&) { window.ShutdownNow(); });
+  QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, [&window] { window.ShutdownNow(); });
+
+  window.Start();
+  if (start.resumeAll) window.RunCommand(recorder::ui::kCmdResumeAll);
+  if (start.showViews) {
+    for (size_t i = 0; i < window.controller().CameraCount(); ++i)
+      if (auto* view = window.LiveViewOf(i)) view->show();
+  }
+  return app.exec();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -31,22 +125,20 @@ int main(int argc, char** argv) {
                 << recorder::app::SettingsUsage();
       return 2;
     }
-    qInstallMessageHandler(QuietQtMessages);
-    // Overlay text is drawn with QtGui, which needs an application object; headless
-    // there is no window to show, so no display server is asked for.
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    int qtArgc = 1;
-    QGuiApplication app(qtArgc, argv);
-    recorder::app::HeadlessOptions options;
-    options.settingsPath = platform::SettingsFilePath(kProgramName);
-    options.logFilePath = platform::LogFilePath(kProgramName);
-    return recorder::app::RunHeadless(options);
+    return RunHeadlessRecorder(argv);
   }
 
   if (recorder::app::IsSettingsCommand(args))
     return recorder::app::RunSettingsCommand(args, platform::SettingsFilePath(kProgramName), std::cout, std::cerr);
 
-  std::cerr << "The window interface is not part of this build yet.\n"
-            << "Run the recorder with --headless, or see --help.\n";
-  return 2;
+  recorder::app::WindowStart start;
+  std::string error;
+  recorder::app::ParseWindowStart(args, start, error);
+  if (!start.screenshotDir.empty()) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    return recorder::ui::RenderScreenshots(start.screenshotDir, std::cout, std::cerr);
+  }
+  return RunWindows(argv, start);
 }

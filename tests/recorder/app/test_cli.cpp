@@ -605,12 +605,47 @@ TEST_F(ProgramTest, StrictCommandLine) {
     EXPECT_EQ(r.out, "") << wrong;
     EXPECT_NE(r.err.find("\n" + help.out), std::string::npos) << wrong;  // the message, then the usage
   }
-  // The start-hidden switch is the window version's start, not an unknown option.
-  const ProgramResult plain = Tollan({});
-  for (const char* hidden : {"-m", "-M", "/m", "/M"}) {
-    const ProgramResult r = Tollan({hidden});
-    EXPECT_EQ(r, plain) << hidden;
-    EXPECT_EQ(r.err.find("Usage:"), std::string::npos) << r.err;
+}
+
+// Which arguments start the window version, and how.
+TEST(WindowStartArgs, OnlyTheWindowSwitchesStartTheWindow) {
+  struct Row {
+    std::vector<std::string> args;
+    bool window;
+    bool hidden, resumeAll, showViews;
+    const char* screenshots;
+  } rows[] = {
+      {{}, true, false, false, false, ""},
+      {{"-m"}, true, true, false, false, ""},
+      {{"-M"}, true, true, false, false, ""},
+      {{"/m"}, true, true, false, false, ""},
+      {{"/M"}, true, true, false, false, ""},
+      {{"--resume-all", "--show-views"}, true, false, true, true, ""},
+      {{"-m", "--resume-all"}, true, true, true, false, ""},
+      {{"--screenshots", "/tmp/x"}, true, false, false, false, "/tmp/x"},
+      {{"--screenshots"}, false, false, false, false, ""},
+      {{"--screenshots", "a", "b"}, false, false, false, false, ""},
+      {{"-m", "--screenshots", "a"}, false, false, false, false, ""},
+      {{"-mx"}, false, false, false, false, ""},
+      {{"m"}, false, false, false, false, ""},
+      {{"--headless"}, false, false, false, false, ""},
+      {{"--list"}, false, false, false, false, ""},
+  };
+  for (const Row& row : rows) {
+    app::WindowStart start;
+    std::string error;
+    const bool window = app::ParseWindowStart(row.args, start, error);
+    const std::string name = row.args.empty() ? "(none)" : row.args[0];
+    EXPECT_EQ(window, row.window) << name;
+    if (!window) {
+      EXPECT_FALSE(error.empty()) << name;
+      continue;
+    }
+    EXPECT_FALSE(app::IsSettingsCommand(row.args)) << name;
+    EXPECT_EQ(start.hidden, row.hidden) << name;
+    EXPECT_EQ(start.resumeAll, row.resumeAll) << name;
+    EXPECT_EQ(start.showViews, row.showViews) << name;
+    EXPECT_EQ(start.screenshotDir, row.screenshots) << name;
   }
 }
 

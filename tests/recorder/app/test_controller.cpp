@@ -215,6 +215,38 @@ TEST_F(ControllerTest, LoadKeepsFileOrderAndStartsNothing) {
   EXPECT_EQ(second.Row(0).status, "Init Failed");
 }
 
+// A sorted list decides the order of the settings file; a bad order changes nothing.
+TEST_F(ControllerTest, ReorderFollowsTheListAndSavesAndRefusesNonPermutations) {
+  AddCameras(3);
+  Deliver(3);
+  const platform::ThreadId middleWorker = controller_->Row(1).workerId;
+  struct Row {
+    std::vector<size_t> order;
+    bool accepted;
+  } rows[] = {{{0, 1}, false}, {{0, 0, 1}, false}, {{0, 1, 3}, false}, {{2, 1, 0}, true}};
+  for (const Row& row : rows) EXPECT_EQ(controller_->ReorderRows(row.order), row.accepted);
+  EXPECT_EQ(camera::GetText(controller_->Row(0).record->url), "http://127.0.0.1:9/cam2");
+  EXPECT_EQ(controller_->Row(1).workerId, middleWorker) << "a row keeps its worker when it moves";
+  auto saved = Saved();
+  ASSERT_EQ(saved.cameras.size(), 3u);
+  EXPECT_EQ(camera::GetText(saved.cameras[0]->url), "http://127.0.0.1:9/cam2");
+  EXPECT_EQ(camera::GetText(saved.cameras[2]->url), "http://127.0.0.1:9/cam0");
+  // The moved worker's stop report still finds its row.
+  controller_->StopSelected({1});
+  Deliver(1);
+  EXPECT_EQ(controller_->Row(1).status, "Stopped");
+  EXPECT_EQ(controller_->Row(0).status, "Started");
+}
+
+TEST_F(ControllerTest, NewRecordsGetASavePathNoListedCameraUses) {
+  auto first = controller_->NewCameraRecord(1);
+  EXPECT_EQ(first->cameraType, 1);
+  const std::string firstPath = camera::GetText(first->savePath);
+  controller_->AddCamera(std::move(first));
+  auto second = controller_->NewCameraRecord(0);
+  EXPECT_NE(camera::GetText(second->savePath), firstPath);
+}
+
 TEST_F(ControllerTest, ObserversHearOfInsertedChangedAndRemovedRows) {
   std::vector<app::RowEvent> events;
   controller_->AddObserver([&](const app::RowEvent& e) { events.push_back(e); });

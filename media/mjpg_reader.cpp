@@ -1,0 +1,208 @@
+#include "media/mjpg_reader.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+#include "media/mjpg.h"
+#include "platform/bytes.h"
+
+namespace media {
+
+namespace {
+
+long FindMarker(const uint8_t* bytes, size_t length, const uint8_t (&marker)[2], size_t start = 0) {
+  return platform::FindBytes(bytes, length, marker, 2, start);
+}
+
+}  // namespace
+
+CMjpgReader::CMjpgReader() = default;
+
+CMjpgReader::~CMjpgReader() { Close(); }
+
+bool CMjpgReader::Open(const std::string& path, Sharing sharing) {
+  Close();
+  // Non-blocking so that a FIFO cannot hang the open; anything but a regular file
+  // is refused below.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  // A writer (the recorder, an edit's output) holds an exclusive lock while it writes.
+  if (sharing == Sharing::ReadOnly && ::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  position_ = 0;
+  firstFrameSize_ = MeasureFirstFrame();
+  return true;
+}
+
+void CMjpgReader::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+size_t CMjpgReader::ReadAt(uint64_t offset, uint8_t* into, size_t n) const {
+  size_t done = 0;
+  while (done < n) {
+    if (offset + done > uint64_t(INT64_MAX)) break;
+    const ssize_t got = ::pread(fd_, into + done, n - done, off_t(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += size_t(got);
+  }
+  return done;
+}
+
+uint64_t CMjpgReader::GetLength() const {
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0 || st.st_size < 0) return 0;
+  return uint64_t(st.st_size);
+}
+
+uint64_t CMjpgReader::MeasureFirstFrame() {
+  window_.resize(std::max(window_.size(), mjpg::kReadWindow));
+  const size_t n = ReadAt(0, window_.data(), mjpg::kReadWindow);
+  const long s1 = FindMarker(window_.data(), n, mjpg::kSoi);
+  if (s1 < 0) return 0;
+  const long s2 = FindMarker(window_.data(), n, mjpg::kSoi, size_t(s1) + 2);
+  if (s2 >= 0) return uint64_t(s2);
+  if (n < mjpg::kReadWindow || FindMarker(window_.data(), n, mjpg::kEoi) >= 0) return 0;
+  // A first frame larger than the first window: its end, found by the growing
+  // rule, so that seeking to the end of the scale still lands before the last frame.
+  mjpg::FrameSearch search;
+  mjpg::FrameSpan span;
+  size_t read = 0;
+  return CutAt(0, search, span, read) ? uint64_t(span.next) : 0;
+}
+
+bool CMjpgReader::CutAt(uint64_t p0, mjpg::FrameSearch& search, mjpg::FrameSpan& span, size_t& n) {
+  window_.resize(std::max(window_.size(), mjpg::kReadWindow));
+  n = ReadAt(p0, window_.data(), mjpg::kReadWindow);
+  size_t asked = mjpg::kReadWindow;
+  // FF D8, then the first FF D9 from the window's start; the window grows while it
+  // holds FF D8 without FF D9, up to the frame size limit.
+  for (;;) {
+    size_t more = 0;
+    const mjpg::CutResult result = mjpg::ContinueCut(window_.data(), n, search, span, &more);
+    if (result == mjpg::CutResult::Frame) return true;
+    if (result == mjpg::CutResult::NoFrame || n < asked) return false;  // short read: the file ends in the frame
+    window_.resize(std::max(window_.size(), n + more));
+    const size_t got = ReadAt(p0 + n, window_.data() + n, more);
+    asked += more;
+    n += got;
+  }
+}
+
+bool CMjpgReader::ReadNextFrame(std::vector<uint8_t>& jpeg, uint32_t* timestamp) {
+  if (fd_ < 0) return false;
+  const uint64_t p0 = position_;
+  mjpg::FrameSearch search;
+  mjpg::FrameSpan span;
+  size_t n = 0;
+  const bool cut = CutAt(p0, search, span, n);
+  position_ = p0 + n;
+  if (!cut) return false;
+  const size_t s = span.start;
+  const size_t end = span.next;  // just past FF D9
+
+  // The time stamp comes from the first FF FE of the whole window, which for a
+  // frame without one is the next frame's. The cut already knows the first one
+  // between FF D8 and FF D9, so each byte is looked at once.
+  long c = FindMarker(window_.data(), s, mjpg::kCom);
+  if (c < 0) c = search.com;
+  if (c < 0) c = FindMarker(window_.data(), n, mjpg::kCom, end);
+  uint32_t stamp = 0;
+  if (c >= 0 && size_t(c) + 3 < n) {
+    const unsigned len = window_[size_t(c) + 3];
+    const size_t text = size_t(c) + 4;
+    if (len >= mjpg::kMinCommentLength && len <= mjpg::kMaxCommentLength && text + (len - 2) <= n)
+      mjpg::ParseStampText(window_.data() + text, len - 2, stamp);
+  }
+
+  jpeg.assign(window_.begin() + long(s), window_.begin() + long(end));
+  if (timestamp) *timestamp = stamp;
+  position_ = p0 + end;
+  frameStart_ = p0 + s;
+  return true;
+}
+
+bool CMjpgReader::ReadPreviousFrame(std::vector<uint8_t>& jpeg, uint32_t* timestamp) {
+  if (fd_ < 0) return false;
+  uint8_t block[kBlock];
+  uint64_t pos = frameStart_;
+  for (;;) {
+    if (pos < kBlock) {
+      position_ = 0;
+      break;
+    }
+    const uint64_t w = pos - kBlock;
+    const size_t n = ReadAt(w, block, kBlock);
+    position_ = w + n;
+    if (n == 0) return false;
+    const long s = FindMarker(block, n, mjpg::kSoi);
+    if (s >= 0) {
+      position_ = w + uint64_t(s);
+      break;
+    }
+    // The next block ends 2 bytes inside this one, so a marker cut by this
+    // block's start is still seen.
+    pos = w + 2;
+  }
+  return ReadNextFrame(jpeg, timestamp);
+}
+
+bool CMjpgReader::FindStartForward(uint64_t from) {
+  uint8_t block[kBlock];
+  uint64_t pos = from;
+  for (;;) {
+    const size_t n = ReadAt(pos, block, kBlock);
+    position_ = pos + n;
+    if (n == 0) return false;
+    const long s = FindMarker(block, n, mjpg::kSoi);
+    if (s >= 0) {
+      position_ = pos + uint64_t(s);
+      return true;
+    }
+    // Blocks do not overlap: a marker cut by a block edge is passed over and the
+    // search goes on to a later frame.
+    pos += n;
+  }
+}
+
+bool CMjpgReader::SeekToFraction(int fraction, std::vector<uint8_t>& jpeg, uint32_t* timestamp) {
+  if (fd_ < 0) return false;
+  const double place = double(GetLength()) * (double(fraction) * (1.0 / kFractionRange));
+  uint64_t target = 0;
+  if (place >= 18446744073709551616.0)
+    target = UINT64_MAX;
+  else if (place > 0)
+    target = uint64_t(place);
+  // Step back by one frame's size, so that the far end of the scale still lands
+  // before the last frame.
+  target = target < firstFrameSize_ ? 0 : target - firstFrameSize_;
+  if (!FindStartForward(target)) return false;
+  return ReadNextFrame(jpeg, timestamp);
+}
+
+int CMjpgReader::GetPositionFraction() const {
+  const uint64_t length = GetLength();
+  if (length == 0) return 0;
+  const double fraction = double(GetPosition()) / double(length) * kFractionRange;
+  // A file cut shorter meanwhile must not push the bar past its end.
+  return fraction >= kFractionRange ? kFractionRange : int(fraction);
+}
+
+}  // namespace media

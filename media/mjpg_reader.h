@@ -1,0 +1,85 @@
+#pragma once
+// Reads JPEG frames out of an MJPG file without an index: every position is a
+// byte offset, and seeking works on byte fractions of the file length on a scale
+// of 86400 steps. Each read scans raw bytes for JPEG markers, so stray bytes
+// between frames are skipped and no header or trailer is needed.
+//
+// A reader is used by one thread. Other programs may append to the file while it
+// is open; its length is asked of the file system each time.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "media/mjpg.h"
+
+namespace media {
+
+class CMjpgReader {
+ public:
+  // What other programs may do with the file while it is open. ReadWrite lets the
+  // recorder go on appending (the player); ReadOnly refuses a file that a writer
+  // holds locked (the converter).
+  enum class Sharing { ReadWrite, ReadOnly };
+
+  static constexpr int kFractionRange = 86400;
+  // Backward and seek searches read blocks of this size.
+  static constexpr size_t kBlock = 4096;
+
+  CMjpgReader();
+  ~CMjpgReader();
+  CMjpgReader(const CMjpgReader&) = delete;
+  CMjpgReader& operator=(const CMjpgReader&) = delete;
+
+  // Opens a regular file for reading and measures the first frame: the offset of
+  // the second FF D8 in the first window, else, when the first frame is larger than
+  // that window, its end; 0 otherwise. An open reader is closed first.
+  bool Open(const std::string& path, Sharing sharing = Sharing::ReadWrite);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+  // The first frame at or after the current position, its bytes from FF D8 through
+  // FF D9 in `jpeg` and its time stamp (0 = none) in *timestamp. False at the end of
+  // the file or when no frame can be cut there; `jpeg` is then left as it was.
+  bool ReadNextFrame(std::vector<uint8_t>& jpeg, uint32_t* timestamp = nullptr);
+  // The frame before the one read last: the earliest FF D8 of the nearest 4096-byte
+  // block before it, so short frames may be stepped over. At the first frame, the
+  // first frame again.
+  bool ReadPreviousFrame(std::vector<uint8_t>& jpeg, uint32_t* timestamp = nullptr);
+  // The first frame that starts at or after `fraction` / 86400 of the file, moved
+  // back by the first frame's size so that 86400 still finds the last frame.
+  bool SeekToFraction(int fraction, std::vector<uint8_t>& jpeg, uint32_t* timestamp = nullptr);
+
+  // The current position as a fraction of the length, 0..86400; the end of the
+  // last frame gives 86400.
+  int GetPositionFraction() const;
+  int GetFractionRange() const { return kFractionRange; }
+  // File length now; 0 when not open.
+  uint64_t GetLength() const;
+  // Current file position: after a read, just past the frame's FF D9. 0 when not open.
+  uint64_t GetPosition() const { return IsOpen() ? position_ : 0; }
+  // Offset of the FF D8 of the frame read last.
+  uint64_t GetFrameStart() const { return frameStart_; }
+  uint64_t GetFirstFrameSize() const { return firstFrameSize_; }
+
+ private:
+  // Reads up to n bytes at offset; a read error ends the bytes read there.
+  size_t ReadAt(uint64_t offset, uint8_t* into, size_t n) const;
+  uint64_t MeasureFirstFrame();
+  // Cuts the first frame at or after p0 into the window, growing it as the frame
+  // needs; n receives the bytes read.
+  bool CutAt(uint64_t p0, mjpg::FrameSearch& search, mjpg::FrameSpan& span, size_t& n);
+  // Reads 4096-byte blocks on from `from`, end to end, up to the first that holds
+  // FF D8, and positions there. False when a read comes back empty.
+  bool FindStartForward(uint64_t from);
+
+  int fd_ = -1;
+  uint64_t position_ = 0;
+  uint64_t frameStart_ = 0;
+  uint64_t firstFrameSize_ = 0;
+  // The read window: kReadWindow bytes, grown while a frame needs it (up to its
+  // 16 MiB limit) and kept at that size for the frames that follow.
+  std::vector<uint8_t> window_;
+};
+
+}  // namespace media

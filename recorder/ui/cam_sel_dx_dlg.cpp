@@ -1,0 +1,122 @@
+#include "recorder/ui/cam_sel_dx_dlg.h"
+
+#include <QComboBox>
+#include <algorithm>
+
+#include "media/frame_messages.h"
+#include "recorder/camera/source_rules.h"
+#include "recorder/ui/open_dialogs.h"
+#include <ui_cam_sel_dx_dlg.h>
+
+namespace recorder::ui {
+
+namespace {
+
+constexpr const char* kNoDevices = " No DirectX devices found on your system.";
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The format list is sorted alphabetically, without regard to case.
+bool AlphabeticallyBefore(const std::string& a, const std::string& b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                      [](char x, char y) { return Lower(x) < Lower(y); });
+}
+
+}  // namespace
+
+std::unique_ptr<CaptureCatalogue> DefaultCaptureCatalogue() { return std::make_unique<CaptureCatalogue>(); }
+
+CCamSelDX::CCamSelDX(camera::CameraRecord& record, platform::WindowHandle reportWindow,
+                     std::unique_ptr<CaptureCatalogue> catalogue, QWidget* parent)
+    : QDialog(parent),
+      ui_(std::make_unique<Ui::CamSelDXDlg>()),
+      record_(record),
+      reportWindow_(reportWindow),
+      catalogue_(catalogue ? std::move(catalogue) : DefaultCaptureCatalogue()) {
+  ui_->setupUi(this);
+  connect(ui_->okButton, &QPushButton::clicked, this, &CCamSelDX::Ok);
+  connect(ui_->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+  connect(ui_->devices, &QComboBox::currentIndexChanged, this, [this] { DeviceChanged(); });
+  connect(ui_->formats, &QComboBox::currentIndexChanged, this, [this] { FormatChanged(); });
+  connect(ui_->pins, &QComboBox::currentIndexChanged, this, [this] { PinChanged(); });
+
+  // The stored device, format and pin are not preselected: the first device
+  // and its preferred format every time.
+  filling_ = true;
+  for (const std::string& name : catalogue_->Devices()) ui_->devices->addItem(QString::fromStdString(name));
+  filling_ = false;
+  FillFormats();
+  ui_->pins->setEnabled(false);
+  if (ui_->devices->count() > 0) OpenSelected();
+  else ui_->status->setText(kNoDevices);
+}
+
+CCamSelDX::~CCamSelDX() {
+  catalogue_->Release();
+  OpenDialogs::Remove(this);
+}
+
+void CCamSelDX::showEvent(QShowEvent* event) {
+  OpenDialogs::Add(this);
+  QDialog::showEvent(event);
+}
+
+void CCamSelDX::FillFormats() {
+  filling_ = true;
+  ui_->formats->clear();
+  const int device = ui_->devices->currentIndex();
+  if (device >= 0) {
+    std::vector<std::string> formats = catalogue_->Formats(device);
+    std::stable_sort(formats.begin(), formats.end(), AlphabeticallyBefore);
+    for (const std::string& f : formats) ui_->formats->addItem(QString::fromStdString(f));
+    const int preferred = ui_->formats->findText(QString::fromStdString(catalogue_->PreferredFormat(device)));
+    ui_->formats->setCurrentIndex(preferred >= 0 ? preferred : 0);
+  }
+  filling_ = false;
+}
+
+void CCamSelDX::OpenSelected() {
+  filling_ = true;
+  ui_->pins->clear();
+  ui_->pins->setEnabled(false);
+  const int device = ui_->devices->currentIndex();
+  if (device >= 0 && catalogue_->Open(device, ui_->formats->currentText().toStdString(), ui_->previewArea->Handle())) {
+    for (const std::string& pin : catalogue_->Pins()) ui_->pins->addItem(QString::fromStdString(pin));
+    ui_->pins->setEnabled(ui_->pins->count() > 0);
+  }
+  filling_ = false;
+}
+
+void CCamSelDX::DeviceChanged() {
+  if (filling_) return;
+  catalogue_->Release();
+  FillFormats();
+  OpenSelected();
+}
+
+void CCamSelDX::FormatChanged() {
+  if (filling_) return;
+  catalogue_->Release();
+  OpenSelected();
+}
+
+void CCamSelDX::PinChanged() {
+  if (filling_ || ui_->pins->currentIndex() < 0) return;
+  catalogue_->RoutePin(ui_->pins->currentIndex());
+}
+
+void CCamSelDX::Ok() {
+  record_.deviceIndex = ui_->devices->currentIndex();
+  record_.pinIndex = ui_->pins->currentIndex();
+  camera::CaptureFormat format{record_.formatWidth, record_.formatHeight, record_.formatBits};
+  if (camera::ParseFormatText(ui_->formats->currentText().toStdString(), format)) {
+    record_.formatWidth = format.width;
+    record_.formatHeight = format.height;
+    record_.formatBits = format.bits;
+  }
+  // A null frame clears the preview; a failed post frees the frame with its message.
+  platform::Post<media::ShowFrameRecord>(reportWindow_, catalogue_->GrabFrame());
+  accept();
+}
+
+}  // namespace recorder::ui

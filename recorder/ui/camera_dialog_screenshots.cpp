@@ -1,0 +1,76 @@
+#include "recorder/ui/camera_dialog_screenshots.h"
+
+#include <QDir>
+#include <QLayout>
+#include <QPixmap>
+#include <memory>
+
+#include "media/frame_image.h"
+#include "recorder/camera/camera_record.h"
+#include "recorder/ui/cam_options_dlg.h"
+#include "recorder/ui/cam_sel_dx_dlg.h"
+#include "recorder/ui/cam_sel_ip_dlg.h"
+#include "widgets/picture_box.h"
+
+namespace recorder::ui {
+
+namespace {
+
+// A 320 x 240 colour ramp standing in for a camera picture.
+std::unique_ptr<media::FrameRecord> SamplePicture() {
+  auto record = std::make_unique<media::FrameRecord>();
+  media::FrameImage& image = record->image;
+  image.width = 320;
+  image.height = 240;
+  image.bitsPerPixel = 24;
+  image.pixels.resize(image.Size());
+  for (int y = 0; y < image.height; ++y) {
+    for (int x = 0; x < image.width; ++x) {
+      uint8_t* p = image.pixels.data() + (size_t(y) * image.width + x) * 3;
+      p[0] = uint8_t(80 + y * 150 / image.height);
+      p[1] = uint8_t(60 + x * 120 / image.width);
+      p[2] = uint8_t(40 + (x + y) % 60);
+    }
+  }
+  record->imageSize = int32_t(image.Size());
+  return record;
+}
+
+// The size the dialog opens with: its start size, grown to what its layout needs.
+bool Render(QWidget& dialog, const QString& path) {
+  if (dialog.layout() != nullptr) dialog.layout()->activate();
+  dialog.resize(dialog.size().expandedTo(dialog.minimumSizeHint()));
+  return dialog.grab().save(path, "PNG");
+}
+
+}  // namespace
+
+QStringList SaveCameraDialogScreenshots(const QString& dir, const DialogInspector& inspect) {
+  QStringList written;
+  const auto write = [&](QWidget& dialog, const QString& name) {
+    const QString path = QDir(dir).filePath(name);
+    if (Render(dialog, path)) written << path;
+    if (inspect) inspect(name, dialog);
+  };
+
+  auto camera = camera::CreateDefaultCamera();
+  camera->overlayEnabled = 1;
+  const char* const pages[] = {"saving", "image-modify", "overlay", "motion", "device"};
+  for (int page = 0; page < CCamOptionsDlg::kPageCount; ++page) {
+    CCamOptionsDlg dialog(*camera, true, 0, nullptr);
+    dialog.Preview()->ShowRecord(SamplePicture());
+    dialog.ShowPage(static_cast<CCamOptionsDlg::Page>(page));
+    write(dialog, QString("camera-options-%1.png").arg(pages[page]));
+  }
+  {
+    CCamSelIP dialog(*camera, 0, nullptr);
+    write(dialog, "ip-camera-select.png");
+  }
+  {
+    CCamSelDX dialog(*camera, 0);
+    write(dialog, "directx-camera-select.png");
+  }
+  return written;
+}
+
+}  // namespace recorder::ui

@@ -1,0 +1,38 @@
+#pragma once
+// "Program Options": start at log-on (the autostart entry) and the log file option.
+#include <QDialog>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace Ui {
+class ProgOptions;
+}
+
+namespace recorder::ui {
+
+class CProgOptions : public QDialog {
+ public:
+  // Opening ticks the autostart box when the entry at entryPath is current for
+  // programPath (a stale or foreign entry is deleted on the way).
+  CProgOptions(QWidget* parent, int32_t logToFile, std::string entryPath, std::string programPath);
+  ~CProgOptions() override;
+
+  // Read back after OK.
+  int32_t logToFile() const { return logToFile_; }
+
+  // OK: both boxes are read, the entry is written or deleted, the dialog ends.
+  void accept() override;
+
+  // For tests and screenshots.
+  void SetBoxes(bool autostart, bool logToFile);
+  bool AutostartTicked() const;
+
+ private:
+  std::unique_ptr<Ui::ProgOptions> ui_;
+  int32_t logToFile_;
+  std::string entryPath_;
+  std::string programPath_;
+};
+
+}  // namespace recorder::ui

@@ -1,0 +1,148 @@
+// The velmo program run as scripts run it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/player/player_files.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace player_test;
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string Slurp(const std::string& path) {
+  const Bytes b = ReadBytes(path);
+  return std::string(b.begin(), b.end());
+}
+
+// Runs velmo in UTC with its output in files of `dir`.
+Result Velmo(const TempDir& dir, const std::vector<std::string>& args) {
+  const std::string out = dir / ".stdout", err = dir / ".stderr";
+  std::vector<std::string> all = {VELMO_PROGRAM};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env = {"TZ=UTC", "LC_ALL=C"};
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  Result r;
+  if (posix_spawn(&pid, VELMO_PROGRAM, &actions, nullptr, argv.data(), envp.data()) == 0) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  r.out = Slurp(out);
+  r.err = Slurp(err);
+  ::unlink(out.c_str());
+  ::unlink(err.c_str());
+  return r;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+TEST(Velmo, CommandLineOperations) {
+  TempDir dir;
+  // 5 June 2007 14:03:09 UTC onwards, one frame a second; a name with capitals and a blank.
+  const std::vector<Bytes> frames = Frames(5, 1181052189), others = Frames(2, 1181060000, 6000);
+  const std::string input = dir / "Cam Front.MJPG", second = dir / "b.mjpg", junk = dir / "junk.mjpg";
+  WriteBytes(input, Join(frames));
+  WriteBytes(second, Join(others));
+  WriteBytes(junk, Bytes(1000, 0x55));
+  const std::string out = dir / "out.mjpg";
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    std::string stdoutHas, stderrHas;
+    std::optional<Bytes> written;  // the output's bytes; none: no output file
+    std::string output = "";  // empty: out
+  } rows[] = {
+      {"info",
+       {"--info", input},
+       0,
+       "Frames: 5\nFirst frame time: Tue Jun 05 2007 (02:03:09 PM)\nLast frame time: Tue Jun 05 2007 (02:03:13 PM)\n"
+       "Video Size: 24.78 KB\n",
+       "",
+       {}},
+      {"info on a file without frames", {"--info", junk}, 1, " Invalid Video File Format!", "", {}},
+      {"extract frames 2 to 4", {"--extract", input, "--from", "2", "--to", "4", "-o", out}, 0, "", "",
+       Join(frames, 1, 4)},
+      {"remove the first two frames", {"--remove", input, "--from", "1", "--to", "2", "-o", out}, 0, "", "",
+       Join(frames, 2)},
+      {"remove the last frame", {"--remove", input, "--to", "5", "--from", "5", "-o", out}, 0, "", "",
+       Join(frames, 0, 4)},
+      {"append", {"--append", input, second, "-o", out}, 0, "", "", Join({Join(frames), Join(others)})},
+      {"end before start",
+       {"--extract", input, "--from", "4", "--to", "2", "-o", out},
+       1,
+       "",
+       "Frame Set Error: Start point for video editing cannot be after the End point\n",
+       {}},
+      {"frame beyond the file", {"--extract", input, "--from", "2", "--to", "9", "-o", out}, 1, "", "has no frame 9",
+       {}},
+      {"output is the input",
+       {"--remove", input, "--from", "1", "--to", "2", "-o", input},
+       1,
+       "",
+       "File Write Error: The output file cannot be one of the video files being edited",
+       Join(frames),
+       input},
+      {"edit of a file without frames", {"--append", junk, second, "-o", out}, 1, "", " Invalid Video File Format!",
+       {}},
+      {"edit of a missing file", {"--extract", dir / "none.mjpg", "--from", "1", "--to", "2", "-o", out}, 1, "",
+       "cannot open", {}},
+      {"export a frame", {"--export-frame", input, "3", "-o", dir / " snap "}, 0, dir / "snap.jpg", "", Join(frames, 2, 3),
+       dir / "snap.jpg"},
+      {"export into a missing folder",
+       {"--export-frame", input, "3", "-o", dir / "none/snap.jpg"},
+       1,
+       "",
+       "File creation failed: Unable to save JPG image",
+       {},
+       dir / "none/snap.jpg"},
+      {"no window yet", {input}, 2, "", "window", {}},
+      {"frame numbers start at 1", {"--extract", input, "--from", "0", "--to", "2", "-o", out}, 2, "", "--from", {}},
+      {"missing output", {"--extract", input, "--from", "1", "--to", "2"}, 2, "", "usage:", {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string output = row.output.empty() ? out : row.output;
+    const Result r = Velmo(dir, row.args);
+    EXPECT_EQ(r.status, row.status) << r.err;
+    EXPECT_NE(r.out.find(row.stdoutHas), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(row.stderrHas), std::string::npos) << r.err;
+    if (row.written) {
+      EXPECT_TRUE(ReadBytes(output) == *row.written);
+    } else {
+      EXPECT_FALSE(Exists(output));
+    }
+    if (output != input) ::unlink(output.c_str());
+  }
+}
+
+}  // namespace

@@ -1,0 +1,537 @@
+// The camera options and source dialogs, offscreen: the preview start, Save with
+// its path check, the save format radios, the camera type radios, add mode and
+// shutdown cancelling, the address test against the test camera, the device
+// dialog without and with a capture catalogue, and the layout at opening size.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QThread>
+#include <QTimer>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+
+#include "media/frame_messages.h"
+#include "platform/message_thread.h"
+#include "platform/timecode.h"
+#include "recorder/camera/field_table.h"
+#include "recorder/camera/messages.h"
+#include "recorder/camera/option_rules.h"
+#include "recorder/camera/source_rules.h"
+#include "recorder/net/soc_thread.h"
+#include "recorder/ui/cam_options_dlg.h"
+#include "recorder/ui/cam_sel_dx_dlg.h"
+#include "recorder/ui/cam_sel_ip_dlg.h"
+#include "recorder/ui/camera_dialog_screenshots.h"
+#include "recorder/ui/message_boxes.h"
+#include "recorder/ui/open_dialogs.h"
+#include "tests/test_support.h"
+#include "tools/testcam/testcam_server.h"
+#include "widgets/picture_box.h"
+
+namespace recorder::ui {
+namespace {
+
+using camera::CameraRecord;
+
+// Message boxes that record what they were given and answer from a script.
+class ScriptedBoxes : public MessageBoxes {
+ public:
+  struct Shown {
+    QString text, caption;
+  };
+  void Tell(QWidget*, const QString& text, const QString& caption, BoxIcon) override { told.push_back({text, caption}); }
+  bool Ask(QWidget*, const QString& text, const QString& caption) override {
+    asked.push_back({text, caption});
+    const bool yes = !answers.empty() && answers.front();
+    if (!answers.empty()) answers.pop_front();
+    return yes;
+  }
+  std::vector<Shown> told, asked;
+  std::deque<bool> answers;
+};
+
+// A snapshot starter that only records what it was asked for.
+struct StarterLog {
+  struct Call {
+    std::unique_ptr<CameraRecord> record;
+    platform::WindowHandle target;
+  };
+  std::vector<Call> calls;
+  SnapshotStarter Starter() {
+    return [this](std::unique_ptr<CameraRecord> record, platform::WindowHandle target) {
+      calls.push_back({std::move(record), target});
+      return std::make_shared<platform::ThreadHandle>(1);
+    };
+  }
+};
+
+// A worker stand-in that records the messages posted to it.
+class Inbox {
+ public:
+  Inbox() : state_(std::make_shared<State>()) {
+    handle_ = platform::MessageThread::CreateSuspended(std::make_unique<Loop>(state_));
+    platform::MessageThread::Resume(handle_);
+  }
+  ~Inbox() {
+    platform::PostThreadMessage(handle_->Id(), kQuit, 0, 0);
+    handle_->Wait(5000);
+  }
+  platform::ThreadId Id() const { return handle_->Id(); }
+  std::vector<platform::Message> Received() {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    std::vector<platform::Message> copy;
+    for (const auto& m : state_->messages) copy.push_back(platform::MakeMessage(m.id, m.wParam, m.lParam, nullptr));
+    return copy;
+  }
+
+ private:
+  static constexpr uint32_t kQuit = platform::WM_USER + 999;
+  struct State {
+    std::mutex mutex;
+    std::vector<platform::Message> messages;
+  };
+  class Loop : public platform::MessageThread {
+   public:
+    explicit Loop(std::shared_ptr<State> state) : state_(std::move(state)) {}
+
+   protected:
+    void OnMessage(platform::Message& msg) override {
+      if (msg.id == kQuit) {
+        PostQuit(0);
+        return;
+      }
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      state_->messages.push_back(platform::MakeMessage(msg.id, msg.wParam, msg.lParam, nullptr));
+    }
+
+   private:
+    std::shared_ptr<State> state_;
+  };
+  std::shared_ptr<State> state_;
+  platform::ThreadHandlePtr handle_;
+};
+
+template <class T>
+T* Child(QWidget& parent, const char* name) {
+  T* child = parent.findChild<T*>(name);
+  EXPECT_NE(child, nullptr) << name;
+  return child;
+}
+
+// Runs the event loop until the condition holds or the time is up.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > timeoutMs) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(5);
+  }
+  return true;
+}
+
+// Acts on the modal dialog on top once one is open (the test's view of the user).
+void WhenModal(std::function<void(QDialog&)> act) {
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, [poll, act] {
+    if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+      poll->stop();
+      poll->deleteLater();
+      act(*dialog);
+    }
+  });
+  poll->start(10);
+}
+
+std::unique_ptr<CameraRecord> Camera(int32_t type, const std::string& url = "http://127.0.0.1:9/cam.jpg") {
+  auto camera = camera::CreateDefaultCamera();
+  camera->cameraType = type;
+  camera::SetText(camera->url, url);  // never the default address
+  return camera;
+}
+
+TEST(CameraOptions, EditModeStartsThePreviewForTheCheckedSource) {
+  struct Case {
+    const char* name;
+    int32_t type;
+    bool workerRunning;
+    bool snapshot;   // a snapshot worker is started
+    bool sendFrame;  // the running worker is asked for a frame
+  };
+  const Case cases[] = {
+      {"stopped network camera", camera::kCameraIp, false, true, false},
+      {"running network camera", camera::kCameraIp, true, true, false},
+      {"stopped local camera", camera::kCameraLocal, false, true, false},
+      {"running local camera", camera::kCameraLocal, true, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Inbox worker;
+    StarterLog log;
+    auto camera = Camera(c.type);
+    CCamOptionsDlg dialog(*camera, true, c.workerRunning ? worker.Id() : 0, log.Starter());
+    EXPECT_TRUE(log.calls.empty());  // constructing starts nothing
+    ASSERT_TRUE(dialog.Open());
+    const platform::WindowHandle preview = dialog.Preview()->Handle();
+    ASSERT_EQ(log.calls.size(), c.snapshot ? 1u : 0u);
+    if (c.snapshot) {
+      EXPECT_EQ(log.calls[0].target, preview);
+      EXPECT_EQ(log.calls[0].record->cameraType, c.type);
+      EXPECT_EQ(camera::GetText(log.calls[0].record->url), "http://127.0.0.1:9/cam.jpg");
+    }
+    if (c.sendFrame) {
+      ASSERT_TRUE(WaitUntil([&] { return !worker.Received().empty(); }, 5000));
+      EXPECT_EQ(worker.Received()[0].id, camera::to_worker::SendFrame::kNumber);
+      EXPECT_EQ(platform::WindowHandle(worker.Received()[0].wParam), preview);
+    }
+  }
+}
+
+TEST(CameraOptions, SaveChecksThePathAndHandsBackANewRecord) {
+  const std::string root = test_support::MakeTempDir("optionsave");
+  struct Case {
+    std::string path;
+    const char* message;  // nullptr: saved
+  };
+  const Case cases[] = {
+      {"video.mjpg", camera::kBadDirectoryMessage},
+      {".JPEG", camera::kBadExtensionMessage},
+      {root + "cams/video.avi", camera::kBadExtensionMessage},
+      {root + "cams/%A/video.mjpg", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    ScriptedBoxes boxes;
+    ScopedMessageBoxes scope(boxes);
+    auto camera = Camera(camera::kCameraIp);
+    CCamOptionsDlg dialog(*camera, true, 0, nullptr);
+    Child<QLineEdit>(dialog, "saveTo")->setText(QString::fromStdString(c.path));
+    Child<QLineEdit>(dialog, "frameDelay")->setText("25000");
+    Child<QLineEdit>(dialog, "maxJpgCount")->setText("0");
+    Child<QLineEdit>(dialog, "quality")->setText("0");
+    // Enter on a page is swallowed; only "&Save" saves.
+    dialog.show();
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(Child<QLineEdit>(dialog, "saveTo"), &enter);
+    EXPECT_TRUE(boxes.told.empty());
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    Child<QPushButton>(dialog, "saveButton")->click();
+    if (c.message != nullptr) {
+      ASSERT_EQ(boxes.told.size(), 1u);
+      EXPECT_EQ(boxes.told[0].text, c.message);
+      EXPECT_EQ(boxes.told[0].caption, c.message == camera::kBadExtensionMessage ? camera::kInvalidSavePathCaption
+                                                                                  : camera::kDirectoryFailedCaption);
+      EXPECT_EQ(dialog.result(), QDialog::Rejected);
+      EXPECT_EQ(dialog.TakeRecord(), nullptr);
+    } else {
+      EXPECT_TRUE(boxes.told.empty());
+      EXPECT_EQ(dialog.result(), QDialog::Accepted);
+      const auto saved = dialog.TakeRecord();
+      ASSERT_NE(saved, nullptr);
+      EXPECT_EQ(camera::GetText(saved->savePath), c.path);  // codes kept
+      EXPECT_TRUE(std::filesystem::is_directory(root + "cams/" + platform::ExpandTimeCodes("%A")));
+      EXPECT_EQ(saved->frameDelayMs, 20000);
+      EXPECT_EQ(saved->maxJpgCount, 1);
+      EXPECT_EQ(saved->jpegQuality, 0);
+      EXPECT_EQ(camera::GetText(saved->url), "http://127.0.0.1:9/cam.jpg");
+    }
+  }
+}
+
+TEST(CameraOptions, SaveFormatRadiosSwitchTheExtensionAndTheCountControls) {
+  struct Case {
+    const char* start;
+    const char* radio;
+    const char* after;
+    bool countShown;
+  };
+  const Case cases[] = {
+      {"/srv/cams/%A/video.mjpg", "saveAsJpg", "/srv/cams/%A/video.jpg", true},
+      {"/srv/cams/%A/video.jpg", "saveAsMjpg", "/srv/cams/%A/video.mjpg", false},
+      {"/srv/cams/video", "saveAsJpg", "/srv/cams/video", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.start);
+    auto camera = Camera(camera::kCameraIp);
+    camera->saveAsMjpg = std::string(c.radio) == "saveAsJpg";
+    CCamOptionsDlg dialog(*camera, true, 0, nullptr);
+    EXPECT_EQ(Child<QLineEdit>(dialog, "maxJpgCount")->isHidden(), c.countShown);
+    Child<QLineEdit>(dialog, "saveTo")->setText(c.start);
+    Child<QRadioButton>(dialog, c.radio)->click();
+    EXPECT_EQ(Child<QLineEdit>(dialog, "saveTo")->text().toStdString(), c.after);
+    for (const char* name : {"maxJpgCountLabel", "maxJpgCount", "maxJpgCountExample"})
+      EXPECT_EQ(!Child<QWidget>(dialog, name)->isHidden(), c.countShown) << name;
+  }
+}
+
+TEST(CameraOptions, TypeRadioShowsDeviceSettingsAtOnceAndReachesTheRecordOnTheTick) {
+  auto camera = Camera(camera::kCameraIp);
+  CCamOptionsDlg dialog(*camera, true, 0, nullptr);
+  auto* settings = Child<QPushButton>(dialog, "deviceSettings");
+  EXPECT_TRUE(settings->isHidden());
+  struct Step {
+    const char* radio;
+    bool settingsShown;
+    int32_t type;
+  };
+  for (const Step& s : {Step{"directXCamera", true, camera::kCameraLocal}, Step{"ipCamera", false, camera::kCameraIp}}) {
+    const int32_t before = dialog.WorkingCopy().cameraType;
+    Child<QRadioButton>(dialog, s.radio)->click();
+    EXPECT_EQ(!settings->isHidden(), s.settingsShown) << s.radio;
+    EXPECT_EQ(dialog.WorkingCopy().cameraType, before) << s.radio;
+    dialog.Tick();
+    EXPECT_EQ(dialog.WorkingCopy().cameraType, s.type) << s.radio;
+  }
+}
+
+TEST(CameraOptions, AddModeOpensTheSourceDialogAndEndsWhenItIsCancelled) {
+  struct Case {
+    const char* name;
+    int32_t type;
+    const char* sourceClass;
+    std::function<void(QDialog&)> cancel;
+  };
+  const Case cases[] = {
+      {"IP source cancelled", camera::kCameraIp, "recorder::ui::CCamSelIP",
+       [](QDialog& d) { Child<QPushButton>(d, "cancelButton")->click(); }},
+      {"device source cancelled", camera::kCameraLocal, "recorder::ui::CCamSelDX",
+       [](QDialog& d) { Child<QPushButton>(d, "cancelButton")->click(); }},
+      {"shutdown while the source is open", camera::kCameraIp, "recorder::ui::CCamSelIP",
+       [](QDialog&) {
+         EXPECT_EQ(OpenDialogs::Count(), 2u);
+         OpenDialogs::CancelAll();
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StarterLog log;
+    auto camera = Camera(c.type);
+    std::string seen;
+    {
+      CCamOptionsDlg dialog(*camera, false, 0, log.Starter());
+      WhenModal([&](QDialog& source) {
+        seen = source.metaObject()->className();
+        c.cancel(source);
+      });
+      EXPECT_EQ(dialog.exec(), QDialog::Rejected);
+      EXPECT_EQ(dialog.TakeRecord(), nullptr);
+    }
+    EXPECT_EQ(seen, c.sourceClass);
+    EXPECT_TRUE(log.calls.empty());
+    EXPECT_EQ(OpenDialogs::Count(), 0u);
+  }
+}
+
+TEST(CameraOptions, AddModeTakesTheChosenAddressAndSaves) {
+  ScriptedBoxes boxes;
+  ScopedMessageBoxes scope(boxes);
+  boxes.answers = {true};
+  const std::string root = test_support::MakeTempDir("optionadd");
+  auto camera = Camera(camera::kCameraIp);
+  StarterLog log;
+  CCamOptionsDlg dialog(*camera, false, 0, log.Starter());
+  WhenModal([&](QDialog& source) {
+    Child<QLineEdit>(source, "url")->setText("http://127.0.0.1:9/video.cgi");
+    Child<QPushButton>(source, "okButton")->click();
+    WhenModal([&](QDialog& options) {
+      Child<QLineEdit>(options, "saveTo")->setText(QString::fromStdString(root + "v/video.mjpg"));
+      Child<QPushButton>(options, "saveButton")->click();
+    });
+  });
+  ASSERT_EQ(dialog.exec(), QDialog::Accepted);
+  const auto saved = dialog.TakeRecord();
+  ASSERT_NE(saved, nullptr);
+  EXPECT_EQ(camera::GetText(saved->url), "http://127.0.0.1:9/video.cgi");
+  EXPECT_EQ(saved->pushStream, 1);
+  EXPECT_EQ(boxes.asked.size(), 1u);
+  EXPECT_TRUE(log.calls.empty());  // add mode starts no preview worker of its own
+}
+
+TEST(IpCameraSelect, OkChecksTheAddressAndStoresPushStream) {
+  struct Case {
+    const char* url;
+    bool connectFirst;
+    std::deque<bool> answers;
+    size_t questions;
+    bool accepted;
+    int32_t pushStream;
+  };
+  const Case cases[] = {
+      {"rtsp://127.0.0.1/live", false, {}, 0, false, 0},
+      {"http://127.0.0.1/video.cgi", false, {true}, 1, true, 1},
+      {"http://127.0.0.1/video.cgi", true, {true}, 1, true, 1},  // asked on Connect, not again on OK
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    ScriptedBoxes boxes;
+    ScopedMessageBoxes scope(boxes);
+    boxes.answers = c.answers;
+    auto camera = Camera(camera::kCameraIp);
+    camera->pushStream = 1;
+    CCamSelIP dialog(*camera, 0, nullptr);
+    Child<QLineEdit>(dialog, "url")->setText(c.url);
+    if (c.connectFirst) Child<QPushButton>(dialog, "connectButton")->click();
+    Child<QPushButton>(dialog, "okButton")->click();
+    EXPECT_EQ(boxes.asked.size(), c.questions);
+    for (const auto& q : boxes.asked) EXPECT_EQ(q.text, camera::kStreamQuestion);
+    EXPECT_EQ(dialog.result() == QDialog::Accepted, c.accepted);
+    if (c.accepted) {
+      EXPECT_EQ(camera::GetText(camera->url), c.url);
+      EXPECT_EQ(camera->pushStream, c.pushStream);
+    } else {
+      ASSERT_EQ(boxes.told.size(), 1u);
+      EXPECT_EQ(boxes.told[0].text, camera::kBadUrlMessage);
+      EXPECT_EQ(boxes.told[0].caption, camera::kInvalidUrlCaption);
+      EXPECT_EQ(camera::GetText(camera->url), "http://127.0.0.1:9/cam.jpg");
+    }
+  }
+}
+
+TEST(IpCameraSelect, ConnectFetchesATestPictureFromTheTestCamera) {
+  struct Case {
+    testcam::Mode mode;
+    const char* status;
+    bool picture;
+  };
+  for (const Case& c : {Case{testcam::Mode::Normal, " Connection Successful.", true},
+                        Case{testcam::Mode::Refuse, " Failed to get image.", false}}) {
+    SCOPED_TRACE(c.status);
+    testcam::Options options;
+    options.width = 160;
+    options.height = 120;
+    testcam::Server server(options);
+    ASSERT_TRUE(server.Start());
+    server.SetMode(c.mode);
+    std::vector<platform::ThreadHandlePtr> workers;
+    const SnapshotStarter start = [&](std::unique_ptr<CameraRecord> copy, platform::WindowHandle target) {
+      net::WorkerParams params;
+      params.record = std::move(copy);
+      params.snapshotTarget = target;
+      workers.push_back(net::CSocThread::Start(std::move(params)));
+      return workers.back();
+    };
+    auto camera = Camera(camera::kCameraIp);
+    widgets::CPictureBox report;  // the options' preview
+    {
+      CCamSelIP dialog(*camera, report.Handle(), start);
+      Child<QLineEdit>(dialog, "url")->setText(QString::fromStdString(server.Url("image.jpg")));
+      Child<QPushButton>(dialog, "connectButton")->click();
+      auto* status = Child<QLabel>(dialog, "status");
+      EXPECT_FALSE(Child<QPushButton>(dialog, "connectButton")->isEnabled());
+      EXPECT_FALSE(Child<QLineEdit>(dialog, "url")->isEnabled());
+      EXPECT_TRUE(Child<QPushButton>(dialog, "okButton")->isEnabled());
+      EXPECT_EQ(status->text(), " Trying to connect...");
+      ASSERT_TRUE(WaitUntil([&] { return status->text() != " Trying to connect..."; }));
+      EXPECT_EQ(status->text(), c.status);
+      EXPECT_TRUE(Child<QPushButton>(dialog, "connectButton")->isEnabled());
+      EXPECT_TRUE(Child<QLineEdit>(dialog, "url")->isEnabled());
+      EXPECT_EQ(Child<widgets::CPictureBox>(dialog, "picture")->HasPicture(), c.picture);
+      if (c.picture) {
+        EXPECT_TRUE(WaitUntil([&] { return report.HasPicture(); }, 5000));
+      }
+    }
+    for (const auto& worker : workers) EXPECT_TRUE(worker->Wait(10000));
+    EXPECT_EQ(camera::GetText(camera->url), "http://127.0.0.1:9/cam.jpg");  // only OK stores
+    server.Stop();
+  }
+}
+
+// A capture catalogue with two devices, for the dialog's side of the plug.
+class TwoDevices : public CaptureCatalogue {
+ public:
+  std::vector<std::string> Devices() override { return {"Desk cam", "Capture card"}; }
+  std::vector<std::string> Formats(int device) override {
+    return device == 0 ? std::vector<std::string>{"640x480 24 bit", "1280x720 24 bit", "320x240 16 bit"}
+                       : std::vector<std::string>{"720x576 16 bit"};
+  }
+  std::string PreferredFormat(int device) override { return device == 0 ? "640x480 24 bit" : "720x576 16 bit"; }
+  bool Open(int device, const std::string& format, platform::WindowHandle) override {
+    opened = std::to_string(device) + " " + format;
+    return true;
+  }
+  std::vector<std::string> Pins() override { return {"Composite", "S-Video"}; }
+  std::unique_ptr<media::FrameRecord> GrabFrame() override {
+    auto record = std::make_unique<media::FrameRecord>();
+    record->image = {2, 2, 24, std::vector<uint8_t>(12, 0x80)};
+    return record;
+  }
+  std::string opened;
+};
+
+TEST(DirectXCameraSelect, OkStoresTheSelectionAndSendsTheFrameOn) {
+  struct Case {
+    const char* name;
+    bool devices;
+    const char* status;
+    int32_t deviceIndex, pinIndex, width, bits;
+    bool frame;
+  };
+  const Case cases[] = {
+      {"no capture service", false, " No DirectX devices found on your system.", -1, -1, 11, 12, false},
+      {"two devices", true, " Select a device, then a format, then a pin, and click OK.", 0, 1, 640, 24, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto camera = Camera(camera::kCameraLocal);
+    camera->formatWidth = 11;
+    camera->formatBits = 12;
+    widgets::CPictureBox report;
+    report.ShowRecord(TwoDevices().GrabFrame());  // an earlier picture that a failed grab clears
+    auto* catalogue = c.devices ? new TwoDevices : nullptr;
+    CCamSelDX dialog(*camera, report.Handle(), std::unique_ptr<CaptureCatalogue>(catalogue));
+    EXPECT_EQ(Child<QLabel>(dialog, "status")->text(), c.status);
+    auto* formats = Child<QComboBox>(dialog, "formats");
+    if (c.devices) {
+      ASSERT_EQ(formats->count(), 3);
+      EXPECT_EQ(formats->itemText(0), "1280x720 24 bit");  // sorted
+      EXPECT_EQ(formats->currentText(), "640x480 24 bit");  // preferred
+      EXPECT_EQ(catalogue->opened, "0 640x480 24 bit");
+      EXPECT_TRUE(Child<QComboBox>(dialog, "pins")->isEnabled());
+      Child<QComboBox>(dialog, "pins")->setCurrentIndex(1);
+    } else {
+      EXPECT_EQ(formats->count(), 0);
+      EXPECT_FALSE(Child<QComboBox>(dialog, "pins")->isEnabled());
+    }
+    Child<QPushButton>(dialog, "okButton")->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(camera->deviceIndex, c.deviceIndex);
+    EXPECT_EQ(camera->pinIndex, c.pinIndex);
+    EXPECT_EQ(camera->formatWidth, c.width);
+    EXPECT_EQ(camera->formatBits, c.bits);
+    EXPECT_EQ(camera->cameraType, camera::kCameraLocal);
+    QApplication::processEvents();
+    EXPECT_EQ(report.HasPicture(), c.frame);
+  }
+}
+
+TEST(CameraDialogs, OpenWithEveryTextWhole) {
+  // TOLLAN_SCREENSHOT_DIR keeps the pictures for a look; otherwise a scratch folder.
+  const char* keep = std::getenv("TOLLAN_SCREENSHOT_DIR");
+  const std::string dir = keep != nullptr ? keep : test_support::MakeTempDir("dialogshots");
+  std::vector<std::string> checked;
+  const QStringList files = SaveCameraDialogScreenshots(QString::fromStdString(dir), [&](const QString& name, QWidget& dialog) {
+    checked.push_back(name.toStdString());
+    for (QWidget* w : dialog.findChildren<QWidget*>()) {
+      if (!w->isVisibleTo(&dialog)) continue;
+      if (!qobject_cast<QLabel*>(w) && !qobject_cast<QAbstractButton*>(w) && !qobject_cast<QComboBox*>(w)) continue;
+      EXPECT_GE(w->width(), w->sizeHint().width()) << name.toStdString() << ": " << w->objectName().toStdString();
+      EXPECT_GE(w->height(), w->minimumSizeHint().height()) << name.toStdString() << ": " << w->objectName().toStdString();
+    }
+  });
+  EXPECT_EQ(files.size(), 7);
+  EXPECT_EQ(checked.size(), 7u);
+  for (const QString& f : files) EXPECT_GT(std::filesystem::file_size(f.toStdString()), 1000u);
+}
+
+}  // namespace
+}  // namespace recorder::ui
