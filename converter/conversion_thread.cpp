@@ -55,7 +55,8 @@ void CConversionThread::Begin() {
   // Deleting the output first would delete the recording itself.
   if (IsSameFile(input, output)) return Finish(kResultSameFile, false);
   ::unlink(output.c_str());
-  if (!reader_.Open(input)) return Finish(kResultOpenError, false);
+  // Others may read the recording meanwhile, but not write it.
+  if (!reader_.Open(input, media::CMjpgReader::Sharing::ReadOnly)) return Finish(kResultOpenError, false);
   ReportProgress();
   const int rate = ParseFrameRate(request_.frameRateText);
   if (rate < kFrameRateMin || rate > kFrameRateMax) return Finish(kResultRateInvalid, false);

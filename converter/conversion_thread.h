@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "converter/frame_source.h"
 #include "converter/video_writer.h"
+#include "media/mjpg_reader.h"
 #include "platform/message_thread.h"
 
 namespace converter {
@@ -48,7 +48,7 @@ class CConversionThread : public platform::MessageThread {
   void ReportProgress();
 
   ConversionRequest request_;
-  CFrameSource reader_;
+  media::CMjpgReader reader_;
   std::unique_ptr<CVideoWriter> writer_;
   std::vector<uint8_t> jpeg_;  // the frame read last, not yet written
   bool cancel_ = false;

@@ -1,5 +1,7 @@
 // The conversion thread: its results, what it leaves on disk, cancel and close.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -55,7 +57,7 @@ struct ResultCase {
   const char* fps;
   int result;
   int framesInOutput;                // -1: no output file (an old one there is deleted)
-  const char* input = "recording";   // or "missing", "empty", "junk"
+  const char* input = "recording";   // or "missing", "empty", "junk", "locked" (a writer holds it)
   const char* output = "out.avi";    // "in.mjpg" is the input; "link" a hard link to it
 };
 
@@ -75,6 +77,7 @@ TEST(ConversionThread, ResultsAndWhatIsLeftOnDisk) {
       {"undecodable frame in the middle", broken, "10", kResultReadError, 12},
       {"undecodable last frame ends at the end", brokenLast, "10", kResultComplete, 29},
       {"input missing", {}, "10", kResultOpenError, -1, "missing"},
+      {"input still being written", Frames(3), "10", kResultOpenError, -1, "locked"},
       {"empty input", {}, "10", kResultReadError, -1, "empty"},
       {"no whole frame in a short file", {}, "10", kResultComplete, -1, "junk"},
       {"output is the input", Frames(3), "10", kResultSameFile, -1, "recording", "in.mjpg"},
@@ -84,7 +87,9 @@ TEST(ConversionThread, ResultsAndWhatIsLeftOnDisk) {
     SCOPED_TRACE(c.name);
     TempFolder folder;
     const std::string input = folder("in.mjpg"), input_kind = c.input;
-    if (input_kind == "recording") WriteRecording(input, c.recording);
+    if (input_kind == "recording" || input_kind == "locked") WriteRecording(input, c.recording);
+    const int lock = input_kind == "locked" ? ::open(input.c_str(), O_RDWR | O_CLOEXEC) : -1;
+    if (lock >= 0) ::flock(lock, LOCK_EX);
     if (input_kind == "empty" || input_kind == "junk") {
       FILE* f = std::fopen(input.c_str(), "wb");
       if (input_kind == "junk") std::fputs("no frame here, only \xFF\xD8 and then nothing", f);
@@ -100,6 +105,7 @@ TEST(ConversionThread, ResultsAndWhatIsLeftOnDisk) {
     }
     const std::string before = test_support::ReadFile(input);
     const Heard heard = Convert({input, output, FindVideoType("Divx"), c.fps});
+    if (lock >= 0) ::close(lock);
     EXPECT_EQ(heard.results, std::vector<int>{c.result});
     EXPECT_EQ(heard.ended, 0);
     EXPECT_EQ(test_support::ReadFile(input), before);  // the recording is never touched
