@@ -60,6 +60,9 @@ struct ShowDeviceSettings : ThreadMessage<WM_USER + 509> {};
 // The recorder's own addition: the camera's live view changed (wParam its window
 // handle, 0 for none), so frames go to the view the row holds now.
 struct LiveViewChanged : ThreadMessage<WM_USER + 513> {};
+// Posted by a network worker to itself when a picture is already whole in its
+// receive buffer, so it is taken on the next loop turn without waiting for data.
+struct CutHeldImage : ThreadMessage<WM_USER + 520> {};
 }  // namespace to_worker
 
 // To the event log thread.

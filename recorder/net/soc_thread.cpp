@@ -109,6 +109,8 @@ void CSocThread::OnMessage(platform::Message& msg) {
     EndWorker(static_cast<int32_t>(msg.wParam));
   else if (platform::Is<to_worker::LiveViewChanged>(msg))
     liveViewWindow_ = static_cast<platform::WindowHandle>(msg.wParam);
+  else if (platform::Is<to_worker::CutHeldImage>(msg))
+    HandleHeldImage();
 }
 
 void CSocThread::OnWorkerStart() {
@@ -378,6 +380,16 @@ void CSocThread::HandleReceive() {
     case StreamCutter::Outcome::Image:
       break;
   }
+  OnImage(std::move(image));
+}
+
+void CSocThread::HandleHeldImage() {
+  if (socket_ < 0) return;
+  std::vector<uint8_t> image;
+  if (cutter_.CutHeld(image) == StreamCutter::Outcome::Image) OnImage(std::move(image));
+}
+
+void CSocThread::OnImage(std::vector<uint8_t> image) {
   if (IsSnapshot()) {
     CloseSocket();
     ReportTestImage(&image);
@@ -390,6 +402,9 @@ void CSocThread::HandleReceive() {
     CloseSocket();
   }
   ProcessImage(std::move(image));
+  // Two pictures can come in one receive; the second is taken on the next turn,
+  // so that a stop still comes first.
+  if (!stopping_ && socket_ >= 0 && cutter_.fill() > 0) platform::Post<to_worker::CutHeldImage>(Id());
 }
 
 // --------------------------------------------------------------------- frames

@@ -90,6 +90,8 @@ class CSocThread : public platform::MessageThread, private recording::RecordingR
   void OnErrorAnswer(const std::string& statusLine);
   void FtpPoll();
   void HandleReceive();
+  void HandleHeldImage();
+  void OnImage(std::vector<uint8_t> image);
   // Looks at the first bytes of a connection's answer; true when they were an error.
   bool CheckAnswer(const uint8_t* data, size_t size);
   void ProcessImage(std::vector<uint8_t> jpeg);

@@ -120,7 +120,16 @@ StreamCutter::Outcome StreamCutter::OnReadable(const ReceiveFn& receive, std::ve
 
   size_t stop = 0;
   if (!Advance(&stop)) return Outcome::NeedMore;
+  return TakeImage(stop, image);
+}
 
+StreamCutter::Outcome StreamCutter::CutHeld(std::vector<uint8_t>& image) {
+  size_t stop = 0;
+  if (fill_ == 0 || !Advance(&stop)) return Outcome::NeedMore;
+  return TakeImage(stop, image);
+}
+
+StreamCutter::Outcome StreamCutter::TakeImage(size_t stop, std::vector<uint8_t>& image) {
   const uint8_t* buf = buffer_.get();
   image.assign(buf + start_, buf + stop);
   imageSeen_ = true;

@@ -35,6 +35,10 @@ class StreamCutter {
   StreamCutter();
   // One data-ready notification: buffer check, one receive, cut at most one image.
   Outcome OnReadable(const ReceiveFn& receive, std::vector<uint8_t>& image);
+  // Cuts a picture that is already whole among the held bytes, without receiving:
+  // one receive can bring two pictures, and the second must not wait for more
+  // data that a stalled camera never sends. Image or NeedMore.
+  Outcome CutHeld(std::vector<uint8_t>& image);
   // The socket was closed: the buffer empties. imageSeen stays.
   void Reset() { Clear(); }
   size_t fill() const { return fill_; }
@@ -53,6 +57,8 @@ class StreamCutter {
   // Advances the scan over the held bytes; true with `end` (one past FF D9) when an
   // image is complete.
   bool Advance(size_t* end);
+  // Hands out the picture that ends at `end` and keeps the bytes after it.
+  Outcome TakeImage(size_t end, std::vector<uint8_t>& image);
 
   std::unique_ptr<uint8_t[]> buffer_;
   size_t capacity_ = 0;

@@ -51,6 +51,7 @@ struct Client {
   }
   // Cuts pictures exactly as the recorder's worker does.
   Outcome Next(Bytes& image) {
+    if (cutter.CutHeld(image) == Outcome::Image) return Outcome::Image;
     auto receive = [this](uint8_t* dst, size_t max) { return recv(fd, dst, max, 0); };
     for (;;) {
       Outcome o = cutter.OnReadable(receive, image);
