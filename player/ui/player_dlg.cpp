@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QWindowStateChangeEvent>
 #include <climits>
+#include <ui_player_dlg.h>
 
 #include "media/mjpg_reader.h"
 #include "platform/qt/qt_window.h"
@@ -28,7 +29,6 @@
 #include "player/ui/copy_dlg.h"
 #include "player/ui/dialog_units.h"
 #include "player/ui/prompts.h"
-#include "ui_player_dlg.h"
 #include "widgets/picture_box.h"
 #include "widgets/progress_ex.h"
 
