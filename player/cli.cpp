@@ -28,6 +28,7 @@ using platform::Post;
 
 const char* const kUsage =
     "usage: velmo [FILE]\n"
+    "       velmo --screenshots DIR\n"
     "       velmo --info FILE\n"
     "       velmo --extract FILE --from N --to M -o OUT\n"
     "       velmo --remove FILE --from N --to M -o OUT\n"
@@ -35,7 +36,9 @@ const char* const kUsage =
     "       velmo --export-frame FILE N -o OUT\n"
     "       velmo --help | --version\n"
     "\n"
-    "Plays and edits MJPG recordings. Frames are counted from 1 in reading order.\n"
+    "Plays and edits MJPG recordings. Without a command the player window opens,\n"
+    "playing FILE when one is given. Frames are counted from 1 in reading order.\n"
+    "  --screenshots   every window rendered offscreen to DIR/*.png\n"
     "  --info          frame count, first and last frame times and file size\n"
     "  --extract       frames N to M, byte for byte, into OUT\n"
     "  --remove        FILE without frames N to M into OUT\n"
@@ -277,6 +280,24 @@ int ExportFrame(const Options& o, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
+bool ParseWindowStart(const std::vector<std::string>& args, WindowStart& start) {
+  start = {};
+  if (args.empty()) return true;
+  if (args.size() == 1 && !args[0].empty() && args[0][0] != '-') {
+    start.file = args[0];
+    return true;
+  }
+  if (args.size() == 2 && args[0] == "--" && !args[1].empty()) {
+    start.file = args[1];
+    return true;
+  }
+  if (args.size() == 2 && args[0] == "--screenshots" && !args[1].empty()) {
+    start.screenshotDir = args[1];
+    return true;
+  }
+  return false;
+}
+
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const std::string command = args.empty() ? "" : args[0];
   if (command == "--help" || command == "-h") {
@@ -287,10 +308,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     out << "velmo " << VELMO_VERSION << "\n";
     return 0;
   }
-  if (command.empty() || command[0] != '-') {
-    err << "velmo: the player window is not part of this build yet; the command-line operations are "
-           "(velmo --help):\n"
-        << kUsage;
+  if (command.empty() || command[0] != '-' || command == "--") {
+    err << "velmo: the window opens one file at a time\n" << kUsage;
     return 2;
   }
   Options o;

@@ -62,6 +62,8 @@ struct PLAYER_COPYING : WindowMessage<WM_USER + 215> {};
 // and the thread asks for an edit's files (wParam the EditOp); the window answers
 // with VT_FILES_CHOSEN.
 struct PLAYER_CHOOSE_FILES : WindowMessage<WM_USER + 216> {};
+// The shutdown thread has stopped every playback thread; the window may end.
+struct PLAYER_STOPPED_ALL : WindowMessage<WM_USER + 217> {};
 }  // namespace to_player_window
 
 // To the controls the thread keeps current: the two status labels, the position

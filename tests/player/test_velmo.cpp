@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "player/cli.h"
 #include "tests/player/player_files.h"
 
 extern char** environ;
@@ -36,7 +37,7 @@ Result Velmo(const TempDir& dir, const std::vector<std::string>& args) {
   std::vector<char*> argv;
   for (std::string& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
-  std::vector<std::string> env = {"TZ=UTC", "LC_ALL=C"};
+  std::vector<std::string> env = {"TZ=UTC", "LC_ALL=C", "QT_QPA_PLATFORM=offscreen"};
   std::vector<char*> envp;
   for (std::string& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -125,7 +126,8 @@ TEST(Velmo, CommandLineOperations) {
        "File creation failed: Unable to save JPG image",
        {},
        dir / "none/snap.jpg"},
-      {"no window yet", {input}, 2, "", "window", {}},
+      {"two files for the window", {input, second}, 2, "", "one file at a time", {}},
+      {"every window rendered", {"--screenshots", dir / "shots"}, 0, dir / "shots/player_window.png", "", {}},
       {"frame numbers start at 1", {"--extract", input, "--from", "0", "--to", "2", "-o", out}, 2, "", "--from", {}},
       {"missing output", {"--extract", input, "--from", "1", "--to", "2"}, 2, "", "usage:", {}},
   };
@@ -142,6 +144,30 @@ TEST(Velmo, CommandLineOperations) {
       EXPECT_FALSE(Exists(output));
     }
     if (output != input) ::unlink(output.c_str());
+  }
+}
+
+TEST(Velmo, WindowStartTakesTheFileAsGiven) {
+  struct Row {
+    std::vector<std::string> args;
+    bool window;
+    std::string file, screenshotDir;
+  } rows[] = {
+      {{}, true, "", ""},
+      {{"/Rec/Cam Front.MJPG"}, true, "/Rec/Cam Front.MJPG", ""},
+      {{"--", "-odd name.mjpg"}, true, "-odd name.mjpg", ""},
+      {{"--screenshots", "Shots"}, true, "", "Shots"},
+      {{"--screenshots"}, false, "", ""},
+      {{"a.mjpg", "b.mjpg"}, false, "", ""},
+      {{"--info", "a.mjpg"}, false, "", ""},
+  };
+  for (const Row& row : rows) {
+    player::WindowStart start;
+    const bool window = player::ParseWindowStart(row.args, start);
+    EXPECT_EQ(window, row.window) << row.args.size();
+    if (!window) continue;
+    EXPECT_EQ(start.file, row.file);
+    EXPECT_EQ(start.screenshotDir, row.screenshotDir);
   }
 }
 
