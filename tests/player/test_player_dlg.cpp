@@ -479,7 +479,9 @@ TEST_F(PlayerWindow, TheCopyDialogShowsDuringACopyAndOnlyItsCancelButtonCancels)
     EXPECT_EQ(copy.isVisible(), row.staysVisible);
     const auto got = player.Received();
     EXPECT_EQ(got.size(), row.cancels ? 1u : 0u);
-    if (row.cancels) EXPECT_EQ(got[0].first, VT_CANCEL_EDIT::kNumber);
+    if (row.cancels) {
+      EXPECT_EQ(got[0].first, VT_CANCEL_EDIT::kNumber);
+    }
 
     // The copy's end hides the dialog and gives the window back.
     platform::Post<PLAYER_COPYING>(window.Handle(), 0);
@@ -550,7 +552,9 @@ TEST_F(PlayerWindow, SaveCurrentFrameWritesTheBytesOnView) {
       EXPECT_EQ(answers.asked[0].suggestedName, kStillSuggestedName);
       EXPECT_EQ(answers.asked[0].filter, kStillFilter);
     }
-    if (!row.written.empty()) EXPECT_EQ(ReadBytes(dir.path() + row.written), frame);
+    if (!row.written.empty()) {
+      EXPECT_EQ(ReadBytes(dir.path() + row.written), frame);
+    }
     if (row.caption.isEmpty()) {
       EXPECT_TRUE(answers.told.empty());
     } else {
