@@ -96,15 +96,19 @@ QPixmap WithCaption(QWidget* widget) {
   const QPixmap content = widget->grab();
   if (!widget->isWindow() || widget->inherits("QMenu")) return content;
   const int bar = widget->fontMetrics().height() + 10;
-  QPixmap framed(content.width() + 2, content.height() + bar + 1);
+  // Sizes in the window's own units; the pixmap may have more pixels per unit.
+  const QSize size = content.deviceIndependentSize().toSize();
+  const qreal ratio = content.devicePixelRatio();
+  QPixmap framed((QSizeF(size.width() + 2, size.height() + bar + 1) * ratio).toSize());
+  framed.setDevicePixelRatio(ratio);
   framed.fill(QColor(120, 120, 120));
   QPainter p(&framed);
-  p.fillRect(QRect(1, 1, content.width(), bar - 1), QColor(60, 80, 120));
+  p.fillRect(QRect(1, 1, size.width(), bar - 1), QColor(60, 80, 120));
   const int iconSide = bar - 8;
   widget->windowIcon().paint(&p, QRect(6, 5, iconSide, iconSide));
   p.setPen(Qt::white);
   p.setFont(widget->font());
-  p.drawText(QRect(iconSide + 14, 1, content.width() - iconSide - 14, bar - 1), Qt::AlignVCenter | Qt::AlignLeft,
+  p.drawText(QRect(iconSide + 14, 1, size.width() - iconSide - 14, bar - 1), Qt::AlignVCenter | Qt::AlignLeft,
              widget->windowTitle());
   p.drawPixmap(1, bar, content);
   return framed;
