@@ -14,6 +14,7 @@
 #include <QSessionManager>
 #include <QTimer>
 #include <algorithm>
+#include <ui_converter_dlg.h>
 #include <utility>
 
 #include "converter/conversion.h"
@@ -22,7 +23,6 @@
 #include "converter/ui/about_box.h"
 #include "converter/ui/prompts.h"
 #include "platform/qt/qt_window.h"
-#include "ui_converter_dlg.h"
 #include "widgets/dialog_units.h"
 #include "widgets/progress_ex.h"
 
