@@ -117,7 +117,9 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err) {
 std::string Usage() {
   std::string types;
   for (const VideoType& t : VideoTypes()) types += std::string(types.empty() ? "" : "|") + "\"" + t.text + "\"";
-  return "Usage: brandle INPUT.mjpg [OUTPUT] [--type TYPE] [--fps N] [--via-rgb]\n"
+  return "Usage: brandle                     the converter window\n"
+         "       brandle --screenshots DIR   its windows rendered to DIR/*.png, then exit\n"
+         "       brandle INPUT.mjpg [OUTPUT] [--type TYPE] [--fps N] [--via-rgb]\n"
          "Converts an MJPG recording into a video file, every recorded frame one video\n"
          "frame at the chosen rate (the recording times are not used).\n"
          "  --type TYPE   " + types + "\n"
@@ -137,12 +139,16 @@ std::string Usage() {
          "2 usage error.\n";
 }
 
+bool IsWindowStart(const std::vector<std::string>& args, std::string& screenshotDir) {
+  screenshotDir.clear();
+  if (args.empty()) return true;
+  if (args.size() != 2 || args[0] != "--screenshots" || args[1].empty()) return false;
+  screenshotDir = args[1];
+  return true;
+}
+
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (args.empty()) {
-    err << "brandle: the converter window is not part of this build yet; convert from\n"
-           "the command line (see --help).\n";
-    return kExitUsage;
-  }
+  if (args.empty()) return UsageError(err, "no input file");
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     out << Usage();
     return kExitComplete;

@@ -15,6 +15,10 @@ constexpr int kExitUsage = 2;
 
 std::string Usage();
 
+// Whether the arguments ask for the window rather than a conversion: none at all,
+// or "--screenshots DIR" (then screenshotDir is set).
+bool IsWindowStart(const std::vector<std::string>& args, std::string& screenshotDir);
+
 // Runs the command line (arguments without the program name). Progress goes to
 // `err`, the result text at the end to `out` when the conversion completed and to
 // `err` otherwise. SIGINT and SIGTERM cancel the conversion, which keeps the frames

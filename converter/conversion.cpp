@@ -76,6 +76,8 @@ int ParseFrameRate(std::string_view text) {
 }
 
 bool IsSameFile(const std::string& a, const std::string& b) {
+  // An empty path names no file: opening it fails as any missing input does.
+  if (a.empty() || b.empty()) return false;
   if (a == b) return true;
   struct stat sa {}, sb {};
   if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;

@@ -69,7 +69,7 @@ std::optional<std::string> DeriveOutputPath(const std::string& input, int type);
 int ParseFrameRate(std::string_view text);
 
 // Whether two paths name the same file: the same text, or the same file on disk
-// (links and other spellings included).
+// (links and other spellings included). An empty path is never the same file.
 bool IsSameFile(const std::string& a, const std::string& b);
 
 }  // namespace converter

@@ -7,10 +7,11 @@
 //   2. on ConvertProgress, move the progress bar (range 0..kFractionRange);
 //   3. Cancel posts ConvertCancel to the thread; closing the window during a
 //      conversion posts ConvertClose and keeps the window open;
-//   4. on ConvertResult, show the result's message (FindResultMessage);
+//   4. on ConvertResult, keep the result code;
 //   5. on ConvertEnded, the output is finished and the thread is ending: with
-//      wParam 0 enable the inputs again, with wParam 1 (the close was asked for)
-//      end the program.
+//      wParam 0 enable the inputs again and show the result's message
+//      (FindResultMessage), with wParam 1 (the close was asked for) end the
+//      program without one.
 #include "platform/message.h"
 
 namespace converter {
