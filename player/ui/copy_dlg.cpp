@@ -7,7 +7,7 @@
 
 #include "player/editing.h"
 #include "player/ui/control_targets.h"
-#include "player/ui/dialog_units.h"
+#include "widgets/dialog_units.h"
 #include "widgets/progress_ex.h"
 
 namespace player::ui {
@@ -30,7 +30,7 @@ CCopyDlg::CCopyDlg(QWidget* owner, std::function<void()> cancel) : QDialog(owner
 
   // 210 x 42 units: the bar at (7, 7) of 196 x 12, Cancel centred below it at
   // (79, 21) of 50 x 14.
-  const DialogUnits du(font());
+  const widgets::DialogUnits du(font());
   bar_->setFixedHeight(du.Y(12));
   bar_->setMinimumWidth(du.X(196));
   cancel_->setMinimumSize(du.X(50), du.Y(14));

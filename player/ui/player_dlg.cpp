@@ -27,7 +27,7 @@
 #include "player/ui/about_box.h"
 #include "player/ui/control_targets.h"
 #include "player/ui/copy_dlg.h"
-#include "player/ui/dialog_units.h"
+#include "widgets/dialog_units.h"
 #include "player/ui/prompts.h"
 #include "widgets/picture_box.h"
 #include "widgets/progress_ex.h"
@@ -87,7 +87,7 @@ CPlayerDlg::CPlayerDlg(PlayerDlgOptions options)
   ui_->positionBar->SetRange(0, media::CMjpgReader::kFractionRange);
   ui_->delayEdit->setText("100");
 
-  firstSize_ = DialogUnits(font()).Size(254, 225).expandedTo(minimumSize());
+  firstSize_ = widgets::DialogUnits(font()).Size(254, 225).expandedTo(minimumSize());
   resize(firstSize_);
 }
 
@@ -102,7 +102,7 @@ CPlayerDlg::~CPlayerDlg() {
 }
 
 void CPlayerDlg::SetupControls() {
-  const DialogUnits du(font());
+  const widgets::DialogUnits du(font());
   // The template's spacing: 2 units at the sides, 1 above, 4 below, 2 between rows.
   ui_->mainLayout->setContentsMargins(du.X(2), du.Y(1), du.X(2), du.Y(4));
   ui_->mainLayout->setSpacing(du.Y(2));
