@@ -24,9 +24,11 @@ namespace to_properties_owner {
 struct OpenDeviceProperties : platform::WindowMessage<platform::WM_USER + 517, DevicePropertiesRequest> {};
 }  // namespace to_properties_owner
 
-// To the properties window: close as if cancelled (the worker is ending).
+// To the properties window: close as if cancelled (the worker is ending); and a
+// message the window ignores, whose post tells the worker the window still exists.
 namespace to_properties_window {
 struct CloseProperties : platform::WindowMessage<platform::WM_USER + 521> {};
+struct StillThere : platform::WindowMessage<platform::WM_USER + 522> {};
 }  // namespace to_properties_window
 
 // From the properties window to the worker.

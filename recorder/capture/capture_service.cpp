@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "recorder/capture/scripted_service.h"
 #include "recorder/capture/v4l2_service.h"
@@ -65,12 +67,24 @@ void FrameFromTopDownBgr(const uint8_t* bgr, int32_t width, int32_t height, int3
 std::shared_ptr<CaptureService> DefaultCaptureService() {
   const char* fake = std::getenv("TOLLAN_FAKE_CAPTURE");
   if (fake == nullptr || *fake == '\0') return std::make_shared<V4l2Service>();
-  if (std::strcmp(fake, "1") == 0) return ScriptedService::TestPatternCamera();
+  // One scripted service per setting for the whole process, so that its devices
+  // keep their state (controls, unplugging) for every user, as hardware does.
+  static std::mutex mutex;
+  static std::map<std::string, std::shared_ptr<CaptureService>> services;
+  const std::lock_guard<std::mutex> lock(mutex);
+  std::shared_ptr<CaptureService>& service = services[fake];
+  if (service) return service;
+  if (std::strcmp(fake, "1") == 0) {
+    service = ScriptedService::TestPatternCamera();
+    return service;
+  }
   std::string error;
-  std::shared_ptr<CaptureService> scripted = ScriptedService::FromFile(fake, &error);
-  if (scripted) return scripted;
-  std::fprintf(stderr, "tollan: capture script %s: %s\n", fake, error.c_str());
-  return std::make_shared<ScriptedService>();
+  service = ScriptedService::FromFile(fake, &error);
+  if (!service) {
+    std::fprintf(stderr, "tollan: capture script %s: %s\n", fake, error.c_str());
+    service = std::make_shared<ScriptedService>();
+  }
+  return service;
 }
 
 }  // namespace recorder::capture

@@ -114,8 +114,9 @@ class CaptureService {
 };
 
 // The service this process uses: the scripted one when TOLLAN_FAKE_CAPTURE is set
-// ("1": the built-in test pattern camera; anything else: a script file), V4L2 otherwise.
-// A script that cannot be read gives a service without devices, and says why on stderr.
+// ("1": the built-in test pattern camera; anything else: a script file), shared by
+// every caller; V4L2 otherwise. A script that cannot be read gives a service
+// without devices, and says why on stderr.
 std::shared_ptr<CaptureService> DefaultCaptureService();
 
 // A top-down, blue-green-red picture turned into a bottom-up frame image of the

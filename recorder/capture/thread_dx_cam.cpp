@@ -274,7 +274,8 @@ void CThreadDXCam::OnTimer(uint32_t timerId) {
     // A window that never appeared, or went without saying so, ends the wait.
     const bool neverShown = propertiesWindow_ == 0 &&
                             Clock::now() - propertiesAsked_ >= std::chrono::milliseconds(timing_.propertiesOpenTimeoutMs);
-    const bool gone = propertiesWindow_ != 0 && !platform::IsWindowVisible(propertiesWindow_);
+    const bool gone =
+        propertiesWindow_ != 0 && !platform::Post<to_properties_window::StillThere>(propertiesWindow_);
     if (neverShown || gone)
       EndPropertiesWait();
     else

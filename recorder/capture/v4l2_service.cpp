@@ -25,6 +25,10 @@ using Clock = std::chrono::steady_clock;
 constexpr int kBufferCount = 4;
 // A stream that starts needs a moment before its first sample.
 constexpr auto kFirstSampleWait = std::chrono::milliseconds(2000);
+// A grab that finds no sample newer than the one it gave last waits this long for
+// one: at frame delay 0 the worker then records each sample once instead of the
+// same picture over and over as fast as it can encode.
+constexpr int kNewSampleWaitMs = 100;
 // A sample older than this is not "the most recent" any more: the device stalled,
 // and recording its last picture on and on would pass a frozen view off as live.
 constexpr auto kStaleSample = std::chrono::seconds(5);
@@ -119,6 +123,10 @@ class V4l2Device : public CaptureDevice {
   bool LatestSample(int32_t bits, media::FrameImage& image) override {
     if (!streaming_) return false;
     Drain();
+    if (haveSample_ && !fresh_ && !failed_) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, kNewSampleWaitMs) > 0) Drain();
+    }
     if (failed_ || !haveSample_ || Clock::now() - sampleTime_ > kStaleSample) return false;
     if (fresh_) {
       fresh_ = false;
