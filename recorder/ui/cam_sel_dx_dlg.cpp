@@ -100,6 +100,8 @@ CCamSelDX::CCamSelDX(camera::CameraRecord& record, platform::WindowHandle report
   // and its preferred format every time.
   filling_ = true;
   for (const std::string& name : catalogue_->Devices()) ui_->devices->addItem(QString::fromStdString(name));
+  // Empty lists are disabled, as the device lists leave them.
+  ui_->devices->setEnabled(ui_->devices->count() > 0);
   filling_ = false;
   FillFormats();
   ui_->pins->setEnabled(false);
@@ -128,6 +130,7 @@ void CCamSelDX::FillFormats() {
     const int preferred = ui_->formats->findText(QString::fromStdString(catalogue_->PreferredFormat(device)));
     ui_->formats->setCurrentIndex(preferred >= 0 ? preferred : 0);
   }
+  ui_->formats->setEnabled(ui_->formats->count() > 0);
   filling_ = false;
 }
 

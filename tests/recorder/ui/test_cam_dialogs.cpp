@@ -613,7 +613,9 @@ TEST(DirectXCameraSelect, OkStoresTheSelectionAndSendsTheFrameOn) {
     CCamSelDX dialog(*camera, report.Handle(),
                      catalogue ? std::unique_ptr<CaptureCatalogue>(catalogue) : std::make_unique<CaptureCatalogue>());
     EXPECT_EQ(Child<QLabel>(dialog, "status")->text(), c.status);
+    EXPECT_EQ(Child<QComboBox>(dialog, "devices")->isEnabled(), c.devices);
     auto* formats = Child<QComboBox>(dialog, "formats");
+    EXPECT_EQ(formats->isEnabled(), c.devices);
     if (c.devices) {
       ASSERT_EQ(formats->count(), 3);
       EXPECT_EQ(formats->itemText(0), "1280x720 24 bit");  // sorted
