@@ -29,9 +29,9 @@ void ComboList::Clear() {
 
 int ComboList::Add(std::string text) {
   auto at = items_.end();
-  if (sorted_) at = std::upper_bound(items_.begin(), items_.end(), text, [](const std::string& a, const std::string& b) {
-    return LessNoCase(a, b);
-  });
+  if (sorted_)
+    at = std::upper_bound(items_.begin(), items_.end(), text,
+                          [](const std::string& a, const std::string& b) { return LessNoCase(a, b); });
   const int index = int(at - items_.begin());
   items_.insert(at, std::move(text));
   if (selected_ >= index) ++selected_;

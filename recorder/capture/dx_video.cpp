@@ -12,7 +12,9 @@ namespace {
 
 constexpr size_t kWindowTextLimit = 259;
 
-bool ListedDepth(int32_t bits) { return bits == 8 || bits == 9 || bits == 12 || bits == 16 || bits == 24 || bits == 32; }
+bool ListedDepth(int32_t bits) {
+  return bits == 8 || bits == 9 || bits == 12 || bits == 16 || bits == 24 || bits == 32;
+}
 
 std::string FormatText(int32_t width, int32_t height, int32_t bits) {
   return std::to_string(width) + "x" + std::to_string(height) + " " + std::to_string(bits) + " bit";

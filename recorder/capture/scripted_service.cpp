@@ -262,7 +262,8 @@ std::shared_ptr<ScriptedService> ScriptedService::FromScript(const std::string& 
     } else if (word == "drop") {
       if (!ReadNumber(in, a) || a < 1) return fail("drop needs a first frame number");
       b = a;
-      if (!(in >> std::ws).eof() && (!ReadNumber(in, b) || b < a)) return fail("drop: the last frame comes before the first");
+      if (!(in >> std::ws).eof() && (!ReadNumber(in, b) || b < a))
+        return fail("drop: the last frame comes before the first");
       d.drops.emplace_back(a, b);
     } else if (word == "unplug-after") {
       if (!ReadNumber(in, a) || a < 1) return fail("unplug-after needs a frame count");

@@ -272,8 +272,9 @@ void CThreadDXCam::OnTimer(uint32_t timerId) {
   } else if (timerId == propertiesTimer_) {
     propertiesTimer_ = 0;
     // A window that never appeared, or went without saying so, ends the wait.
-    const bool neverShown = propertiesWindow_ == 0 &&
-                            Clock::now() - propertiesAsked_ >= std::chrono::milliseconds(timing_.propertiesOpenTimeoutMs);
+    const auto waited = Clock::now() - propertiesAsked_;
+    const bool neverShown =
+        propertiesWindow_ == 0 && waited >= std::chrono::milliseconds(timing_.propertiesOpenTimeoutMs);
     const bool gone =
         propertiesWindow_ != 0 && !platform::Post<to_properties_window::StillThere>(propertiesWindow_);
     if (neverShown || gone)
@@ -291,7 +292,8 @@ void CThreadDXCam::EndWorker(int32_t reason) {
     output_->StopRecording();
   }
   // An open properties window has nothing left to set.
-  if (propertiesOpen_ && propertiesWindow_ != 0) platform::Post<to_properties_window::CloseProperties>(propertiesWindow_);
+  if (propertiesOpen_ && propertiesWindow_ != 0)
+    platform::Post<to_properties_window::CloseProperties>(propertiesWindow_);
   for (uint32_t* timer : {&frameTimer_, &snapshotTimer_, &soundTimer_, &propertiesTimer_, &settingsPreviewTimer_}) {
     if (*timer) KillTimer(*timer);
     *timer = 0;

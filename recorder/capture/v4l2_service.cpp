@@ -55,6 +55,13 @@ long NodeNumber(const char* name) {
   return n;
 }
 
+// A fixed-size, possibly unterminated name field of a V4L2 structure.
+template <size_t N>
+std::string FieldText(const uint8_t (&field)[N]) {
+  const char* text = reinterpret_cast<const char*>(field);
+  return std::string(text, strnlen(text, N));
+}
+
 uint32_t CapsOf(const v4l2_capability& cap) {
   return (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
 }
@@ -143,8 +150,7 @@ class V4l2Device : public CaptureDevice {
       v4l2_input input{};
       input.index = i;
       if (Xioctl(fd_, VIDIOC_ENUMINPUT, &input) < 0) break;
-      const std::string name(reinterpret_cast<const char*>(input.name), strnlen(reinterpret_cast<const char*>(input.name), sizeof input.name));
-      inputs.push_back(DeviceInput{V4l2Service::ConnectorOfInput(input.type, name), true});
+      inputs.push_back(DeviceInput{V4l2Service::ConnectorOfInput(input.type, FieldText(input.name)), true});
     }
     return inputs;
   }
@@ -180,7 +186,7 @@ class V4l2Device : public CaptureDevice {
         default: continue;  // buttons, classes, strings and compound controls have no place here
       }
       c.id = id;
-      c.name.assign(reinterpret_cast<const char*>(query.name), strnlen(reinterpret_cast<const char*>(query.name), sizeof query.name));
+      c.name = FieldText(query.name);
       c.minimum = query.minimum;
       c.maximum = query.maximum;
       c.step = std::max(1, query.step);
@@ -196,7 +202,7 @@ class V4l2Device : public CaptureDevice {
           item.index = uint32_t(i);
           if (Xioctl(fd_, VIDIOC_QUERYMENU, &item) < 0) continue;
           if (query.type == V4L2_CTRL_TYPE_MENU)
-            c.menuItems.emplace_back(i, std::string(reinterpret_cast<const char*>(item.name), strnlen(reinterpret_cast<const char*>(item.name), sizeof item.name)));
+            c.menuItems.emplace_back(i, FieldText(item.name));
           else
             c.menuItems.emplace_back(i, std::to_string(static_cast<long long>(item.value)));
         }
@@ -384,7 +390,8 @@ class V4l2Device : public CaptureDevice {
     const v4l2_pix_format& pix = format_.fmt.pix;
     const uint32_t w = pix.width, h = pix.height;
     bgr_.resize(size_t(w) * h * 3);
-    const size_t stride = pix.bytesperline ? pix.bytesperline : size_t(w) * uint32_t(V4l2Service::BitsOfPixelFormat(pix.pixelformat) / 8);
+    const size_t packed = size_t(w) * size_t(V4l2Service::BitsOfPixelFormat(pix.pixelformat) / 8);
+    const size_t stride = pix.bytesperline ? pix.bytesperline : packed;
     const auto direct = [&](int bytes, int b, int g, int r) {
       if (rawBytes_ < stride * (h - 1) + size_t(w) * size_t(bytes)) return false;
       for (uint32_t y = 0; y < h; ++y) {
@@ -511,7 +518,7 @@ std::vector<V4l2Service::Node> V4l2Service::Nodes() {
     ::close(fd);
     // Metadata and output nodes are no video input devices.
     if (rc < 0 || !(CapsOf(cap) & V4L2_CAP_VIDEO_CAPTURE)) continue;
-    node.entry.name.assign(reinterpret_cast<const char*>(cap.card), strnlen(reinterpret_cast<const char*>(cap.card), sizeof cap.card));
+    node.entry.name = FieldText(cap.card);
     nodes.push_back(std::move(node));
   }
   return nodes;
