@@ -5,13 +5,25 @@
 #include "recorder/camera/events.h"
 #include "recorder/camera/messages.h"
 #include "recorder/camera/settings_file.h"
+#include "recorder/capture/thread_dx_cam.h"
 #include "recorder/net/soc_thread.h"
 
 namespace recorder::app {
 
 WorkerFactory DefaultWorkerFactory() {
   return [](WorkerRequest request) -> platform::ThreadHandlePtr {
-    if (!request.record || request.record->cameraType != camera::kCameraIp) return nullptr;
+    if (!request.record) return nullptr;
+    if (request.record->cameraType != camera::kCameraIp) {
+      capture::LocalWorkerParams params;
+      params.record = std::move(request.record);
+      params.resume = request.resume;
+      params.logThreadId = request.logThread;
+      params.mainWindow = request.mainWindow;
+      params.liveViewWindow = request.liveViewWindow;
+      params.snapshotTarget = request.snapshotTarget;
+      params.propertiesParent = request.propertiesOwner;
+      return capture::CThreadDXCam::Start(std::move(params));
+    }
     net::WorkerParams params;
     params.record = std::move(request.record);
     params.resume = request.resume;
@@ -177,10 +189,12 @@ void CameraController::DeleteCameras(std::vector<size_t> rows) {
 }
 
 platform::ThreadHandlePtr CameraController::StartSnapshotWorker(std::unique_ptr<camera::CameraRecord> copy,
-                                                                platform::WindowHandle target) {
+                                                                platform::WindowHandle target,
+                                                                platform::WindowHandle propertiesOwner) {
   if (!copy || target == 0 || shuttingDown_) return nullptr;
   WorkerRequest request;
   request.record = std::move(copy);
+  request.propertiesOwner = propertiesOwner;
   request.logThread = logThreadId_;
   request.mainWindow = mainWindow_;
   request.snapshotTarget = target;

@@ -27,10 +27,13 @@ struct WorkerRequest {
   platform::WindowHandle mainWindow = 0;      // status, stop and registration messages
   platform::WindowHandle liveViewWindow = 0;  // frames while it is visible; 0 for none
   platform::WindowHandle snapshotTarget = 0;  // non-zero: a snapshot worker for a source dialog
+  // Local cameras' snapshot workers: the window that owns the device's properties
+  // window, which the worker opens before its frame; 0 for none.
+  platform::WindowHandle propertiesOwner = 0;
 };
 // Creates and resumes a worker. Returns its handle, or null when no worker could be made.
 using WorkerFactory = std::function<platform::ThreadHandlePtr(WorkerRequest request)>;
-// Network cameras get the network worker; local capture devices have no worker in this build.
+// Network cameras get the network worker, local capture devices the local camera worker.
 WorkerFactory DefaultWorkerFactory();
 
 // What changed in a row, for observers that show only some columns.
@@ -127,8 +130,11 @@ class CameraController {
 
   // Starts a short-lived worker that fetches one picture of the record for a
   // source dialog's window; the worker registers itself so shutdown waits for it.
+  // A local camera's worker first opens the device's properties window owned by
+  // propertiesOwner, when one is given.
   platform::ThreadHandlePtr StartSnapshotWorker(std::unique_ptr<camera::CameraRecord> copy,
-                                                platform::WindowHandle target);
+                                                platform::WindowHandle target,
+                                                platform::WindowHandle propertiesOwner = 0);
 
   // Unattended use: a camera whose worker ended without being asked to (a failure
   // status, or a worker that gave up without a picture) is started again, appending,

@@ -15,6 +15,8 @@
 #include "recorder/camera/field_table.h"
 #include "recorder/camera/settings_file.h"
 #include "recorder/camera/settings_lock.h"
+#include "recorder/capture/capture_service.h"
+#include "recorder/capture/dx_video.h"
 
 namespace recorder::app {
 
@@ -201,6 +203,84 @@ int CmdAddIp(const std::vector<std::string>& args, const std::string& path, std:
   return kCliOk;
 }
 
+// A whole decimal number (optional minus sign) that fits an int32.
+std::optional<int32_t> ParseInt32(const std::string& text) {
+  const size_t digits = text.size() - (!text.empty() && text[0] == '-' ? 1 : 0);
+  if (digits == 0 || digits > 10 || text.find_first_not_of("0123456789", text.size() - digits) != std::string::npos)
+    return std::nullopt;
+  const long long value = std::stoll(text);
+  if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+  return int32_t(value);
+}
+
+int CmdAddLocal(const std::vector<std::string>& args, const std::string& path, std::ostream& out,
+                std::ostream& err) {
+  if (args.size() < 3) return MissingArgument(err, "--add-local needs a device index and a format such as \"640x480 24 bit\"");
+  if (args.size() > 4) return UsageError(err, args[4]);
+  const auto device = ParseInt32(args[1]);
+  if (!device || *device < 0) {
+    err << "--add-local: the device index must be a number from 0, not " << args[1] << "\n";
+    return kCliError;
+  }
+  int width = 0, height = 0, bits = 0;
+  capture::CDXVideo::ParseFormatText(args[2], width, height, bits);
+  if (width <= 0 || height <= 0 || capture::SampleDepthFor(bits) == 0) {
+    err << "--add-local: the format must read \"WIDTHxHEIGHT BITS bit\" with BITS 8, 9, 12, 16, 24 or 32, not \""
+        << args[2] << "\"\n";
+    return kCliError;
+  }
+  std::optional<int32_t> pin = 0;
+  if (args.size() == 4) {
+    pin = ParseInt32(args[3]);
+    if (!pin || *pin < -1) {
+      err << "--add-local: the input must be a number from -1 (none), not " << args[3] << "\n";
+      return kCliError;
+    }
+  }
+  auto cam = camera::CreateDefaultCamera();
+  cam->cameraType = camera::kCameraLocal;
+  cam->deviceIndex = *device;
+  cam->formatWidth = width;
+  cam->formatHeight = height;
+  cam->formatBits = bits;
+  cam->pinIndex = *pin;
+
+  Edit edit;
+  if (!edit.Begin(path, err)) return kCliError;
+  Settings& s = edit.settings();
+  camera::SetText(cam->savePath, camera::UniqueDefaultSavePath(s.Pointers(), s.cameras.size()));
+  s.cameras.push_back(std::move(cam));
+  if (!edit.Save(err)) return kCliError;
+  out << (s.cameras.size() - 1) << '\n';
+  return kCliOk;
+}
+
+// Every capture device position with its name and formats, so that --add-local
+// can be given a device and a format it offers.
+int CmdListDevices(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.size() > 1) return UsageError(err, args[1]);
+  auto service = capture::DefaultCaptureService();
+  const auto devices = service->Devices();
+  if (!devices) {
+    err << "Capture devices cannot be listed here\n";
+    return kCliError;
+  }
+  capture::CDXVideo video(service);
+  for (size_t position = 0; position < devices->size(); ++position) {
+    const capture::DeviceEntry& entry = (*devices)[position];
+    out << position << '\t' << (entry.nameReadable ? entry.name : "(cannot be opened)");
+    capture::ComboList formats(true);
+    if (entry.nameReadable && video.ListFormats(int(position), &formats) > 0) {
+      // The format the device dialog would preselect comes first.
+      out << '\t' << formats.SelectedText();
+      for (const std::string& f : formats.Items())
+        if (f != formats.SelectedText()) out << '\t' << f;
+    }
+    out << '\n';
+  }
+  return kCliOk;
+}
+
 int CmdSet(const std::vector<std::string>& args, const std::string& path, std::ostream& err) {
   if (args.size() < 3) return MissingArgument(err, "--set needs an index and at least one FIELD=VALUE");
   // Check the form of every pair before touching the file.
@@ -305,6 +385,15 @@ std::string SettingsUsage() {
       "                             stream unless told otherwise. A default save path\n"
       "                             that another camera uses becomes\n"
       "                             ~/Cameras/camera-N/%A/video.mjpg\n"
+      "  --list-devices             one line per local capture device, tab-separated: its\n"
+      "                             DEVICE_INDEX, its name, and its formats (the one the\n"
+      "                             device dialog would choose first)\n"
+      "  --add-local DEVICE_INDEX \"WxH B bit\" [PIN]\n"
+      "                             add a local capture device with default settings and\n"
+      "                             print its index: DEVICE_INDEX counts the video capture\n"
+      "                             devices (/dev/video* nodes that capture, in node\n"
+      "                             order, from 0), the format is one the device lists\n"
+      "                             (\"640x480 24 bit\"), PIN is its input (default 0)\n"
       "  --set INDEX FIELD=VALUE... change fields of one camera\n"
       "  --remove INDEX             remove one camera\n"
       "  --log-to-file 0|1          write the event log to Logfile.txt\n"
@@ -377,6 +466,8 @@ int RunSettingsCommand(const std::vector<std::string>& args, const std::string& 
   if (cmd == "--list") return CmdList(args, settingsPath, out, err);
   if (cmd == "--show") return CmdShow(args, settingsPath, out, err);
   if (cmd == "--add-ip") return CmdAddIp(args, settingsPath, out, err);
+  if (cmd == "--add-local") return CmdAddLocal(args, settingsPath, out, err);
+  if (cmd == "--list-devices") return CmdListDevices(args, out, err);
   if (cmd == "--set") return CmdSet(args, settingsPath, err);
   if (cmd == "--remove") return CmdRemove(args, settingsPath, err);
   if (cmd == "--log-to-file") return CmdLogToFile(args, settingsPath, err);

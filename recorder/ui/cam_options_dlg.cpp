@@ -16,6 +16,7 @@
 #include "recorder/frame/adjust.h"
 #include "recorder/frame/overlay.h"
 #include "recorder/ui/cam_sel_dx_dlg.h"
+#include "recorder/ui/device_properties_dlg.h"
 #include "recorder/ui/message_boxes.h"
 #include "recorder/ui/open_dialogs.h"
 #include <ui_cam_options_device.h>
@@ -131,8 +132,9 @@ CCamOptionsDlg::CCamOptionsDlg(const camera::CameraRecord& record, bool editMode
       workerId_(workerId),
       startSnapshot_(std::move(startSnapshot)) {
   ui_->setupUi(this);
-  // The dialog's own handle: the owner of a device's property pages.
-  target_ = new platform::QtWindowTarget(this, [](platform::Message&) {});
+  // The dialog's own handle: the owner of a device's properties window, which the
+  // worker holding the device asks it to open.
+  target_ = new platform::QtWindowTarget(this, [this](platform::Message& msg) { RunDeviceProperties(this, msg); });
 
   auto* pageKeys = new PageKeys(this);
   const auto addPage = [this, pageKeys](auto& form, const char* title) {
@@ -191,6 +193,8 @@ CCamOptionsDlg::~CCamOptionsDlg() {
 }
 
 widgets::CPictureBox* CCamOptionsDlg::Preview() const { return ui_->preview; }
+
+platform::WindowHandle CCamOptionsDlg::Handle() const { return target_->Handle(); }
 
 void CCamOptionsDlg::ShowPage(Page page) { ui_->tabs->setCurrentIndex(page); }
 
@@ -309,14 +313,14 @@ void CCamOptionsDlg::StartPreview() {
     if (!startSnapshot_) return;
     auto copy = camera::CopyCamera(*working_);
     copy->cameraType = camera::kCameraIp;
-    startSnapshot_(std::move(copy), preview);
+    startSnapshot_(std::move(copy), preview, 0);
   } else if (workerId_ != 0) {
     // The running worker holds the device; it sends one frame.
     platform::Post<camera::to_worker::SendFrame>(workerId_, static_cast<intptr_t>(preview));
   } else if (startSnapshot_) {
     auto copy = camera::CopyCamera(*working_);
     copy->cameraType = camera::kCameraLocal;
-    startSnapshot_(std::move(copy), preview);
+    startSnapshot_(std::move(copy), preview, 0);
   }
 }
 
@@ -354,11 +358,16 @@ void CCamOptionsDlg::SwitchExtension(const char* extension) {
 
 void CCamOptionsDlg::DeviceSettings() {
   if (working_->cameraType == camera::kCameraIp) return;
-  // A running local worker holds the device and opens its property pages. Without
-  // one, a capture snapshot worker would open them; this build has no capture service.
-  if (workerId_ != 0)
+  // A running local worker holds the device and opens its properties window;
+  // without one, a snapshot worker opens the device for it and then sends a frame.
+  if (workerId_ != 0) {
     platform::Post<camera::to_worker::ShowDeviceSettings>(workerId_, static_cast<intptr_t>(Preview()->Handle()),
                                                           static_cast<intptr_t>(target_->Handle()));
+  } else if (startSnapshot_) {
+    auto copy = camera::CopyCamera(*working_);
+    copy->cameraType = camera::kCameraLocal;
+    startSnapshot_(std::move(copy), Preview()->Handle(), target_->Handle());
+  }
 }
 
 void CCamOptionsDlg::ChooseBackColor() {

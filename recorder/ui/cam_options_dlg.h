@@ -61,6 +61,8 @@ class CCamOptionsDlg : public QDialog {
   std::unique_ptr<camera::CameraRecord> TakeRecord();
   const camera::CameraRecord& WorkingCopy() const { return *working_; }
   widgets::CPictureBox* Preview() const;
+  // The dialog's window handle: the owner of a device's properties window.
+  platform::WindowHandle Handle() const;
   void ShowPage(Page page);
 
  public slots:

@@ -1,10 +1,12 @@
 #include "recorder/ui/cam_sel_dx_dlg.h"
 
 #include <QComboBox>
+#include <QTimer>
 #include <algorithm>
 
 #include "media/frame_messages.h"
-#include "recorder/camera/source_rules.h"
+#include "recorder/capture/capture_service.h"
+#include "recorder/capture/dx_video.h"
 #include "recorder/ui/open_dialogs.h"
 #include <ui_cam_sel_dx_dlg.h>
 
@@ -24,7 +26,61 @@ bool AlphabeticallyBefore(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::unique_ptr<CaptureCatalogue> DefaultCaptureCatalogue() { return std::make_unique<CaptureCatalogue>(); }
+// The capture service through CDXVideo, which keeps the selection rules; the
+// open device's frames go to the preview several times a second.
+class DeviceCatalogue : public CaptureCatalogue {
+ public:
+  explicit DeviceCatalogue(std::shared_ptr<capture::CaptureService> service) : video_(std::move(service)) {
+    video_.Initialize();
+    preview_.setInterval(kPreviewMs);
+    QObject::connect(&preview_, &QTimer::timeout, &preview_, [this] { video_.PostPreview(); });
+  }
+  std::vector<std::string> Devices() override {
+    capture::ComboList devices;
+    video_.ListDevices(&devices);
+    return devices.Items();
+  }
+  int DeviceIndex(int listed) override { return video_.DevicePosition(listed); }
+  std::vector<std::string> Formats(int device) override { return ListFormats(device).Items(); }
+  std::string PreferredFormat(int device) override { return ListFormats(device).SelectedText(); }
+  bool Open(int device, const std::string& format, platform::WindowHandle previewWindow) override {
+    preview_.stop();
+    if (video_.OpenWithFormatText(video_.DevicePosition(device), previewWindow, format) != 0) return false;
+    video_.PostPreview();
+    preview_.start();
+    return true;
+  }
+  std::vector<std::string> Pins() override {
+    capture::ComboList pins;
+    video_.ListPins(&pins);
+    return pins.Items();
+  }
+  void RoutePin(int pin) override { video_.RoutePin(pin); }
+  std::unique_ptr<media::FrameRecord> GrabFrame() override { return video_.GrabFrame(); }
+  void Release() override {
+    preview_.stop();
+    video_.Close();
+  }
+
+ private:
+  static constexpr int kPreviewMs = 200;
+  capture::ComboList ListFormats(int device) {
+    capture::ComboList formats(true);
+    video_.ListFormats(video_.DevicePosition(device), &formats);
+    return formats;
+  }
+
+  capture::CDXVideo video_;
+  QTimer preview_;
+};
+
+std::unique_ptr<CaptureCatalogue> CaptureCatalogueOver(std::shared_ptr<capture::CaptureService> service) {
+  return std::make_unique<DeviceCatalogue>(std::move(service));
+}
+
+std::unique_ptr<CaptureCatalogue> DefaultCaptureCatalogue() {
+  return CaptureCatalogueOver(capture::DefaultCaptureService());
+}
 
 CCamSelDX::CCamSelDX(camera::CameraRecord& record, platform::WindowHandle reportWindow,
                      std::unique_ptr<CaptureCatalogue> catalogue, QWidget* parent)
@@ -44,6 +100,8 @@ CCamSelDX::CCamSelDX(camera::CameraRecord& record, platform::WindowHandle report
   // and its preferred format every time.
   filling_ = true;
   for (const std::string& name : catalogue_->Devices()) ui_->devices->addItem(QString::fromStdString(name));
+  // Empty lists are disabled, as the device lists leave them.
+  ui_->devices->setEnabled(ui_->devices->count() > 0);
   filling_ = false;
   FillFormats();
   ui_->pins->setEnabled(false);
@@ -72,6 +130,7 @@ void CCamSelDX::FillFormats() {
     const int preferred = ui_->formats->findText(QString::fromStdString(catalogue_->PreferredFormat(device)));
     ui_->formats->setCurrentIndex(preferred >= 0 ? preferred : 0);
   }
+  ui_->formats->setEnabled(ui_->formats->count() > 0);
   filling_ = false;
 }
 
@@ -106,13 +165,13 @@ void CCamSelDX::PinChanged() {
 }
 
 void CCamSelDX::Ok() {
-  record_.deviceIndex = ui_->devices->currentIndex();
+  record_.deviceIndex = catalogue_->DeviceIndex(ui_->devices->currentIndex());
   record_.pinIndex = ui_->pins->currentIndex();
-  camera::CaptureFormat format{record_.formatWidth, record_.formatHeight, record_.formatBits};
-  if (camera::ParseFormatText(ui_->formats->currentText().toStdString(), format)) {
-    record_.formatWidth = format.width;
-    record_.formatHeight = format.height;
-    record_.formatBits = format.bits;
+  int width = 0, height = 0, bits = 0;
+  if (capture::CDXVideo::ParseFormatText(ui_->formats->currentText().toStdString(), width, height, bits)) {
+    record_.formatWidth = width;
+    record_.formatHeight = height;
+    record_.formatBits = bits;
   }
   // A null frame clears the preview; a failed post frees the frame with its message.
   platform::Post<media::ShowFrameRecord>(reportWindow_, catalogue_->GrabFrame());

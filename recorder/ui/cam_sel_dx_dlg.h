@@ -12,20 +12,27 @@
 #include "platform/message.h"
 #include "recorder/camera/camera_record.h"
 
+namespace recorder::capture {
+class CaptureService;
+}
+
 namespace Ui {
 class CamSelDXDlg;
 }
 
 namespace recorder::ui {
 
-// What the dialog needs of the capture service. This base lists no device: the
-// build has no capture service yet, and the dialog then says so. A capture
-// service plugs in by deriving from it.
+// What the dialog needs of the capture service. This base lists no device, and
+// the dialog then says so; the capture service plugs in by deriving from it.
+// Devices are named by their place in the Devices() list.
 class CaptureCatalogue {
  public:
   virtual ~CaptureCatalogue() = default;
   // Friendly names in enumeration order.
   virtual std::vector<std::string> Devices() { return {}; }
+  // The device index stored for a listed device: its position in the enumeration,
+  // which differs from its place in the list when a device before it has no readable name.
+  virtual int DeviceIndex(int listed) { return listed; }
   // The device's formats as "<width>x<height> <bits> bit", and the one to preselect.
   virtual std::vector<std::string> Formats(int device) { return {}; }
   virtual std::string PreferredFormat(int device) { return {}; }
@@ -41,7 +48,9 @@ class CaptureCatalogue {
   virtual void Release() {}
 };
 
-// The capture devices of this build (none yet).
+// The capture devices of the capture service, previewed several times a second.
+std::unique_ptr<CaptureCatalogue> CaptureCatalogueOver(std::shared_ptr<capture::CaptureService> service);
+// The same over capture::DefaultCaptureService().
 std::unique_ptr<CaptureCatalogue> DefaultCaptureCatalogue();
 
 class CCamSelDX : public QDialog {

@@ -72,7 +72,7 @@ void CCamSelIP::Connect() {
   camera::SetText(copy->url, url);
   // This dialog tests an address, whatever the working copy's type says yet.
   copy->cameraType = camera::kCameraIp;
-  platform::ThreadHandlePtr worker = startSnapshot_ ? startSnapshot_(std::move(copy), Handle()) : nullptr;
+  platform::ThreadHandlePtr worker = startSnapshot_ ? startSnapshot_(std::move(copy), Handle(), 0) : nullptr;
   // Without a worker no answer would come, and the controls would stay disabled.
   if (!worker) TestEnded(kFailed);
 }

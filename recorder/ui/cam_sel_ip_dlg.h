@@ -29,10 +29,12 @@ class CamSelIPDlg;
 namespace recorder::ui {
 
 // Starts a worker that fetches one picture of the record and posts it to `target`
-// (media::ShowFrame); null when none could be started. The main window passes
+// (media::ShowFrame, or media::ShowFrameRecord from a local device); null when none
+// could be started. A local device's worker first opens the device's properties
+// window owned by `propertiesOwner` when that is not 0. The main window passes
 // CameraController::StartSnapshotWorker, so shutdown waits for these workers.
-using SnapshotStarter =
-    std::function<platform::ThreadHandlePtr(std::unique_ptr<camera::CameraRecord> copy, platform::WindowHandle target)>;
+using SnapshotStarter = std::function<platform::ThreadHandlePtr(
+    std::unique_ptr<camera::CameraRecord> copy, platform::WindowHandle target, platform::WindowHandle propertiesOwner)>;
 
 class CCamSelIP : public QDialog {
   Q_OBJECT

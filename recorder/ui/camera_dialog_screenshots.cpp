@@ -1,15 +1,21 @@
 #include "recorder/ui/camera_dialog_screenshots.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLayout>
 #include <QPixmap>
+#include <QThread>
 #include <memory>
 
 #include "media/frame_image.h"
 #include "recorder/camera/camera_record.h"
+#include "recorder/capture/dx_video.h"
+#include "recorder/capture/scripted_service.h"
 #include "recorder/ui/cam_options_dlg.h"
 #include "recorder/ui/cam_sel_dx_dlg.h"
 #include "recorder/ui/cam_sel_ip_dlg.h"
+#include "recorder/ui/device_properties_dlg.h"
 #include "widgets/picture_box.h"
 
 namespace recorder::ui {
@@ -66,9 +72,26 @@ QStringList SaveCameraDialogScreenshots(const QString& dir, const DialogInspecto
     CCamSelIP dialog(*camera, 0, nullptr);
     write(dialog, "ip-camera-select.png");
   }
+  // The device dialogs over the test pattern camera, so they show what a device offers.
+  auto service = capture::ScriptedService::TestPatternCamera();
   {
-    CCamSelDX dialog(*camera, 0);
+    CCamSelDX dialog(*camera, 0, CaptureCatalogueOver(service));
+    auto* preview = dialog.findChild<widgets::CPictureBox*>("previewArea");
+    QElapsedTimer waited;
+    waited.start();
+    while (preview && !preview->HasPicture() && waited.elapsed() < 2000) {
+      QApplication::processEvents(QEventLoop::AllEvents, 20);
+      QThread::msleep(5);
+    }
     write(dialog, "directx-camera-select.png");
+  }
+  {
+    capture::CDXVideo device(service);
+    device.Open(0, 0, 320, 240, 24);
+    capture::DevicePropertiesRequest request;
+    request.controls = device.Controls();
+    CDevicePropertiesDlg window(std::move(request));
+    write(window, "video-capture-properties.png");
   }
   return written;
 }

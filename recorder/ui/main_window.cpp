@@ -16,6 +16,7 @@
 #include "recorder/net/soc_thread.h"
 #include "recorder/ui/about_box.h"
 #include "recorder/ui/cam_options_dlg.h"
+#include "recorder/ui/device_properties_dlg.h"
 #include "recorder/ui/log_view.h"
 #include "recorder/ui/open_dialogs.h"
 #include "recorder/ui/program_icon.h"
@@ -48,8 +49,9 @@ void DefaultError(QWidget* parent, const QString& text, const QString& caption) 
 }  // namespace
 
 SnapshotStarter CMainWindow::Starter() {
-  return [this](std::unique_ptr<camera::CameraRecord> copy, platform::WindowHandle target) {
-    return controller_->StartSnapshotWorker(std::move(copy), target);
+  return [this](std::unique_ptr<camera::CameraRecord> copy, platform::WindowHandle target,
+                platform::WindowHandle propertiesOwner) {
+    return controller_->StartSnapshotWorker(std::move(copy), target, propertiesOwner);
   };
 }
 
@@ -362,6 +364,17 @@ void CMainWindow::Exit() {
   hide();
   for (auto& [handle, view] : liveViews_) view->hide();
   if (logView_) logView_->hide();
+  // A device's properties window is closed first, and given a second to end its
+  // modal loop and let its worker go on, before the dialogs under it are cancelled.
+  if (QDialog* properties = OpenDevicePropertiesWindow()) {
+    QMetaObject::invokeMethod(properties, &QDialog::reject, Qt::QueuedConnection);
+    QTimer::singleShot(kPropertiesCloseMs, this, [this] { FinishExit(); });
+    return;
+  }
+  FinishExit();
+}
+
+void CMainWindow::FinishExit() {
   OpenDialogs::CancelAll();
   controller_->onShutdownComplete = [this] {
     shutDown_ = true;

@@ -92,6 +92,7 @@ class CMainWindow : public QWidget {
   // The same, waiting on this thread (session end, quitting without Exit).
   void ShutdownNow();
   bool HiddenResumePending() const { return resumeTimer_.isActive(); }
+  static constexpr int kPropertiesCloseMs = 1000;
 
   // Double click on a row: show a hidden or minimised live view of a running camera,
   // else edit the camera.
@@ -118,6 +119,8 @@ class CMainWindow : public QWidget {
   void ShowAbout();
   void ShowContextMenu(const QPoint& globalPos);
   void OnListSorted();
+  // Exit from cancelling the open dialogs on.
+  void FinishExit();
   // Source dialogs start their preview workers through the controller, which
   // registers them so that the shutdown waits for them.
   SnapshotStarter Starter();

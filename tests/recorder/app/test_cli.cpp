@@ -216,6 +216,12 @@ TEST_F(CliTest, RefusalsSayWhyAndSaveNothing) {
       {{"--set", "0", "savePath=rel/front.mjpg"}, 1,
        "savePath: the path must be absolute (start with /): rel/front.mjpg\n"},
       {{"--add-ip", "rtsp://127.0.0.1/x"}, 1, "Only ftp and http url's are supported\n"},
+      {{"--add-local", "x", "640x480 24 bit"}, 1, "--add-local: the device index must be a number from 0, not x\n"},
+      {{"--add-local", "0", "640x480"}, 1, "--add-local: the format must read"},
+      {{"--add-local", "0", "640x480 10 bit"}, 1, "--add-local: the format must read"},
+      {{"--add-local", "0", "640x480 24 bit", "-2"}, 1, "--add-local: the input must be a number from -1"},
+      {{"--add-local", "0"}, 2, "--add-local needs a device index and a format"},
+      {{"--add-local", "0", "640x480 24 bit", "1", "2"}, 2, "Unexpected argument: 2\nUsage: "},
       {{"--set", "2", "jpegQuality=50"}, 1, "No camera with index 2 (there are 2 cameras)\n"},
       {{"--set", "x", "jpegQuality=50"}, 1, "No camera with index x"},
       // the command line itself: the usage text follows the message
@@ -239,6 +245,46 @@ TEST_F(CliTest, RefusalsSayWhyAndSaveNothing) {
     EXPECT_EQ(ReadFile(cfg_), before);
   }
   EXPECT_FALSE(IsDir(dir_ + "a\n"));
+}
+
+TEST_F(CliTest, AddLocalStoresTheDeviceChoice) {
+  struct Case {
+    std::vector<std::string> args;
+    int32_t device, width, height, bits, pin;
+  };
+  const Case cases[] = {
+      {{"--add-local", "0", "640x480 24 bit"}, 0, 640, 480, 24, 0},
+      {{"--add-local", "2", "352x288 12 bit", "1"}, 2, 352, 288, 12, 1},
+      {{"--add-local", "1", "1280x720 16 bit", "-1"}, 1, 1280, 720, 16, -1},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.args[2]);
+    ASSERT_EQ(Run(c.args), 0) << err_.str();
+    EXPECT_EQ(out_.str(), std::to_string(i) + "\n");
+    const auto loaded = Load();
+    ASSERT_EQ(loaded.cameras.size(), i + 1);
+    const camera::CameraRecord& cam = *loaded.cameras[i];
+    EXPECT_EQ(cam.cameraType, camera::kCameraLocal);
+    EXPECT_EQ(cam.deviceIndex, c.device);
+    EXPECT_EQ(cam.formatWidth, c.width);
+    EXPECT_EQ(cam.formatHeight, c.height);
+    EXPECT_EQ(cam.formatBits, c.bits);
+    EXPECT_EQ(cam.pinIndex, c.pin);
+  }
+  ASSERT_EQ(Run({"--list"}), 0);
+  EXPECT_NE(out_.str().find("\tDirectX\t"), std::string::npos);
+}
+
+TEST_F(CliTest, ListDevicesNamesEachDeviceWithItsFormats) {
+  const char* before = std::getenv("TOLLAN_FAKE_CAPTURE");
+  const std::string saved = before ? before : "";
+  ::setenv("TOLLAN_FAKE_CAPTURE", "1", 1);
+  const int code = Run({"--list-devices"});
+  if (before) ::setenv("TOLLAN_FAKE_CAPTURE", saved.c_str(), 1);
+  else ::unsetenv("TOLLAN_FAKE_CAPTURE");
+  EXPECT_EQ(code, 0) << err_.str();
+  EXPECT_EQ(out_.str(), "0\tTest Pattern Camera\t640x480 24 bit\t320x240 24 bit\t640x480 12 bit\n");
 }
 
 TEST_F(CliTest, SavePathChecksGiveTheDialogMessages) {

@@ -93,6 +93,40 @@ TEST(Headless, RecordsEveryCameraAndStopsInOrderOnSigint) {
   EXPECT_NE(lines.find("Logfile started... \r\n"), std::string::npos);
 }
 
+TEST(Headless, RecordsALocalCaptureDevice) {
+  TempDir home;
+  ASSERT_EQ(RunTollan(home.Path(), {"--add-local", "0", "320x240 24 bit"}), 0);
+  ASSERT_EQ(RunTollan(home.Path(), {"--set", "0", "savePath=" + home.Path("rec/local.mjpg"), "frameDelayMs=50",
+                                    "motionEnabled=0"}),
+            0);
+  ASSERT_EQ(RunTollan(home.Path(), {"--log-to-file", "1"}), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    setenv("TOLLAN_HOME", home.Path().c_str(), 1);
+    setenv("TOLLAN_FAKE_CAPTURE", "1", 1);
+    execl(TollanBinary().c_str(), "tollan", "--headless", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::vector<media::mjpg::FrameSpan> frames;
+  const std::string file = home.Path("rec/local.mjpg");
+  EXPECT_TRUE(WaitFor([&] { return media::mjpg::ReadAllFrames(file, frames) && frames.size() >= 5; }, 15000));
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::ifstream log(home.Path("Logfile.txt"), std::ios::binary);
+  std::stringstream text;
+  text << log.rdbuf();
+  const std::string lines = text.str();
+  const auto started = lines.find("DirectX thread started, file: " + file);
+  const auto exited = lines.find("DirectX thread exited, file: " + file);
+  EXPECT_NE(started, std::string::npos) << lines;
+  EXPECT_NE(exited, std::string::npos) << lines;
+  EXPECT_LT(started, exited);
+}
+
 TEST(Headless, VersionAndUnknownArguments) {
   TempDir home;
   std::string out;

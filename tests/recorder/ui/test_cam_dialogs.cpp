@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QKeyEvent>
@@ -13,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
 #include <QThread>
 #include <QTimer>
 #include <deque>
@@ -23,15 +25,19 @@
 #include "media/frame_messages.h"
 #include "platform/message_thread.h"
 #include "platform/timecode.h"
+#include "recorder/camera/events.h"
 #include "recorder/camera/field_table.h"
 #include "recorder/camera/messages.h"
 #include "recorder/camera/option_rules.h"
 #include "recorder/camera/source_rules.h"
+#include "recorder/capture/scripted_service.h"
+#include "recorder/capture/thread_dx_cam.h"
 #include "recorder/net/soc_thread.h"
 #include "recorder/ui/cam_options_dlg.h"
 #include "recorder/ui/cam_sel_dx_dlg.h"
 #include "recorder/ui/cam_sel_ip_dlg.h"
 #include "recorder/ui/camera_dialog_screenshots.h"
+#include "recorder/ui/device_properties_dlg.h"
 #include "recorder/ui/message_boxes.h"
 #include "recorder/ui/open_dialogs.h"
 #include "tests/test_support.h"
@@ -65,11 +71,13 @@ struct StarterLog {
   struct Call {
     std::unique_ptr<CameraRecord> record;
     platform::WindowHandle target;
+    platform::WindowHandle propertiesOwner;
   };
   std::vector<Call> calls;
   SnapshotStarter Starter() {
-    return [this](std::unique_ptr<CameraRecord> record, platform::WindowHandle target) {
-      calls.push_back({std::move(record), target});
+    return [this](std::unique_ptr<CameraRecord> record, platform::WindowHandle target,
+                  platform::WindowHandle propertiesOwner) {
+      calls.push_back({std::move(record), target, propertiesOwner});
       return std::make_shared<platform::ThreadHandle>(1);
     };
   }
@@ -294,6 +302,119 @@ TEST(CameraOptions, TypeRadioShowsDeviceSettingsAtOnceAndReachesTheRecordOnTheTi
   }
 }
 
+TEST(CameraOptions, DeviceSettingsGoToTheRunningWorkerOrASnapshotWorker) {
+  struct Case {
+    const char* name;
+    int32_t type;
+    bool workerRunning;
+    bool posted;    // the running worker is asked
+    bool snapshot;  // a snapshot worker opens the device with the dialog as owner
+  };
+  const Case cases[] = {
+      {"running local camera", camera::kCameraLocal, true, true, false},
+      {"stopped local camera", camera::kCameraLocal, false, false, true},
+      {"network camera", camera::kCameraIp, false, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Inbox worker;
+    StarterLog log;
+    auto camera = Camera(c.type);
+    CCamOptionsDlg dialog(*camera, true, c.workerRunning ? worker.Id() : 0, log.Starter());
+    dialog.ShowPage(CCamOptionsDlg::kPageDevice);
+    dialog.show();
+    Child<QPushButton>(dialog, "deviceSettings")->click();
+    ASSERT_EQ(log.calls.size(), c.snapshot ? 1u : 0u);
+    if (c.snapshot) {
+      EXPECT_EQ(log.calls[0].target, dialog.Preview()->Handle());
+      EXPECT_EQ(log.calls[0].propertiesOwner, dialog.Handle());
+      EXPECT_EQ(log.calls[0].record->cameraType, camera::kCameraLocal);
+    }
+    if (c.posted) {
+      ASSERT_TRUE(WaitUntil([&] { return !worker.Received().empty(); }, 5000));
+      const auto received = worker.Received();
+      EXPECT_EQ(received[0].id, camera::to_worker::ShowDeviceSettings::kNumber);
+      EXPECT_EQ(platform::WindowHandle(received[0].wParam), dialog.Preview()->Handle());
+      EXPECT_EQ(platform::WindowHandle(received[0].lParam), dialog.Handle());
+    } else {
+      QApplication::processEvents();
+      EXPECT_TRUE(worker.Received().empty());
+    }
+  }
+}
+
+// Acts on the device properties window once it is open.
+void WhenPropertiesOpen(std::function<void(CDevicePropertiesDlg&)> act) {
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, [poll, act] {
+    if (auto* window = qobject_cast<CDevicePropertiesDlg*>(OpenDevicePropertiesWindow())) {
+      poll->stop();
+      poll->deleteLater();
+      act(*window);
+    }
+  });
+  poll->start(10);
+}
+
+TEST(DeviceProperties, WindowSetsTheDeviceWhileItsWorkerWaits) {
+  enum class End { Ok, Cancel, WorkerStops };
+  struct Case {
+    const char* name;
+    End end;
+    int32_t brightness;  // the device's value afterwards
+    bool picture;        // the preview got the snapshot
+  };
+  const Case cases[] = {
+      {"OK keeps the change", End::Ok, 40, true},
+      {"Cancel takes it back", End::Cancel, 128, true},
+      {"a stopping worker closes the window", End::WorkerStops, 40, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto service = capture::ScriptedService::TestPatternCamera();
+    platform::ThreadHandlePtr worker;
+    const SnapshotStarter start = [&](std::unique_ptr<CameraRecord> copy, platform::WindowHandle target,
+                                      platform::WindowHandle owner) {
+      capture::LocalWorkerParams params;
+      params.record = std::move(copy);
+      params.snapshotTarget = target;
+      params.propertiesParent = owner;
+      params.service = service;
+      worker = capture::CThreadDXCam::Start(std::move(params));
+      return worker;
+    };
+    auto camera = Camera(camera::kCameraLocal);
+    camera->formatWidth = 320, camera->formatHeight = 240, camera->formatBits = 24;
+    CCamOptionsDlg dialog(*camera, true, 0, start);
+    bool acted = false;
+    WhenPropertiesOpen([&](CDevicePropertiesDlg& window) {
+      acted = true;
+      EXPECT_EQ(window.windowTitle(), "Video Capture Properties");
+      auto* slider = qobject_cast<QSlider*>(window.Editor(capture::kControlBrightness));
+      EXPECT_NE(qobject_cast<QCheckBox*>(window.Editor(capture::kControlFrameNumber)), nullptr);
+      EXPECT_NE(qobject_cast<QComboBox*>(window.Editor(capture::kControlPattern)), nullptr);
+      if (!slider) {
+        ADD_FAILURE() << "no brightness slider";
+        window.reject();
+        return;
+      }
+      slider->setValue(40);
+      // The device takes the change while the window is still open.
+      EXPECT_TRUE(WaitUntil([&] { return service->ControlValue(0, capture::kControlBrightness) == 40; }, 5000));
+      if (c.end == End::Ok) window.accept();
+      if (c.end == End::Cancel) window.reject();
+      if (c.end == End::WorkerStops) platform::Post<camera::to_worker::ThreadStop>(worker->Id(), camera::kStopReasonDiscard);
+    });
+    Child<QPushButton>(dialog, "deviceSettings")->click();
+    ASSERT_TRUE(WaitUntil([&] { return worker && worker->Finished(); }, 10000));
+    EXPECT_TRUE(acted);
+    EXPECT_EQ(OpenDevicePropertiesWindow(), nullptr);
+    EXPECT_EQ(service->ControlValue(0, capture::kControlBrightness), c.brightness);
+    QApplication::processEvents();
+    EXPECT_EQ(dialog.Preview()->HasPicture(), c.picture);
+  }
+}
+
 TEST(CameraOptions, AddModeOpensTheSourceDialogAndEndsWhenItIsCancelled) {
   struct Case {
     const char* name;
@@ -413,7 +534,8 @@ TEST(IpCameraSelect, ConnectFetchesATestPictureFromTheTestCamera) {
     ASSERT_TRUE(server.Start());
     server.SetMode(c.mode);
     std::vector<platform::ThreadHandlePtr> workers;
-    const SnapshotStarter start = [&](std::unique_ptr<CameraRecord> copy, platform::WindowHandle target) {
+    const SnapshotStarter start = [&](std::unique_ptr<CameraRecord> copy, platform::WindowHandle target,
+                                      platform::WindowHandle) {
       net::WorkerParams params;
       params.record = std::move(copy);
       params.snapshotTarget = target;
@@ -488,9 +610,12 @@ TEST(DirectXCameraSelect, OkStoresTheSelectionAndSendsTheFrameOn) {
     widgets::CPictureBox report;
     report.ShowRecord(TwoDevices().GrabFrame());  // an earlier picture that a failed grab clears
     auto* catalogue = c.devices ? new TwoDevices : nullptr;
-    CCamSelDX dialog(*camera, report.Handle(), std::unique_ptr<CaptureCatalogue>(catalogue));
+    CCamSelDX dialog(*camera, report.Handle(),
+                     catalogue ? std::unique_ptr<CaptureCatalogue>(catalogue) : std::make_unique<CaptureCatalogue>());
     EXPECT_EQ(Child<QLabel>(dialog, "status")->text(), c.status);
+    EXPECT_EQ(Child<QComboBox>(dialog, "devices")->isEnabled(), c.devices);
     auto* formats = Child<QComboBox>(dialog, "formats");
+    EXPECT_EQ(formats->isEnabled(), c.devices);
     if (c.devices) {
       ASSERT_EQ(formats->count(), 3);
       EXPECT_EQ(formats->itemText(0), "1280x720 24 bit");  // sorted
@@ -514,6 +639,51 @@ TEST(DirectXCameraSelect, OkStoresTheSelectionAndSendsTheFrameOn) {
   }
 }
 
+TEST(DirectXCameraSelect, ListsOpensAndPreviewsTheServiceDevices) {
+  struct Case {
+    const char* name;
+    std::shared_ptr<capture::ScriptedService> service;
+    std::vector<QString> devices, formats;
+    QString preferred;
+    int pins;
+    int32_t deviceIndex, width, bits;
+  };
+  std::string error;
+  const Case cases[] = {
+      {"test pattern camera", capture::ScriptedService::TestPatternCamera(), {"Test Pattern Camera"},
+       {"320x240 24 bit", "640x480 12 bit", "640x480 24 bit"}, "640x480 24 bit", 0, 0, 640, 24},
+      {"a device without a readable name before it",
+       capture::ScriptedService::FromScript(
+           "device Hidden\nunreadable\nformat 320x240 24\ndevice Card\nformat 352x288 12\ninput 1\ninput 2\n", &error),
+       {"Card"}, {"352x288 12 bit"}, "352x288 12 bit", 2, 1, 352, 12},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(c.service) << error;
+    auto camera = Camera(camera::kCameraLocal);
+    widgets::CPictureBox report;
+    CCamSelDX dialog(*camera, report.Handle(), CaptureCatalogueOver(c.service));
+    std::vector<QString> devices, formats;
+    auto* deviceList = Child<QComboBox>(dialog, "devices");
+    for (int i = 0; i < deviceList->count(); ++i) devices.push_back(deviceList->itemText(i));
+    auto* formatList = Child<QComboBox>(dialog, "formats");
+    for (int i = 0; i < formatList->count(); ++i) formats.push_back(formatList->itemText(i));
+    EXPECT_EQ(devices, c.devices);
+    EXPECT_EQ(formats, c.formats);
+    EXPECT_EQ(formatList->currentText(), c.preferred);
+    EXPECT_EQ(Child<QComboBox>(dialog, "pins")->count(), c.pins);
+    EXPECT_EQ(Child<QComboBox>(dialog, "pins")->isEnabled(), c.pins > 0);
+    // The preview area shows the open device's frames.
+    EXPECT_TRUE(WaitUntil([&] { return Child<widgets::CPictureBox>(dialog, "previewArea")->HasPicture(); }, 5000));
+    Child<QPushButton>(dialog, "okButton")->click();
+    EXPECT_EQ(camera->deviceIndex, c.deviceIndex);
+    EXPECT_EQ(camera->formatWidth, c.width);
+    EXPECT_EQ(camera->formatBits, c.bits);
+    EXPECT_EQ(camera->pinIndex, c.pins > 0 ? 0 : -1);
+    EXPECT_TRUE(WaitUntil([&] { return report.HasPicture(); }, 5000));
+  }
+}
+
 TEST(CameraDialogs, OpenWithEveryTextWhole) {
   // TOLLAN_SCREENSHOT_DIR keeps the pictures for a look; otherwise a scratch folder.
   const char* keep = std::getenv("TOLLAN_SCREENSHOT_DIR");
@@ -528,8 +698,8 @@ TEST(CameraDialogs, OpenWithEveryTextWhole) {
       EXPECT_GE(w->height(), w->minimumSizeHint().height()) << name.toStdString() << ": " << w->objectName().toStdString();
     }
   });
-  EXPECT_EQ(files.size(), 7);
-  EXPECT_EQ(checked.size(), 7u);
+  EXPECT_EQ(files.size(), 8);
+  EXPECT_EQ(checked.size(), 8u);
   for (const QString& f : files) EXPECT_GT(std::filesystem::file_size(f.toStdString()), 1000u);
 }
 

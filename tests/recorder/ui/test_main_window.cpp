@@ -19,6 +19,8 @@
 #include "recorder/camera/messages.h"
 #include "recorder/camera/settings_file.h"
 #include "recorder/app/autostart.h"
+#include "recorder/capture/capture_messages.h"
+#include "recorder/ui/device_properties_dlg.h"
 #include "recorder/ui/main_window.h"
 #include "recorder/ui/prog_options.h"
 #include "recorder/ui/video_dlg.h"
@@ -280,6 +282,49 @@ TEST_F(MainWindowTest, CloseKeepsTheProgramAndExitShutsDownInOrder) {
   std::lock_guard<std::mutex> lock(log_.mutex);
   EXPECT_EQ(log_.stopReasons, (std::vector<intptr_t>{camera::kStopReasonDiscard, camera::kStopReasonDiscard}));
   EXPECT_EQ(SavedUrls().size(), 2u) << "the shutdown does not rewrite the settings";
+}
+
+// Stands in for the worker that holds a device: notes what its properties window says.
+class PropertiesWorker : public platform::MessageThread {
+ public:
+  explicit PropertiesWorker(std::shared_ptr<std::atomic<int>> closed) : closed_(std::move(closed)) {}
+
+ protected:
+  void OnMessage(platform::Message& msg) override {
+    if (platform::Is<capture::to_device_worker::PropertiesClosed>(msg)) ++*closed_;
+    if (platform::Is<camera::to_worker::ThreadStop>(msg)) PostQuit(0);
+  }
+
+ private:
+  std::shared_ptr<std::atomic<int>> closed_;
+};
+
+TEST_F(MainWindowTest, ExitClosesADevicePropertiesWindowBeforeStoppingAnything) {
+  auto window = Make();
+  AddCameras(*window, 1);
+  auto closed = std::make_shared<std::atomic<int>>(0);
+  auto worker = platform::MessageThread::CreateSuspended(std::make_unique<PropertiesWorker>(closed));
+  platform::MessageThread::Resume(worker);
+  capture::DevicePropertiesRequest request;
+  request.controls.resize(1);
+  request.controls[0].name = "Brightness";
+  request.controls[0].maximum = 255;
+  request.worker = worker->Id();
+  auto properties = std::make_unique<ui::CDevicePropertiesDlg>(std::move(request));
+  properties->show();
+  Pump();
+  window->Exit();
+  // The window is asked to close and given its second; nothing is stopped yet.
+  EXPECT_FALSE(window->controller().ShuttingDown());
+  QElapsedTimer timer;
+  timer.start();
+  while (closed->load() == 0 && timer.elapsed() < 5000) Pump(10);
+  EXPECT_EQ(closed->load(), 1);
+  EXPECT_FALSE(properties->isVisible());
+  while (window->controller().CameraCount() != 0 && timer.elapsed() < 10000) Pump(10);
+  EXPECT_EQ(window->controller().CameraCount(), 0u);
+  platform::Post<camera::to_worker::ThreadStop>(worker->Id());
+  EXPECT_TRUE(worker->Wait(5000));
 }
 
 // Opening drops an entry that starts another program; OK writes what the boxes say.
