@@ -171,14 +171,18 @@ TEST(LocalWorker, RecordsAndReportsItsStopByReason) {
     ASSERT_FALSE(main.empty());
     EXPECT_EQ(main.front(), "S1");
     EXPECT_EQ(Contains(main, "X" + std::to_string(c.reason)), *c.stopped != '\0');
-    if (*c.stopped) EXPECT_EQ(main.back(), c.stopped);
+    if (*c.stopped) {
+      EXPECT_EQ(main.back(), c.stopped);
+    }
     ASSERT_FALSE(h.health.empty());
     EXPECT_GT(h.health.back().framesSaved, 0);
     EXPECT_EQ(h.health.back().currentFile, h.Path());
     ASSERT_TRUE(WaitFor([&] { return h.events.CountOf(camera::kEventDeviceThreadExited) == 1; }, 5000));
-    for (const auto& e : h.events.Events())
-      if (e.code == camera::kEventDeviceThreadStarted || e.code == camera::kEventDeviceThreadExited)
+    for (const auto& e : h.events.Events()) {
+      if (e.code == camera::kEventDeviceThreadStarted || e.code == camera::kEventDeviceThreadExited) {
         EXPECT_EQ(e.argument, h.Path());
+      }
+    }
   }
 }
 
@@ -198,7 +202,9 @@ TEST(LocalWorker, UnpluggedDeviceFailsToStartAndClearsTheSnapshot) {
       EXPECT_EQ(main, (std::vector<std::string>{"S2", "X0"}));
       ASSERT_TRUE(WaitFor([&] { return h.events.CountOf(camera::kEventDeviceInitFailed) == 1; }, 5000));
       for (const auto& e : h.events.Events())
-        if (e.code == camera::kEventDeviceInitFailed) EXPECT_EQ(e.argument, h.Path());
+        if (e.code == camera::kEventDeviceInitFailed) {
+          EXPECT_EQ(e.argument, h.Path());
+        }
       EXPECT_EQ(h.SavedFrames(), 0u);
     }
   }
@@ -265,7 +271,9 @@ TEST(LocalWorker, MissingFramesAreLoggedOncePerRunAndPaused) {
     ASSERT_TRUE(h.Stop(camera::kStopReasonStop));
     EXPECT_EQ(h.events.CountOf(camera::kEventFrameDropped), 1u);
     for (const auto& e : h.events.Events())
-      if (e.code == camera::kEventFrameDropped) EXPECT_EQ(e.argument, h.Path());
+      if (e.code == camera::kEventFrameDropped) {
+        EXPECT_EQ(e.argument, h.Path());
+      }
     // After a frame that did not come the next tick waits a pause, even at frame delay 0.
     const auto timers = h.FrameTimers();
     EXPECT_NE(std::find(timers.begin(), timers.end(), LocalWorkerTiming{}.dropPauseMs), timers.end());
