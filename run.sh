@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Entry point: ./run.sh demo | test | bench | build
+# Entry point: ./run.sh demo | test | bench | build | package | fuzz [SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -43,8 +43,34 @@ case "$cmd" in
     scripts/deps.sh
     configure_build build/release -DCMAKE_BUILD_TYPE=Release
     ;;
+  package)
+    # A Release build installed under /usr, packed by CPack into build/package/*.deb.
+    scripts/deps.sh
+    configure_build build/package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+      -DTOLLAN_TESTS=OFF -DTOLLAN_BENCH=OFF
+    (cd build/package && cpack -G DEB >cpack.log 2>&1) || { tail -n 40 build/package/cpack.log; exit 1; }
+    ls build/package/*.deb
+    dpkg-deb --info build/package/*.deb | sed -n '/Package:/,/Description:/p'
+    ;;
+  fuzz)
+    # Each libFuzzer target for SECONDS (default 600) with AddressSanitizer and
+    # UBSan, on a corpus seeded from real files; findings go to build/fuzz/findings.
+    seconds=${2:-600}
+    scripts/deps.sh fuzz
+    dir=build/fuzz
+    mkdir -p "$dir"
+    echo "Building in $dir ..."
+    if ! { CC=clang CXX=clang++ cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+             -DTOLLAN_FUZZ=ON -DTOLLAN_TESTS=OFF -DTOLLAN_BENCH=OFF &&
+           cmake --build "$dir" -j "$JOBS" --target fuzzers; } >"$dir/build.log" 2>&1; then
+      tail -n 60 "$dir/build.log"
+      echo "Build failed; see $dir/build.log" >&2
+      exit 1
+    fi
+    exec "$ROOT/fuzz/run_fuzzers.sh" "$ROOT/$dir" "$seconds"
+    ;;
   *)
-    echo "usage: ./run.sh demo|test|bench|build" >&2
+    echo "usage: ./run.sh demo|test|bench|build|package|fuzz [SECONDS]" >&2
     exit 2
     ;;
 esac

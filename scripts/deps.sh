@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package the suite needs to build, test, benchmark and run.
 # Safe to run again: packages already present are skipped without touching apt.
+#   scripts/deps.sh          everything for build, test, demo and bench
+#   scripts/deps.sh fuzz     and clang with libFuzzer for the fuzz targets
 set -euo pipefail
 
 PACKAGES=(
@@ -12,6 +14,9 @@ PACKAGES=(
   fonts-dejavu-core locales
   python3 python3-pyftpdlib ffmpeg
 )
+case "${1:-}" in
+  fuzz) PACKAGES+=(clang libclang-rt-14-dev) ;;
+esac
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/test_support.h"
+
 namespace test_support {
 
 constexpr const char* kGermanLocale = "de_DE.UTF-8";
@@ -24,37 +26,30 @@ constexpr const char* kGermanLocale = "de_DE.UTF-8";
 // reason in *why when it cannot be built here.
 inline std::string GermanLocaleDir(std::string* why) {
   struct Built {
+    ScopedTempDir tmp{"tollan_locale"};
     std::string dir, why;
-    ~Built() {
-      std::error_code ec;
-      if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+    Built() {
+      struct stat st {};
+      if (::stat("/usr/share/i18n/locales/de_DE", &st) != 0) {
+        why = "no de_DE locale source (Debian package locales)";
+        return;
+      }
+      const std::string folder = tmp.Path();
+      if (folder.empty()) {
+        why = "no temporary folder";
+        return;
+      }
+      const std::string command = "localedef -i de_DE -f UTF-8 '" + folder + kGermanLocale + "' >/dev/null 2>&1";
+      const int rc = std::system(command.c_str());
+      // localedef may exit non-zero over mere warnings; what counts is the time category.
+      if (::stat((folder + kGermanLocale + "/LC_TIME").c_str(), &st) != 0) {
+        why = WIFEXITED(rc) && WEXITSTATUS(rc) == 127 ? "localedef not found" : "localedef failed";
+        return;
+      }
+      dir = folder.substr(0, folder.size() - 1);
     }
   };
-  static Built built = [] {
-    Built b;
-    struct stat st {};
-    if (::stat("/usr/share/i18n/locales/de_DE", &st) != 0) {
-      b.why = "no de_DE locale source (Debian package locales)";
-      return b;
-    }
-    std::string templ = ::testing::TempDir() + "tollan_locale_XXXXXX";
-    if (!::mkdtemp(templ.data())) {
-      b.why = "no temporary folder";
-      return b;
-    }
-    const std::string command =
-        "localedef -i de_DE -f UTF-8 '" + templ + "/" + kGermanLocale + "' >/dev/null 2>&1";
-    const int rc = std::system(command.c_str());
-    // localedef may exit non-zero over mere warnings; what counts is the time category.
-    if (::stat((templ + "/" + kGermanLocale + "/LC_TIME").c_str(), &st) != 0) {
-      std::error_code ec;
-      std::filesystem::remove_all(templ, ec);
-      b.why = WIFEXITED(rc) && WEXITSTATUS(rc) == 127 ? "localedef not found" : "localedef failed";
-      return b;
-    }
-    b.dir = templ;
-    return b;
-  }();
+  static const Built built;
   if (why) *why = built.why;
   return built.dir;
 }

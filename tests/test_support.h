@@ -10,26 +10,30 @@
 
 namespace test_support {
 
-// A fresh folder under the test temporary folder, with a trailing '/'.
-inline std::string MakeTempDir(const std::string& prefix) {
-  std::string templ = ::testing::TempDir() + prefix + "_XXXXXX";
-  char* dir = ::mkdtemp(templ.data());
-  EXPECT_NE(dir, nullptr);
-  return templ + "/";
-}
-
-// A fresh folder that is removed with everything in it when the test ends,
-// passed or failed.
+// A fresh folder under the test temporary folder (TEST_TMPDIR, TMPDIR or /tmp),
+// removed with everything in it when the object goes, whether the test passed or
+// failed. Every test that needs a folder or a file of its own makes one of these,
+// as a local or as a member of its fixture, so a run leaves nothing behind.
 class ScopedTempDir {
  public:
-  explicit ScopedTempDir(const std::string& prefix) : path_(MakeTempDir(prefix)) {}
+  explicit ScopedTempDir(const std::string& prefix = "tollan") {
+    std::string templ = ::testing::TempDir() + prefix + "_XXXXXX";
+    if (::mkdtemp(templ.data()) == nullptr) {
+      ADD_FAILURE() << "cannot create a folder from " << templ;
+      return;
+    }
+    path_ = templ + "/";
+  }
   ~ScopedTempDir() {
+    if (path_.empty()) return;
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
   ScopedTempDir(const ScopedTempDir&) = delete;
   ScopedTempDir& operator=(const ScopedTempDir&) = delete;
-  const std::string& path() const { return path_; }  // with a trailing '/'
+
+  // The folder with a trailing '/', followed by `name`.
+  std::string Path(const std::string& name = "") const { return path_ + name; }
 
  private:
   std::string path_;

@@ -75,17 +75,6 @@ inline void WriteRecording(const std::string& path, const Recording& r) {
   ::close(fd);
 }
 
-// A folder of its own for every test, removed with everything in it afterwards.
-class TempFolder {
- public:
-  TempFolder() : dir_(test_support::MakeTempDir("converter")) {}
-  ~TempFolder() { std::filesystem::remove_all(dir_); }
-  std::string operator()(const std::string& name) const { return dir_ + name; }
-
- private:
-  std::string dir_;
-};
-
 struct RunResult {
   int exitCode = -1;
   std::string out, err;
@@ -93,8 +82,8 @@ struct RunResult {
 
 // Runs a program (searched in PATH when the name has no '/'), output caught in files
 // under `folder`.
-inline RunResult RunProgram(const std::vector<std::string>& argv, const TempFolder& folder) {
-  const std::string outPath = folder("run.out"), errPath = folder("run.err");
+inline RunResult RunProgram(const std::vector<std::string>& argv, const test_support::ScopedTempDir& folder) {
+  const std::string outPath = folder.Path("run.out"), errPath = folder.Path("run.err");
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -120,7 +109,7 @@ inline RunResult RunProgram(const std::vector<std::string>& argv, const TempFold
 // What ffprobe says of a file's first video stream and its container, as
 // key=value pairs (codec_name, codec_tag_string, width, height, r_frame_rate,
 // nb_read_frames, format_name, TAG:title); empty when ffprobe cannot read it.
-inline std::map<std::string, std::string> Probe(const std::string& path, const TempFolder& folder) {
+inline std::map<std::string, std::string> Probe(const std::string& path, const test_support::ScopedTempDir& folder) {
   const RunResult r = RunProgram({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
                            "stream=codec_name,codec_tag_string,width,height,r_frame_rate,nb_read_frames:"
                            "stream_tags=title:format=format_name",
@@ -138,7 +127,7 @@ inline std::map<std::string, std::string> Probe(const std::string& path, const T
 
 // One entry per packet or frame of the first video stream, as ffprobe gives it
 // (`entry` is for example "packet=flags" or "frame=pts").
-inline std::vector<std::string> Column(const std::string& path, const char* entry, const TempFolder& folder) {
+inline std::vector<std::string> Column(const std::string& path, const char* entry, const test_support::ScopedTempDir& folder) {
   const RunResult r =
       RunProgram({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", entry, "-of", "csv=p=0", path},
                  folder);
@@ -149,7 +138,7 @@ inline std::vector<std::string> Column(const std::string& path, const char* entr
 }
 
 // Frames ffprobe decodes from the file; 0 when it cannot read it.
-inline int FrameCount(const std::string& path, const TempFolder& folder) {
+inline int FrameCount(const std::string& path, const test_support::ScopedTempDir& folder) {
   const auto values = Probe(path, folder);
   const auto it = values.find("nb_read_frames");
   return it == values.end() ? 0 : std::stoi(it->second);

@@ -37,12 +37,12 @@ TEST(Brandle, EachTypeConvertsEveryFrameAtTheRateWithItsCodecAndTheFirstFrameSiz
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.type) + " " + c.size);
-    TempFolder folder;
+    test_support::ScopedTempDir folder{"converter"};
     Recording rec;
     for (int i = 0; i < 30; ++i) rec.sizes.push_back(i < 15 ? c.firstSize : c.laterSize);
-    WriteRecording(folder("in.mjpg"), rec);
-    const std::string out = folder("out.video"), fps = std::to_string(c.fps);
-    const RunResult run = RunProgram({kBrandle, folder("in.mjpg"), out, "--type", c.type, "--fps", fps}, folder);
+    WriteRecording(folder.Path("in.mjpg"), rec);
+    const std::string out = folder.Path("out.video"), fps = std::to_string(c.fps);
+    const RunResult run = RunProgram({kBrandle, folder.Path("in.mjpg"), out, "--type", c.type, "--fps", fps}, folder);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "Conversion Completed Successfully.\n");
     auto probe = Probe(out, folder);
@@ -71,12 +71,12 @@ TEST(Brandle, TypesWithoutAnEncoderGiveTheWriterErrorAndNoFile) {
     SCOPED_TRACE(type);
     const auto& t = converter::VideoTypes()[size_t(converter::FindVideoType(type))];
     if (converter::CAviWriter::CodecInstalled(t.codecCode)) continue;  // a build of FFmpeg that has one
-    TempFolder folder;
-    WriteRecording(folder("in.mjpg"), Frames(5));
-    const RunResult run = RunProgram({kBrandle, folder("in.mjpg"), folder("out.avi"), "--type", type}, folder);
+    test_support::ScopedTempDir folder{"converter"};
+    WriteRecording(folder.Path("in.mjpg"), Frames(5));
+    const RunResult run = RunProgram({kBrandle, folder.Path("in.mjpg"), folder.Path("out.avi"), "--type", type}, folder);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find(converter::FindResultMessage(converter::kResultWriterError)->text), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(folder("out.avi")));
+    EXPECT_FALSE(std::filesystem::exists(folder.Path("out.avi")));
   }
 }
 
@@ -104,24 +104,24 @@ TEST(Brandle, CommandLineArgumentsAndExitCodes) {
       {{"IN", "IN"}, 1, "", "The output file is the MJPG file itself.", ""},
   };
   for (const auto& c : cases) {
-    TempFolder folder;
-    WriteRecording(folder("in.mjpg"), Frames(3));
+    test_support::ScopedTempDir folder{"converter"};
+    WriteRecording(folder.Path("in.mjpg"), Frames(3));
     std::vector<std::string> argv{kBrandle};
     if (c.args.empty()) argv = {"env", "-u", "QT_QPA_PLATFORM", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", kBrandle};
-    for (std::string a : c.args) argv.push_back(a == "IN" ? folder("in.mjpg") : a.rfind("F/", 0) == 0 ? folder(a.substr(2)) : a);
+    for (std::string a : c.args) argv.push_back(a == "IN" ? folder.Path("in.mjpg") : a.rfind("F/", 0) == 0 ? folder.Path(a.substr(2)) : a);
     SCOPED_TRACE(testing::PrintToString(c.args));
     const RunResult run = RunProgram(argv, folder);
     EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
     EXPECT_NE(run.out.find(c.outHas), std::string::npos) << run.out;
     EXPECT_NE(run.err.find(c.errHas), std::string::npos) << run.err;
     std::vector<std::string> files, expected{"in.mjpg"};
-    for (const auto& e : std::filesystem::directory_iterator(folder(""))) files.push_back(e.path().filename());
+    for (const auto& e : std::filesystem::directory_iterator(folder.Path(""))) files.push_back(e.path().filename());
     if (*c.fileMade) expected.push_back(c.fileMade);
     std::sort(files.begin(), files.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(files, expected);
     if (*c.fileMade) {
-      EXPECT_EQ(FrameCount(folder(c.fileMade), folder), 3);
+      EXPECT_EQ(FrameCount(folder.Path(c.fileMade), folder), 3);
     }
   }
 }

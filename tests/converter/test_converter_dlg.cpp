@@ -54,9 +54,9 @@ bool WaitFor(const std::function<bool()>& done) {
   return done();
 }
 
-std::vector<std::string> FilesIn(const TempFolder& folder) {
+std::vector<std::string> FilesIn(const test_support::ScopedTempDir& folder) {
   std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(folder(""))) names.push_back(e.path().filename());
+  for (const auto& e : std::filesystem::directory_iterator(folder.Path(""))) names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -117,10 +117,10 @@ TEST(ConverterWindow, StartsWithTheTypesInOrderAndDerivesTheOutputFromInputAndTy
 
 TEST(ConverterWindow, ConvertsARecordingThroughTheWindow) {
   FakePrompts prompts;
-  TempFolder folder;
-  WriteRecording(folder("in.mjpg"), Frames(5));
+  test_support::ScopedTempDir folder{"converter"};
+  WriteRecording(folder.Path("in.mjpg"), Frames(5));
   CConverterDlg window(&prompts);
-  window.InputEdit()->setText(QString::fromStdString(folder("in.mjpg")));
+  window.InputEdit()->setText(QString::fromStdString(folder.Path("in.mjpg")));
   window.TypeList()->setCurrentText("Divx");
   window.ConvertButton()->click();
   EXPECT_TRUE(window.Converting());
@@ -134,21 +134,21 @@ TEST(ConverterWindow, ConvertsARecordingThroughTheWindow) {
   EXPECT_TRUE(window.ConvertButton()->isEnabled());
   EXPECT_FALSE(window.CancelButton()->isEnabled());
   EXPECT_EQ(window.ProgressBar()->GetPos(), kFractionRange);
-  EXPECT_EQ(FrameCount(folder("in.avi"), folder), 5);
+  EXPECT_EQ(FrameCount(folder.Path("in.avi"), folder), 5);
 }
 
 TEST(ConverterWindow, AnOutputThatIsTheInputIsRefusedWithNothingTouched) {
   FakePrompts prompts;
-  TempFolder folder;
-  WriteRecording(folder("in.mjpg"), Frames(3));
-  const std::string before = test_support::ReadFile(folder("in.mjpg"));
+  test_support::ScopedTempDir folder{"converter"};
+  WriteRecording(folder.Path("in.mjpg"), Frames(3));
+  const std::string before = test_support::ReadFile(folder.Path("in.mjpg"));
   CConverterDlg window(&prompts);
-  window.InputEdit()->setText(QString::fromStdString(folder("in.mjpg")));
-  window.OutputEdit()->setText(QString::fromStdString(folder("./in.mjpg")));
+  window.InputEdit()->setText(QString::fromStdString(folder.Path("in.mjpg")));
+  window.OutputEdit()->setText(QString::fromStdString(folder.Path("./in.mjpg")));
   window.ConvertButton()->click();
   EXPECT_FALSE(window.Converting());
   ExpectResult(prompts, kResultSameFile);
-  EXPECT_EQ(test_support::ReadFile(folder("in.mjpg")), before);
+  EXPECT_EQ(test_support::ReadFile(folder.Path("in.mjpg")), before);
   EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"in.mjpg"});
 }
 
@@ -163,13 +163,13 @@ TEST(ConverterWindow, CancelAndCloseDuringAConversion) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakePrompts prompts;
-    TempFolder folder;
-    WriteRecording(folder("in.mjpg"), Frames(300));
+    test_support::ScopedTempDir folder{"converter"};
+    WriteRecording(folder.Path("in.mjpg"), Frames(300));
     CConverterDlg window(&prompts);
     int ended = 0;
     QObject::connect(&window, &QDialog::finished, [&ended] { ++ended; });
     window.show();
-    window.InputEdit()->setText(QString::fromStdString(folder("in.mjpg")));
+    window.InputEdit()->setText(QString::fromStdString(folder.Path("in.mjpg")));
     window.ConvertButton()->click();
     if (c.close) {
       window.close();
@@ -185,7 +185,7 @@ TEST(ConverterWindow, CancelAndCloseDuringAConversion) {
       ExpectResult(prompts, c.results[0]);
     }
     EXPECT_EQ(window.isVisible(), !c.close);
-    const int frames = FrameCount(folder("in.wmv"), folder);
+    const int frames = FrameCount(folder.Path("in.wmv"), folder);
     EXPECT_GE(frames, 1);
     EXPECT_LT(frames, 300);
   }

@@ -85,8 +85,8 @@ TEST(ConversionThread, ResultsAndWhatIsLeftOnDisk) {
   };
   for (const ResultCase& c : cases) {
     SCOPED_TRACE(c.name);
-    TempFolder folder;
-    const std::string input = folder("in.mjpg"), input_kind = c.input;
+    test_support::ScopedTempDir folder{"converter"};
+    const std::string input = folder.Path("in.mjpg"), input_kind = c.input;
     if (input_kind == "recording" || input_kind == "locked") WriteRecording(input, c.recording);
     const int lock = input_kind == "locked" ? ::open(input.c_str(), O_RDWR | O_CLOEXEC) : -1;
     if (lock >= 0) ::flock(lock, LOCK_EX);
@@ -95,7 +95,7 @@ TEST(ConversionThread, ResultsAndWhatIsLeftOnDisk) {
       if (input_kind == "junk") std::fputs("no frame here, only \xFF\xD8 and then nothing", f);
       std::fclose(f);
     }
-    const std::string output = folder(c.output), old = "an old file";
+    const std::string output = folder.Path(c.output), old = "an old file";
     if (std::string(c.output) == "link") {
       ASSERT_EQ(::link(input.c_str(), output.c_str()), 0);
     } else if (output != input) {
@@ -133,22 +133,22 @@ TEST(ConversionThread, CancelAndCloseStopAfterTheCurrentFrame) {
   for (const auto& c : cases) {
     for (const char* type : {"Divx", "Windows Media Video"}) {
       SCOPED_TRACE(std::string(c.name) + " " + type);
-      TempFolder folder;
-      WriteRecording(folder("in.mjpg"), Frames(30));
-      ConversionRequest request{folder("in.mjpg"), folder("out"), FindVideoType(type), "10"};
+      test_support::ScopedTempDir folder{"converter"};
+      WriteRecording(folder.Path("in.mjpg"), Frames(30));
+      ConversionRequest request{folder.Path("in.mjpg"), folder.Path("out"), FindVideoType(type), "10"};
       const Heard heard = Convert(request, c.posts);
       EXPECT_EQ(heard.results, c.results);
       EXPECT_EQ(heard.ended, c.ended);
-      EXPECT_EQ(FrameCount(folder("out"), folder), 1);
+      EXPECT_EQ(FrameCount(folder.Path("out"), folder), 1);
     }
   }
 }
 
 // Progress starts at 0, grows with every frame and ends at the full range.
 TEST(ConversionThread, ProgressIsReportedOncePerFrame) {
-  TempFolder folder;
-  WriteRecording(folder("in.mjpg"), Frames(10));
-  const Heard heard = Convert({folder("in.mjpg"), folder("out.wmv"), 0, "10"});
+  test_support::ScopedTempDir folder{"converter"};
+  WriteRecording(folder.Path("in.mjpg"), Frames(10));
+  const Heard heard = Convert({folder.Path("in.mjpg"), folder.Path("out.wmv"), 0, "10"});
   ASSERT_EQ(heard.progress.size(), 11u);
   EXPECT_EQ(heard.progress.front(), 0);
   EXPECT_TRUE(std::is_sorted(heard.progress.begin(), heard.progress.end()));

@@ -77,8 +77,8 @@ TEST(Writers, SetUpStepsTheirFailureTextsAndRefusalAfterAFailure) {
     SCOPED_TRACE(c.name);
     if (std::string(c.name).find("without encoder") != std::string::npos && CAviWriter::CodecInstalled(iv50))
       continue;
-    TempFolder folder;
-    const std::string path = folder(c.file);
+    test_support::ScopedTempDir folder{"converter"};
+    const std::string path = folder.Path(c.file);
     auto writer = c.make(path);
     EXPECT_EQ(writer->GetState(), c.stateAfterCreate);
     const bool fails = std::string(c.lastError) != "Method Succeeded";
@@ -157,7 +157,7 @@ TEST(Writers, JpegDecodedStraightToPlanesLooksLikeTheWayThroughPixels) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TempFolder folder;
+    test_support::ScopedTempDir folder{"converter"};
     CEncodedStream direct, viaPixels;
     for (CEncodedStream* s : {&direct, &viaPixels}) {
       EncoderSettings settings;

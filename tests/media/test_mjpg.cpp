@@ -16,6 +16,7 @@
 
 #include "platform/bytes.h"
 #include "media/jpeg_codec.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -53,13 +54,7 @@ std::unique_ptr<uint8_t[]> Exact(const Bytes& bytes) {
 
 class MjpgFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/mjpg_test_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string Path(const std::string& name) const { return dir_.Path(name); }
   static Bytes Slurp(const std::string& path) {
     Bytes out;
     FILE* f = std::fopen(path.c_str(), "rb");
@@ -78,7 +73,7 @@ class MjpgFile : public ::testing::Test {
     }
     std::fclose(f);
   }
-  std::string dir_;
+  test_support::ScopedTempDir dir_{"mjpg_test"};
 };
 
 // ---- building frames -------------------------------------------------------

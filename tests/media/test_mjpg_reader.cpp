@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "media/mjpg.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -50,15 +51,9 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
 
 class ReaderFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/mjpg_reader_XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   std::string Write(const Bytes& bytes, const std::string& name = "f.mjpg") {
-    const std::string path = dir_ + "/" + name;
+    const std::string path = dir_.Path(name);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     EXPECT_GE(fd, 0);
     EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
@@ -66,7 +61,7 @@ class ReaderFile : public ::testing::Test {
     return path;
   }
 
-  std::string dir_;
+  test_support::ScopedTempDir dir_{"mjpg_reader"};
 };
 
 struct Seen {
@@ -271,7 +266,7 @@ TEST_F(ReaderFile, FilesOver4GBSeekByTheirRealOffsets) {
   const uint64_t straddle = (uint64_t(1) << 32) - 100;
   const Bytes a = Frame(6000, 1), a2 = Frame(6000, 2), b = Frame(9000, 3), c = Frame(7000, 4), d = Frame(6000, 5);
   const uint64_t dAt = (uint64_t(9) << 29);  // 4.5 GiB
-  const std::string path = dir_ + "/big.mjpg";
+  const std::string path = dir_.Path("big.mjpg");
   {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
@@ -350,7 +345,7 @@ TEST_F(ReaderFile, AnyBytesGiveOnlyWholeFramesOfTheFile) {
 
 TEST_F(ReaderFile, OpenTakesRegularFilesAndHonoursSharing) {
   const std::string path = Write(Frame(500, 9));
-  const std::string fifo = dir_ + "/fifo";
+  const std::string fifo = dir_.Path("fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const int writer = ::open(path.c_str(), O_RDWR);
   ASSERT_GE(writer, 0);
@@ -362,9 +357,9 @@ TEST_F(ReaderFile, OpenTakesRegularFilesAndHonoursSharing) {
   } rows[] = {
       {path, CMjpgReader::Sharing::ReadWrite, true},
       {path, CMjpgReader::Sharing::ReadOnly, false},
-      {dir_, CMjpgReader::Sharing::ReadWrite, false},
+      {dir_.Path(), CMjpgReader::Sharing::ReadWrite, false},
       {fifo, CMjpgReader::Sharing::ReadWrite, false},
-      {dir_ + "/missing", CMjpgReader::Sharing::ReadWrite, false},
+      {dir_.Path("missing"), CMjpgReader::Sharing::ReadWrite, false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.path + (row.sharing == CMjpgReader::Sharing::ReadOnly ? " read-only" : ""));

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "tests/test_support.h"
+
 using namespace platform;
 
 namespace {
@@ -36,21 +38,11 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
-class TempDir {
- public:
-  TempDir() {
-    char templ[] = "/tmp/tollan-paths-XXXXXX";
-    path_ = mkdtemp(templ) ? templ : "";
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+// The folder of a ScopedTempDir without its trailing '/', as a user would write it.
+std::string Bare(const test_support::ScopedTempDir& dir) {
+  const std::string path = dir.Path();
+  return path.substr(0, path.size() - 1);
+}
 
 bool IsDirectory(const std::string& p) {
   struct stat st {};
@@ -78,48 +70,51 @@ TEST(Paths, ProgramPathPointsAtThisExecutable) {
 }
 
 TEST(Paths, TollanHomeWinsWithTrailingSlash) {
-  TempDir tmp;
-  ASSERT_FALSE(tmp.path().empty());
-  ScopedEnv home("TOLLAN_HOME", tmp.path().c_str());
-  EXPECT_EQ(ConfigDirectory("tollan"), tmp.path() + "/");
-  EXPECT_EQ(LogFilePath("tollan"), tmp.path() + "/Logfile.txt");
+  const test_support::ScopedTempDir scoped{"paths"};
+  const std::string tmp = Bare(scoped);
+  ASSERT_FALSE(tmp.empty());
+  ScopedEnv home("TOLLAN_HOME", tmp.c_str());
+  EXPECT_EQ(ConfigDirectory("tollan"), tmp + "/");
+  EXPECT_EQ(LogFilePath("tollan"), tmp + "/Logfile.txt");
   const std::string program = ProgramPath();
   const std::string name = program.substr(program.rfind('/') + 1);
-  EXPECT_EQ(SettingsFilePath("tollan"), tmp.path() + "/" + SettingsFileNameFor(name));
+  EXPECT_EQ(SettingsFilePath("tollan"), tmp + "/" + SettingsFileNameFor(name));
 
-  ScopedEnv slashed("TOLLAN_HOME", (tmp.path() + "/").c_str());
-  EXPECT_EQ(ConfigDirectory("tollan"), tmp.path() + "/");  // not doubled
+  ScopedEnv slashed("TOLLAN_HOME", (tmp + "/").c_str());
+  EXPECT_EQ(ConfigDirectory("tollan"), tmp + "/");  // not doubled
 }
 
 TEST(Paths, WritableProgramFolderIsUsedWhenTollanHomeIsUnsetOrEmpty) {
-  TempDir tmp;
+  const test_support::ScopedTempDir scoped{"paths"};
+  const std::string tmp = Bare(scoped);
   ScopedEnv empty("TOLLAN_HOME", "");
-  EXPECT_EQ(ConfigDirectoryFor("tollan", tmp.path()), tmp.path() + "/");
-  EXPECT_EQ(ConfigDirectoryFor("tollan", tmp.path() + "/"), tmp.path() + "/");
+  EXPECT_EQ(ConfigDirectoryFor("tollan", tmp), tmp + "/");
+  EXPECT_EQ(ConfigDirectoryFor("tollan", tmp + "/"), tmp + "/");
 }
 
 TEST(Paths, UnwritableProgramFolderFallsBackToUserConfigFolderAndCreatesIt) {
-  TempDir tmp;
+  const test_support::ScopedTempDir scoped{"paths"};
+  const std::string tmp = Bare(scoped);
   ScopedEnv noHome("TOLLAN_HOME", nullptr);
-  const std::string missing = tmp.path() + "/no/such/folder/";
+  const std::string missing = tmp + "/no/such/folder/";
 
   {
-    ScopedEnv xdg("XDG_CONFIG_HOME", (tmp.path() + "/xdg").c_str());
+    ScopedEnv xdg("XDG_CONFIG_HOME", (tmp + "/xdg").c_str());
     const std::string dir = ConfigDirectoryFor("tollan", missing);
-    EXPECT_EQ(dir, tmp.path() + "/xdg/tollan/");
+    EXPECT_EQ(dir, tmp + "/xdg/tollan/");
     EXPECT_TRUE(IsDirectory(dir));
   }
   {
     ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
-    ScopedEnv home("HOME", (tmp.path() + "/home/").c_str());
+    ScopedEnv home("HOME", (tmp + "/home/").c_str());
     const std::string dir = ConfigDirectoryFor("tollan", missing);
-    EXPECT_EQ(dir, tmp.path() + "/home/.config/tollan/");
+    EXPECT_EQ(dir, tmp + "/home/.config/tollan/");
     EXPECT_TRUE(IsDirectory(dir));
   }
   {
     // Another program keeps its own folder and variable.
-    ScopedEnv xdg("XDG_CONFIG_HOME", (tmp.path() + "/xdg").c_str());
-    EXPECT_EQ(ConfigDirectoryFor("velmo", missing), tmp.path() + "/xdg/velmo/");
+    ScopedEnv xdg("XDG_CONFIG_HOME", (tmp + "/xdg").c_str());
+    EXPECT_EQ(ConfigDirectoryFor("velmo", missing), tmp + "/xdg/velmo/");
     EXPECT_EQ(HomeVariableFor("velmo"), "VELMO_HOME");
   }
   EXPECT_FALSE(IsDirectory(missing));  // the program folder itself is never made

@@ -57,23 +57,4 @@ inline Bytes ReadBytes(const std::string& path) {
   return out;
 }
 
-// A fresh folder, removed with everything in it when the object goes.
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/velmo_test_XXXXXX";
-    EXPECT_NE(::mkdtemp(tmpl), nullptr);
-    path_ = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 }  // namespace player_test

@@ -196,7 +196,7 @@ class PlayerWindow : public ::testing::Test {
 TEST_F(PlayerWindow, PlayOpensTheChosenFileAndTheThreadDrivesLabelsAndPicture) {
   test_support::ScopedTempDir dir("velmo_window");
   const std::vector<Bytes> frames = JpegFrames(3, 1181052189);
-  const std::string recording = dir.path() + "Cam Front.MJPG", junk = dir.path() + "junk.mjpg";
+  const std::string recording = dir.Path() + "Cam Front.MJPG", junk = dir.Path() + "junk.mjpg";
   WriteBytes(recording, player_test::Join(frames));
   WriteBytes(junk, Bytes(3000, 0x41));
   // The bar's position after the first frame, as the reader tells it.
@@ -215,7 +215,7 @@ TEST_F(PlayerWindow, PlayOpensTheChosenFileAndTheThreadDrivesLabelsAndPicture) {
       {"a recording", recording, true, "Velmo - Cam Front.MJPG", " Tue Jun 05 2007 (02:03:09 PM)",
        QString::fromStdString(VideoSizeLabel(player_test::Join(frames).size()))},
       {"a file without frames", junk, false, "Velmo", "", kInvalidVideoFormat},
-      {"a missing file", dir.path() + "none.mjpg", false, "Velmo", "", ""},
+      {"a missing file", dir.Path() + "none.mjpg", false, "Velmo", "", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -388,7 +388,7 @@ TEST_F(PlayerWindow, MenusPopUpWithTheirEntriesInOrder) {
 TEST_F(PlayerWindow, AnEditOutputThatIsAnInputIsRefusedAndNothingIsWritten) {
   test_support::ScopedTempDir dir("velmo_refuse");
   const std::vector<Bytes> frames = JpegFrames(4, 1000), others = JpegFrames(2, 2000);
-  const std::string input = dir.path() + "Front.MJPG", other = dir.path() + "other.mjpg";
+  const std::string input = dir.Path() + "Front.MJPG", other = dir.Path() + "other.mjpg";
   const QString inputQ = QString::fromStdString(input), otherQ = QString::fromStdString(other);
   const FileRequest save{true, "", kMjpgFilter, "", "mjpg"};
   const FileRequest append{false, kAppendDialogTitle, kMjpgFilter, "", ""};
@@ -400,7 +400,7 @@ TEST_F(PlayerWindow, AnEditOutputThatIsAnInputIsRefusedAndNothingIsWritten) {
     std::vector<FileRequest> asked;
   } rows[] = {
       {"extract into the input", kCmdExtract, {inputQ}, {save}},
-      {"remove into the input by another spelling", kCmdRemove, {QString::fromStdString(dir.path() + "./Front.MJPG")},
+      {"remove into the input by another spelling", kCmdRemove, {QString::fromStdString(dir.Path() + "./Front.MJPG")},
        {save}},
       {"append into the appended file", kCmdAppend, {otherQ, otherQ}, {append, saveOutput}},
   };
@@ -537,8 +537,8 @@ TEST_F(PlayerWindow, SaveCurrentFrameWritesTheBytesOnView) {
     QString caption;                // the failure box; empty: none
   } rows[] = {
       {"no picture", false, QString("x.jpg"), "", ""},
-      {"a name without a dot", true, QString::fromStdString(dir.path() + "snapshot"), "snapshot.jpg", ""},
-      {"a missing folder", true, QString::fromStdString(dir.path() + "none/frame.jpg"), "", "File creation failed"},
+      {"a name without a dot", true, QString::fromStdString(dir.Path() + "snapshot"), "snapshot.jpg", ""},
+      {"a missing folder", true, QString::fromStdString(dir.Path() + "none/frame.jpg"), "", "File creation failed"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -553,7 +553,7 @@ TEST_F(PlayerWindow, SaveCurrentFrameWritesTheBytesOnView) {
       EXPECT_EQ(answers.asked[0].filter, kStillFilter);
     }
     if (!row.written.empty()) {
-      EXPECT_EQ(ReadBytes(dir.path() + row.written), frame);
+      EXPECT_EQ(ReadBytes(dir.Path() + row.written), frame);
     }
     if (row.caption.isEmpty()) {
       EXPECT_TRUE(answers.told.empty());
@@ -568,12 +568,12 @@ TEST_F(PlayerWindow, SaveCurrentFrameWritesTheBytesOnView) {
 
 TEST_F(PlayerWindow, ClosingStopsThePlaybackThreadThenEndsTheWindow) {
   test_support::ScopedTempDir dir("velmo_close");
-  WriteBytes(dir.path() + "a.mjpg", player_test::Join(JpegFrames(2, 1)));
+  WriteBytes(dir.Path() + "a.mjpg", player_test::Join(JpegFrames(2, 1)));
   Answers answers;
   CPlayerDlg window(PlayerDlgOptions{&answers, {}});
   int finished = 0;
   QObject::connect(&window, &QDialog::finished, [&] { ++finished; });
-  window.Start(dir.path() + "a.mjpg");
+  window.Start(dir.Path() + "a.mjpg");
   ASSERT_TRUE(WaitUntil([&] { return window.Picture()->HasPicture(); }));
   window.close();
   EXPECT_EQ(window.CopyDialog(), nullptr) << "the progress dialog goes first";

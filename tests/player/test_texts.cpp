@@ -5,6 +5,7 @@
 #include <ctime>
 #include <string>
 
+#include "tests/test_support.h"
 #include "player/file_info.h"
 #include "player/still_export.h"
 #include "tests/locale_support.h"
@@ -98,14 +99,14 @@ TEST(StillExport, ChosenNamesGainTheExtensionOnlyWithoutADot) {
 }
 
 TEST(StillExport, SavingWritesTheBytesOrSaysWhichStepFailed) {
-  player_test::TempDir dir;
+  test_support::ScopedTempDir dir{"velmo"};
   const player_test::Bytes frame = player_test::Frame(3000, 42);
   const struct {
     std::string path;
     StillSave result;
   } rows[] = {
-      {dir / "frame.jpg", StillSave::Saved},
-      {dir / "missing/frame.jpg", StillSave::CreateFailed},
+      {dir.Path("frame.jpg"), StillSave::Saved},
+      {dir.Path("missing/frame.jpg"), StillSave::CreateFailed},
       {"/dev/full", StillSave::WriteFailed},
   };
   for (const auto& row : rows) {

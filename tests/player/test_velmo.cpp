@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/test_support.h"
 #include "player/cli.h"
 #include "tests/player/player_files.h"
 
@@ -30,8 +31,8 @@ std::string Slurp(const std::string& path) {
 }
 
 // Runs velmo in UTC with its output in files of `dir`.
-Result Velmo(const TempDir& dir, const std::vector<std::string>& args) {
-  const std::string out = dir / ".stdout", err = dir / ".stderr";
+Result Velmo(const test_support::ScopedTempDir& dir, const std::vector<std::string>& args) {
+  const std::string out = dir.Path(".stdout"), err = dir.Path(".stderr");
   std::vector<std::string> all = {VELMO_PROGRAM};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -67,14 +68,14 @@ bool Exists(const std::string& path) {
 }
 
 TEST(Velmo, CommandLineOperations) {
-  TempDir dir;
+  test_support::ScopedTempDir dir{"velmo"};
   // 5 June 2007 14:03:09 UTC onwards, one frame a second; a name with capitals and a blank.
   const std::vector<Bytes> frames = Frames(5, 1181052189), others = Frames(2, 1181060000, 6000);
-  const std::string input = dir / "Cam Front.MJPG", second = dir / "b.mjpg", junk = dir / "junk.mjpg";
+  const std::string input = dir.Path("Cam Front.MJPG"), second = dir.Path("b.mjpg"), junk = dir.Path("junk.mjpg");
   WriteBytes(input, Join(frames));
   WriteBytes(second, Join(others));
   WriteBytes(junk, Bytes(1000, 0x55));
-  const std::string out = dir / "out.mjpg";
+  const std::string out = dir.Path("out.mjpg");
   struct Row {
     const char* name;
     std::vector<std::string> args;
@@ -115,19 +116,19 @@ TEST(Velmo, CommandLineOperations) {
        input},
       {"edit of a file without frames", {"--append", junk, second, "-o", out}, 1, "", " Invalid Video File Format!",
        {}},
-      {"edit of a missing file", {"--extract", dir / "none.mjpg", "--from", "1", "--to", "2", "-o", out}, 1, "",
+      {"edit of a missing file", {"--extract", dir.Path("none.mjpg"), "--from", "1", "--to", "2", "-o", out}, 1, "",
        "cannot open", {}},
-      {"export a frame", {"--export-frame", input, "3", "-o", dir / " snap "}, 0, dir / "snap.jpg", "", Join(frames, 2, 3),
-       dir / "snap.jpg"},
+      {"export a frame", {"--export-frame", input, "3", "-o", dir.Path(" snap ")}, 0, dir.Path("snap.jpg"), "", Join(frames, 2, 3),
+       dir.Path("snap.jpg")},
       {"export into a missing folder",
-       {"--export-frame", input, "3", "-o", dir / "none/snap.jpg"},
+       {"--export-frame", input, "3", "-o", dir.Path("none/snap.jpg")},
        1,
        "",
        "File creation failed: Unable to save JPG image",
        {},
-       dir / "none/snap.jpg"},
+       dir.Path("none/snap.jpg")},
       {"two files for the window", {input, second}, 2, "", "one file at a time", {}},
-      {"every window rendered", {"--screenshots", dir / "shots"}, 0, dir / "shots/player_window.png", "", {}},
+      {"every window rendered", {"--screenshots", dir.Path("shots")}, 0, dir.Path("shots/player_window.png"), "", {}},
       {"frame numbers start at 1", {"--extract", input, "--from", "0", "--to", "2", "-o", out}, 2, "", "--from", {}},
       {"missing output", {"--extract", input, "--from", "1", "--to", "2"}, 2, "", "usage:", {}},
   };

@@ -1,4 +1,5 @@
 // The playback thread driven by posted messages alone, as the window will drive it.
+#include "tests/test_support.h"
 #include "player/video_thread.h"
 
 #include <gtest/gtest.h>
@@ -124,7 +125,7 @@ class Engine {
 };
 
 TEST(PlaybackThread, OpeningShowsTheFirstFrameOrSaysTheFileIsInvalid) {
-  TempDir dir;
+  test_support::ScopedTempDir dir{"velmo"};
   const std::vector<Bytes> frames = Frames(3, 1181052189);
   struct Row {
     const char* name;
@@ -138,7 +139,7 @@ TEST(PlaybackThread, OpeningShowsTheFirstFrameOrSaysTheFileIsInvalid) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    const std::string path = dir / row.name;
+    const std::string path = dir.Path(row.name);
     if (row.file) WriteBytes(path, *row.file);
     Engine engine(path, true);
     if (!row.valid) {
@@ -177,10 +178,10 @@ TEST(PlaybackThread, OpeningShowsTheFirstFrameOrSaysTheFileIsInvalid) {
 }
 
 TEST(PlaybackThread, PlayingStopsAtTheEndAndPreviousFrameLetsItPlayAgain) {
-  TempDir dir;
+  test_support::ScopedTempDir dir{"velmo"};
   const std::vector<Bytes> frames = Frames(5, 100);
-  WriteBytes(dir / "f.mjpg", Join(frames));
-  Engine engine(dir / "f.mjpg", true, 1);
+  WriteBytes(dir.Path("f.mjpg"), Join(frames));
+  Engine engine(dir.Path("f.mjpg"), true, 1);
   auto states = [&] { return Params<PLAYER_PLAY_STATE>(engine.main.log); };
   ASSERT_TRUE(engine.main.WaitFor([](const auto& log) { return Params<PLAYER_PLAY_STATE>(log).size() == 2; }));
   EXPECT_EQ(states(), (std::vector<intptr_t>{1, 0}));
@@ -202,9 +203,9 @@ TEST(PlaybackThread, PlayingStopsAtTheEndAndPreviousFrameLetsItPlayAgain) {
 }
 
 TEST(PlaybackThread, SeeksKeepThePlayStateAndADelayChangeTakesEffectAtOnce) {
-  TempDir dir;
-  WriteBytes(dir / "six.mjpg", Join(Frames(6, 1)));
-  WriteBytes(dir / "one.mjpg", Join(Frames(1, 1)));
+  test_support::ScopedTempDir dir{"velmo"};
+  WriteBytes(dir.Path("six.mjpg"), Join(Frames(6, 1)));
+  WriteBytes(dir.Path("one.mjpg"), Join(Frames(1, 1)));
   struct Row {
     const char* name;
     const char* file;
@@ -221,7 +222,7 @@ TEST(PlaybackThread, SeeksKeepThePlayStateAndADelayChangeTakesEffectAtOnce) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     // The first delay is a minute, so only a restarted timer can show more frames.
-    Engine engine(dir / row.file, row.playing, 60000);
+    Engine engine(dir.Path(row.file), row.playing, 60000);
     ASSERT_TRUE(engine.WaitFrames(1));
     if (row.seek >= 0) engine.Post<VT_SEEK>(row.seek);
     engine.Post<VT_SET_DELAY>(1);
@@ -254,12 +255,12 @@ struct Mark {
 
 // The byte ranges of extract and remove are checked through velmo as well (test_velmo).
 TEST(PlaybackThread, EditsCopyTheSelectedBytesOrSayWhyNot) {
-  TempDir dir;
+  test_support::ScopedTempDir dir{"velmo"};
   const std::vector<Bytes> frames = Frames(6, 500), others = Frames(3, 900, 7000);
-  const std::string input = dir / "Front Door.MJPG", second = dir / "second.mjpg";
+  const std::string input = dir.Path("Front Door.MJPG"), second = dir.Path("second.mjpg");
   WriteBytes(input, Join(frames));
   WriteBytes(second, Join(others));
-  ASSERT_EQ(::symlink(input.c_str(), (dir / "link.mjpg").c_str()), 0);
+  ASSERT_EQ(::symlink(input.c_str(), dir.Path("link.mjpg").c_str()), 0);
   const Bytes both = Join({Join(frames), Join(others)});
   enum class Files { Given, ChosenByWindow, ChoiceCancelled };
   struct Row {
@@ -283,7 +284,7 @@ TEST(PlaybackThread, EditsCopyTheSelectedBytesOrSayWhyNot) {
        {kNoticeOutputIsInput}, {}},
       {"append onto the second file", {}, EditOp::Append, "second.mjpg", second, Files::Given, {kNoticeOutputIsInput},
        {}},
-      {"append a missing file", {}, EditOp::Append, "i", dir / "missing.mjpg", Files::Given, {kNoticeCannotRead}, {}},
+      {"append a missing file", {}, EditOp::Append, "i", dir.Path("missing.mjpg"), Files::Given, {kNoticeCannotRead}, {}},
       {"output folder missing", {{1, true}, {2, false}}, EditOp::Extract, "no/such/j", "", Files::Given,
        {kNoticeCannotWrite}, {}},
       {"files chosen by the window", {{1, true}, {2, false}}, EditOp::Extract, "k", "", Files::ChosenByWindow, {},
@@ -299,7 +300,7 @@ TEST(PlaybackThread, EditsCopyTheSelectedBytesOrSayWhyNot) {
       for (; onView < m.frame; ++onView) engine.Post<VT_NEXT_FRAME>();
       platform::PostThreadMessage(engine.thread->Id(), m.start ? VT_MARK_START::kNumber : VT_MARK_END::kNumber, 0, 0);
     }
-    EditFiles files{row.second, dir / row.output};
+    EditFiles files{row.second, dir.Path(row.output)};
     const uint32_t message = row.op == EditOp::Extract  ? VT_EXTRACT::kNumber
                              : row.op == EditOp::Remove ? VT_REMOVE::kNumber
                                                         : VT_APPEND::kNumber;
@@ -331,7 +332,7 @@ TEST(PlaybackThread, EditsCopyTheSelectedBytesOrSayWhyNot) {
     EXPECT_EQ(notices, row.notices);
     struct stat st {};
     if (row.written) {
-      EXPECT_TRUE(ReadBytes(dir / row.output) == *row.written);
+      EXPECT_TRUE(ReadBytes(dir.Path(row.output)) == *row.written);
       EXPECT_EQ(Params<PLAYER_COPYING>(engine.main.log), (std::vector<intptr_t>{1, 0}));
       engine.progress.Drain();
       const std::vector<intptr_t> percents = Params<to_control::SetPosition>(engine.progress.log);
@@ -339,7 +340,7 @@ TEST(PlaybackThread, EditsCopyTheSelectedBytesOrSayWhyNot) {
       EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
       EXPECT_EQ(percents.back(), 100);
     } else if (row.output != "link.mjpg" && row.output != "second.mjpg") {
-      EXPECT_NE(::stat((dir / row.output).c_str(), &st), 0) << "an output was created";
+      EXPECT_NE(::stat((dir.Path(row.output)).c_str(), &st), 0) << "an output was created";
       EXPECT_TRUE(Params<PLAYER_COPYING>(engine.main.log).empty());
     }
     // The inputs are never changed.
@@ -349,12 +350,12 @@ TEST(PlaybackThread, EditsCopyTheSelectedBytesOrSayWhyNot) {
 }
 
 TEST(PlaybackThread, ACopyEndsEarlyWhenCancelledOrClosed) {
-  TempDir dir;
+  test_support::ScopedTempDir dir{"velmo"};
   // 1 GiB, mostly a hole, between the first two frames and the last: long enough
   // a copy that the stop always lands in the middle.
   const Bytes a = Frame(6000, 1), a2 = Frame(6000, 2), last = Frame(6000, 3);
   const uint64_t lastAt = (uint64_t(1) << 30);
-  const std::string path = dir / "long.mjpg";
+  const std::string path = dir.Path("long.mjpg");
   {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
@@ -366,7 +367,7 @@ TEST(PlaybackThread, ACopyEndsEarlyWhenCancelledOrClosed) {
   const uint64_t selection = lastAt + last.size();
   for (const uint32_t stop : {VT_CANCEL_EDIT::kNumber, VT_CLOSE::kNumber}) {
     SCOPED_TRACE(stop == VT_CLOSE::kNumber ? "closed" : "cancelled");
-    const std::string out = dir / "out.mjpg";
+    const std::string out = dir.Path("out.mjpg");
     Engine engine(path, false);
     ASSERT_TRUE(engine.WaitFrames(1));
     engine.Post<VT_MARK_START>();

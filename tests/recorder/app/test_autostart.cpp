@@ -31,7 +31,7 @@ TEST(Autostart, ExecLineQuotesAndEscapesThePath) {
 // What opening the options finds, for entries written by us and by others.
 TEST(Autostart, CheckKeepsOnlyTheCurrentEntry) {
   test_support::ScopedTempDir dir("autostart");
-  const std::string entry = dir.path() + "autostart/tollan.desktop";
+  const std::string entry = dir.Path() + "autostart/tollan.desktop";
   const std::string program = "/opt/cam dir/tollan";
   struct Row {
     const char* name;
@@ -60,7 +60,7 @@ TEST(Autostart, CheckKeepsOnlyTheCurrentEntry) {
 
 TEST(Autostart, WriteThenCheckThenRemove) {
   test_support::ScopedTempDir dir("autostart");
-  const std::string entry = dir.path() + "deep/autostart/tollan.desktop";
+  const std::string entry = dir.Path() + "deep/autostart/tollan.desktop";
   const std::string program = "/home/u/bin/tollan";
   ASSERT_TRUE(WriteAutostartEntry(entry, program, true));
   const std::string text = test_support::ReadFile(entry);

@@ -30,7 +30,6 @@ namespace {
 
 using app::RunSettingsCommand;
 
-std::string MakeTempDir() { return test_support::MakeTempDir("cli"); }
 using test_support::ReadFile;
 
 bool IsDir(const std::string& path) {
@@ -41,7 +40,6 @@ bool IsDir(const std::string& path) {
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = MakeTempDir();
     cfg_ = dir_ + "tollan.cfg";
   }
   int Run(std::vector<std::string> args) {
@@ -58,7 +56,8 @@ class CliTest : public ::testing::Test {
     return idx;
   }
 
-  std::string dir_, cfg_;
+  test_support::ScopedTempDir tmp_{"cli"};
+  std::string dir_ = tmp_.Path(), cfg_;
   std::ostringstream out_, err_;
 };
 
@@ -472,7 +471,6 @@ struct ProgramResult {
 class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    home_ = MakeTempDir();
     for (char** e = environ; *e != nullptr; ++e) {
       const std::string var = *e;
       if (var.rfind("TOLLAN_HOME=", 0) != 0 && var.rfind("HOME=", 0) != 0) env_.push_back(var);
@@ -518,7 +516,8 @@ class ProgramTest : public ::testing::Test {
     return r.err.substr(15, r.err.size() - 16);
   }
 
-  std::string home_;
+  test_support::ScopedTempDir tmp_{"cli"};
+  std::string home_ = tmp_.Path();
   std::vector<std::string> env_;
 };
 

@@ -14,6 +14,7 @@
 #include "recorder/camera/events.h"
 #include "recorder/camera/settings_file.h"
 #include "recorder/camera/messages.h"
+#include "tests/test_support.h"
 
 using namespace recorder;
 
@@ -53,8 +54,6 @@ struct StartCall {
 class ControllerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("ctl-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-    fs::create_directories(dir_);
     window_ = platform::RegisterWindow(&inbox_);
     controller_ = std::make_unique<app::CameraController>(
         (dir_ / "tollan.cfg").string(), window_,
@@ -73,7 +72,6 @@ class ControllerTest : public ::testing::Test {
     for (auto& h : handles_) EXPECT_TRUE(h->Wait(5000));
     controller_->FinishShutdown();
     platform::UnregisterWindow(window_);
-    fs::remove_all(dir_);
   }
 
   void AddCameras(int n) {
@@ -94,8 +92,8 @@ class ControllerTest : public ::testing::Test {
   }
   camera::LoadedSettings Saved() { return camera::LoadSettingsFile((dir_ / "tollan.cfg").string()); }
 
-  static inline int counter_ = 0;
-  fs::path dir_;
+  test_support::ScopedTempDir tmp_{"ctl"};
+  const fs::path dir_ = tmp_.Path();
   platform::CollectingWindowTarget inbox_;
   platform::WindowHandle window_ = 0;
   std::unique_ptr<app::CameraController> controller_;
@@ -348,8 +346,8 @@ TEST(ControllerRetry, UnaskedEndingsAreStartedAgainAfterTheDelayAskedStopsAreNot
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto dir = fs::temp_directory_path() / ("retry-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    const test_support::ScopedTempDir tmp{"retry"};
+    const fs::path dir = tmp.Path();
     platform::CollectingWindowTarget inbox;
     const auto window = platform::RegisterWindow(&inbox);
     int starts = 0;
@@ -398,7 +396,6 @@ TEST(ControllerRetry, UnaskedEndingsAreStartedAgainAfterTheDelayAskedStopsAreNot
     EXPECT_EQ(controller.CameraCount(), 0u);
     for (auto& h : handles) EXPECT_TRUE(h->Wait(5000));
     platform::UnregisterWindow(window);
-    fs::remove_all(dir);
   }
 }
 

@@ -14,7 +14,6 @@ using namespace recorder;
 
 namespace {
 
-using worker_test::TempDir;
 using worker_test::WaitFor;
 
 TEST(ControllerLive, StopRestartAndDiscardReachRealWorkers) {
@@ -24,7 +23,7 @@ TEST(ControllerLive, StopRestartAndDiscardReachRealWorkers) {
   o.fps = 20;
   testcam::Server server(o);
   ASSERT_TRUE(server.Start());
-  TempDir dir;
+  test_support::ScopedTempDir dir{"controller_live"};
   platform::CollectingWindowTarget inbox;
   const auto window = platform::RegisterWindow(&inbox);
   app::CameraController controller(dir.Path("tollan.cfg"), window);

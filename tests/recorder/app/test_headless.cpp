@@ -20,7 +20,6 @@
 
 namespace {
 
-using worker_test::TempDir;
 using worker_test::WaitFor;
 
 std::string TollanBinary() { return TOLLAN_PROGRAM; }
@@ -50,7 +49,7 @@ TEST(Headless, RecordsEveryCameraAndStopsInOrderOnSigint) {
   o.motion = true;
   testcam::Server server(o);
   ASSERT_TRUE(server.Start());
-  TempDir home;
+  test_support::ScopedTempDir home{"headless"};
   ASSERT_EQ(RunTollan(home.Path(), {"--add-ip", server.Url("video.mjpg"), "--push-stream"}), 0);
   ASSERT_EQ(RunTollan(home.Path(), {"--set", "0", "savePath=" + home.Path("rec/%Y/video.mjpg"), "frameDelayMs=0",
                                     "motionEnabled=0", "overlayEnabled=1"}),
@@ -94,7 +93,7 @@ TEST(Headless, RecordsEveryCameraAndStopsInOrderOnSigint) {
 }
 
 TEST(Headless, RecordsALocalCaptureDevice) {
-  TempDir home;
+  test_support::ScopedTempDir home{"headless"};
   ASSERT_EQ(RunTollan(home.Path(), {"--add-local", "0", "320x240 24 bit"}), 0);
   ASSERT_EQ(RunTollan(home.Path(), {"--set", "0", "savePath=" + home.Path("rec/local.mjpg"), "frameDelayMs=50",
                                     "motionEnabled=0"}),
@@ -128,7 +127,7 @@ TEST(Headless, RecordsALocalCaptureDevice) {
 }
 
 TEST(Headless, VersionAndUnknownArguments) {
-  TempDir home;
+  test_support::ScopedTempDir home{"headless"};
   std::string out;
   EXPECT_EQ(RunTollan(home.Path(), {"--version"}, &out), 0);
   EXPECT_NE(out.find("Tollan Version 2.0.1.0"), std::string::npos);
@@ -221,7 +220,7 @@ TEST(Headless, RefusesSettingsFilesThatCannotDriveARecorder) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDir home;
+    test_support::ScopedTempDir home{"headless"};
     c.make(home.Path("tollan.cfg"));
     std::string output;
     EXPECT_EQ(RunTollanAll(home.Path(), {"--headless"}, output), 1);
@@ -231,7 +230,7 @@ TEST(Headless, RefusesSettingsFilesThatCannotDriveARecorder) {
 }
 
 TEST(Headless, StrayArgumentsGiveTheUsageAndStatusTwo) {
-  TempDir home;
+  test_support::ScopedTempDir home{"headless"};
   std::string output;
   EXPECT_EQ(RunTollanAll(home.Path(), {"--headless", "now"}, output), 2);
   EXPECT_NE(output.find("now"), std::string::npos);
@@ -245,7 +244,7 @@ TEST(Headless, OneRecorderPerSettingsFileNamedLinesHealthAndOrderlyStopOnHangup)
   o.fps = 10;
   testcam::Server server(o);
   ASSERT_TRUE(server.Start());
-  TempDir home;
+  test_support::ScopedTempDir home{"headless"};
   ASSERT_EQ(RunTollan(home.Path(), {"--add-ip", server.Url("video.mjpg"), "--push-stream"}), 0);
   ASSERT_EQ(RunTollan(home.Path(), {"--set", "0", "savePath=" + home.Path("rec/video.mjpg"), "frameDelayMs=0",
                                     "motionEnabled=0"}),

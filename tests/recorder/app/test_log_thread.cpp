@@ -30,7 +30,6 @@ using app::LogEntries;
 
 const char* const kTimeRe = R"(\d\d/\d\d/\d\d \((0[1-9]|1[0-2]):[0-5]\d:[0-6]\d (AM|PM)\))";
 
-std::string MakeTempDir() { return test_support::MakeTempDir("logthread"); }
 using test_support::ReadFile;
 
 bool Exists(const std::string& path) {
@@ -103,7 +102,8 @@ std::vector<std::string> Texts(const LogEntries& entries) {
 // --- entries and file lines ------------------------------------------------
 
 TEST(LogThreadEntries, StartEntryIsListOnlyAndFileStartsWithLogfileStarted) {
-  std::string dir = MakeTempDir();
+  const test_support::ScopedTempDir tmp{"logthread"};
+  const std::string dir = tmp.Path();
   std::string path = dir + "Logfile.txt";
   LogFixture log(path, 1);
   LogEntries entries = log.Entries();
@@ -119,7 +119,8 @@ TEST(LogThreadEntries, StartEntryIsListOnlyAndFileStartsWithLogfileStarted) {
 }
 
 TEST(LogThreadEntries, NullArgumentUnknownCodeAndLineFormat) {
-  std::string dir = MakeTempDir();
+  const test_support::ScopedTempDir tmp{"logthread"};
+  const std::string dir = tmp.Path();
   std::string path = dir + "Logfile.txt";
   LogFixture log(path, 1);
   log.Event(camera::kEventFrameDropped, "");  // sent as a null payload
@@ -157,7 +158,8 @@ TEST(LogThreadEntries, EchoGetsEveryFileLineWithItsSourceEvenWithoutFileLogging)
   std::mutex m;
   std::vector<std::string> echoed;
   std::vector<platform::ThreadId> sources;
-  std::string dir = MakeTempDir();
+  const test_support::ScopedTempDir tmp{"logthread"};
+  const std::string dir = tmp.Path();
   {
     LogFixture log(dir + "Logfile.txt", 0, [&](const std::string& line, platform::ThreadId source) {
       std::lock_guard<std::mutex> lock(m);
@@ -178,7 +180,8 @@ TEST(LogThreadEntries, EchoGetsEveryFileLineWithItsSourceEvenWithoutFileLogging)
 }
 
 TEST(LogThreadEntries, ListIsBoundedAndOldestGoesFirst) {
-  std::string dir = MakeTempDir();
+  const test_support::ScopedTempDir tmp{"logthread"};
+  const std::string dir = tmp.Path();
   LogFixture log(dir + "Logfile.txt", 0);
   // Start entry plus 65,537 events: the start entry and the first event fall out.
   const int kEvents = 65537;
@@ -191,7 +194,8 @@ TEST(LogThreadEntries, ListIsBoundedAndOldestGoesFirst) {
 }
 
 TEST(LogThreadEntries, ClearEmptiesListButLeavesFile) {
-  std::string dir = MakeTempDir();
+  const test_support::ScopedTempDir tmp{"logthread"};
+  const std::string dir = tmp.Path();
   std::string path = dir + "Logfile.txt";
   LogFixture log(path, 1);
   log.Event(camera::kEventDirCreateFailed, "/tmp/a");
@@ -207,7 +211,8 @@ TEST(LogThreadEntries, ClearEmptiesListButLeavesFile) {
 // --- switching the file ------------------------------------------------------
 
 TEST(LogThreadFile, SwitchingOnTwiceWritesOneStartLineAndReopeningAppends) {
-  std::string dir = MakeTempDir();
+  const test_support::ScopedTempDir tmp{"logthread"};
+  const std::string dir = tmp.Path();
   std::string path = dir + "Logfile.txt";
   LogFixture log(path, 0);
   log.Event(camera::kEventFrameDropped, "before");
@@ -229,7 +234,8 @@ TEST(LogThreadFile, SwitchingOnTwiceWritesOneStartLineAndReopeningAppends) {
 }
 
 TEST(LogThreadFile, ExistingFileIsAppendedTo) {
-  std::string dir = MakeTempDir();
+  const test_support::ScopedTempDir tmp{"logthread"};
+  const std::string dir = tmp.Path();
   std::string path = dir + "Logfile.txt";
   {
     std::ofstream out(path, std::ios::binary);
@@ -246,7 +252,8 @@ TEST(LogThreadFile, ExistingFileIsAppendedTo) {
 }
 
 TEST(LogThreadFile, OpenFailuresFallBackToListOnly) {
-  std::string dir = MakeTempDir();
+  const test_support::ScopedTempDir tmp{"logthread"};
+  const std::string dir = tmp.Path();
   {
     std::ofstream out(dir + "plainfile");
     out << "x";
@@ -263,7 +270,8 @@ TEST(LogThreadFile, OpenFailuresFallBackToListOnly) {
 }
 
 TEST(LogThreadFile, FileHeldByAnotherWriterIsNotWrittenUntilSwitchedOnAgain) {
-  std::string dir = MakeTempDir();
+  const test_support::ScopedTempDir tmp{"logthread"};
+  const std::string dir = tmp.Path();
   std::string path = dir + "Logfile.txt";
   int other = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
   ASSERT_GE(other, 0);
@@ -299,7 +307,8 @@ TEST(LogThreadFile, WriteFailureTurnsFileLoggingOff) {
 // --- lifetime ----------------------------------------------------------------
 
 TEST(LogThreadLifetime, StopEndsThreadAndReleasesFile) {
-  std::string dir = MakeTempDir();
+  const test_support::ScopedTempDir tmp{"logthread"};
+  const std::string dir = tmp.Path();
   std::string path = dir + "Logfile.txt";
   platform::ThreadId id = 0;
   {
@@ -317,7 +326,8 @@ TEST(LogThreadLifetime, StopEndsThreadAndReleasesFile) {
 }
 
 TEST(LogThreadLifetime, EventsQueuedBeforeResumeReachTheFile) {
-  std::string dir = MakeTempDir();
+  const test_support::ScopedTempDir tmp{"logthread"};
+  const std::string dir = tmp.Path();
   std::string path = dir + "Logfile.txt";
   auto handle = platform::MessageThread::CreateSuspended(std::make_unique<CLogThread>(path, 1));
   ASSERT_NE(handle, nullptr);

@@ -111,7 +111,8 @@ TEST(FieldTable, LoadedValuesAreClampedInMemoryAndReachTheFileOnlyWhenSaved) {
     std::vector<uint8_t> damaged = SerializeSettings({good.get()}, 0);
     put(damaged, c.stored);
     const std::string file(damaged.begin(), damaged.end());
-    const std::string path = test_support::MakeTempDir("clamp") + "tollan.cfg";
+    const test_support::ScopedTempDir tmp{"clamp"};
+    const std::string path = tmp.Path("tollan.cfg");
     std::ofstream(path, std::ios::binary) << file;
 
     LoadedSettings loaded = LoadSettingsFile(path);

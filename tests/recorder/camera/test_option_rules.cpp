@@ -109,7 +109,8 @@ TEST(OptionRules, SaveFormatSwitchesTheFileNamesExtension) {
 }
 
 TEST(OptionRules, SavePathNeedsAnExtensionAndACreatableFolder) {
-  const std::string root = test_support::MakeTempDir("savecheck");
+  const test_support::ScopedTempDir tmp{"savecheck"};
+  const std::string root = tmp.Path();
   std::ofstream(root + "plainfile") << "x";
   const std::string weekday = platform::ExpandTimeCodes("%A");
   struct Case {

@@ -18,6 +18,8 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/test_support.h"
+
 namespace recorder::camera {
 namespace {
 
@@ -148,18 +150,9 @@ std::vector<std::string> ListFolder(const std::string& dir) {
 
 class SettingsFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/settings-test-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    path_ = dir_ + "/tollan.cfg";
-  }
-  void TearDown() override {
-    for (const auto& n : ListFolder(dir_)) unlink((dir_ + "/" + n).c_str());
-    rmdir(dir_.c_str());
-  }
-  std::string dir_;
-  std::string path_;
+  test_support::ScopedTempDir tmp_{"settings"};
+  const std::string dir_ = tmp_.Path().substr(0, tmp_.Path().size() - 1);  // no trailing '/'
+  const std::string path_ = dir_ + "/tollan.cfg";
 };
 
 // ---- layout ----

@@ -52,7 +52,7 @@ TEST(CDXVideo, FormatListPreselectsAndCountsDuplicates) {
 
 TEST(CDXVideo, DeviceListKeepsPositionsAndIsDisabledWhenEmpty) {
   test_support::ScopedTempDir noDevices("v4l2");
-  std::ofstream(noDevices.path() + "video0") << "not a device";
+  std::ofstream(noDevices.Path() + "video0") << "not a device";
   struct Case {
     const char* name;
     std::shared_ptr<CaptureService> service;
@@ -62,7 +62,7 @@ TEST(CDXVideo, DeviceListKeepsPositionsAndIsDisabledWhenEmpty) {
     int firstPosition;
   };
   const Case cases[] = {
-      {"V4L2 without devices", std::make_shared<V4l2Service>(noDevices.path()), 0, {}, false, -1},
+      {"V4L2 without devices", std::make_shared<V4l2Service>(noDevices.Path()), 0, {}, false, -1},
       {"scripted without devices", std::make_shared<ScriptedService>(), 0, {}, false, -1},
       {"two devices", Script("device Desk\ndevice Card\n"), 2, {"Desk", "Card"}, true, 0},
       {"unreadable name keeps its position", Script("device Hidden\nunreadable\ndevice Card\n"), 1, {"Card"}, true, 1},

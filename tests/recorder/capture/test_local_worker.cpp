@@ -89,7 +89,7 @@ struct Harness {
     cam->frameDelayMs = 0;
     return cam;
   }
-  std::string Path() const { return dir.path() + "rec/video.mjpg"; }
+  std::string Path() const { return dir.Path() + "rec/video.mjpg"; }
 
   void Start(std::unique_ptr<camera::CameraRecord> cam, LocalWorkerTiming timing = {},
              platform::WindowHandle liveView = 0, platform::WindowHandle snapshotTarget = 0,

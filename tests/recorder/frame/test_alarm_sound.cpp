@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/test_support.h"
 #include "recorder/frame/alarm_sound.h"
 
 using namespace recorder;
@@ -39,20 +40,18 @@ class FakeBackend : public frame::SoundBackend {
 class AlarmSound : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("alarm_sound_" + std::to_string(::getpid()));
-    fs::remove_all(root_);
     fs::create_directories(root_ / "prog");
     fs::create_directories(root_ / "work");
     progDir_ = (root_ / "prog").string() + "/";
     workDir_ = (root_ / "work").string();
   }
-  void TearDown() override { fs::remove_all(root_); }
   void Touch(const fs::path& p) { std::ofstream(p) << "RIFF"; }
   std::unique_ptr<frame::SoundPlayer> Player(Calls& calls, bool eventsWork) {
     return frame::CreateSoundPlayer(std::make_unique<FakeBackend>(calls, eventsWork), progDir_, workDir_);
   }
 
-  fs::path root_;
+  test_support::ScopedTempDir tmp_{"alarm_sound"};
+  fs::path root_ = tmp_.Path();
   std::string progDir_, workDir_;
 };
 

@@ -28,7 +28,6 @@ using namespace recorder;
 namespace {
 
 using worker_test::EventSink;
-using worker_test::TempDir;
 using worker_test::WaitFor;
 
 uint16_t FreePort() {
@@ -160,8 +159,8 @@ size_t SavedFrames(const std::string& path) {
 }
 
 TEST(FtpWorker, DownloadsAndPollsAfterAMissingFileWithOneEvent) {
-  TempDir root;
-  TempDir rec;
+  test_support::ScopedTempDir root{"ftp"};
+  test_support::ScopedTempDir rec{"ftp"};
   FtpServer server(root.Path());
   if (!server.ready()) GTEST_SKIP() << "pyftpdlib could not be started";
   const auto jpeg = SampleJpeg();
@@ -204,8 +203,8 @@ TEST(FtpWorker, DownloadsAndPollsAfterAMissingFileWithOneEvent) {
 }
 
 TEST(FtpWorker, WrongPasswordIsLoggedOnceAndNeverStarts) {
-  TempDir root;
-  TempDir rec;
+  test_support::ScopedTempDir root{"ftp"};
+  test_support::ScopedTempDir rec{"ftp"};
   FtpServer server(root.Path());
   if (!server.ready()) GTEST_SKIP() << "pyftpdlib could not be started";
   WriteFile(root.Path("snap.jpg"), SampleJpeg());
@@ -227,7 +226,7 @@ TEST(FtpWorker, WrongPasswordIsLoggedOnceAndNeverStarts) {
 
 // Names that mean something in a URL are parts of the file name, and the transfer stays binary.
 TEST(FtpWorker, AwkwardFileNamesAreFetchedByteExact) {
-  TempDir root;
+  test_support::ScopedTempDir root{"ftp"};
   FtpServer server(root.Path());
   if (!server.ready()) GTEST_SKIP() << "pyftpdlib could not be started";
   // Every byte value, lone LF and CR LF among them: a text-mode transfer changes them.
@@ -305,7 +304,7 @@ class DripServer {
 };
 
 TEST(FtpWorker, SlowDownloadYieldsToAStopAndToTheOverallLimit) {
-  TempDir rec;
+  test_support::ScopedTempDir rec{"ftp"};
   DripServer drip;
   const std::string url = "ftp://cam:pw@127.0.0.1:" + std::to_string(drip.port()) + "/snap.jpg";
   {

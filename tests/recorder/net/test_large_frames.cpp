@@ -20,7 +20,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using worker_test::EventSink;
-using worker_test::TempDir;
 using worker_test::WaitFor;
 
 class SilentPlayer : public frame::SoundPlayer {
@@ -73,7 +72,7 @@ struct PushRecording {
   }
 
   testcam::Server server;
-  TempDir dir;
+  test_support::ScopedTempDir dir{"large_frames"};
   EventSink events;
   platform::CollectingWindowTarget main;
   platform::WindowHandle window = 0;

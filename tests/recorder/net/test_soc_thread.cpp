@@ -28,7 +28,6 @@ using namespace recorder;
 namespace {
 
 using worker_test::EventSink;
-using worker_test::TempDir;
 using worker_test::WaitFor;
 
 class SilentPlayer : public frame::SoundPlayer {
@@ -119,7 +118,7 @@ struct Harness {
   }
 
   testcam::Server server;
-  TempDir dir;
+  test_support::ScopedTempDir dir{"soc_thread"};
   EventSink events;
   platform::CollectingWindowTarget main;
   platform::WindowHandle window = 0;

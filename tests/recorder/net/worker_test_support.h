@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/message_thread.h"
+#include "tests/test_support.h"
 #include "platform/window_registry.h"
 #include "recorder/camera/events.h"
 #include "recorder/camera/messages.h"
@@ -79,21 +80,5 @@ inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
   }
   return condition();
 }
-
-class TempDir {
- public:
-  TempDir() {
-    static int counter = 0;
-    path_ = std::filesystem::temp_directory_path() /
-            ("tollan-net-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string Path(const std::string& name = "") const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
 
 }  // namespace worker_test

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "recorder/camera/events.h"
+#include "tests/test_support.h"
 #include "media/mjpg.h"
 #include "recorder/recording/recording_output.h"
 #include "media/jpeg_codec.h"
@@ -68,15 +69,8 @@ size_t FrameCount(const std::string& path) {
 class RecordingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tollan-rec-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
     camera_.motionEnabled = 0;
     camera_.jpegQuality = 60;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
   }
   void SetPath(const std::string& path) { camera::SetText(camera_.savePath, path); }
   // A fixed clock, so "%s" in a template is under the test's control.
@@ -84,7 +78,8 @@ class RecordingTest : public ::testing::Test {
     out.SetClock([this] { return now_; });
   }
 
-  std::string root_;
+  test_support::ScopedTempDir tmp_{"recording"};
+  const std::string root_ = tmp_.Path().substr(0, tmp_.Path().size() - 1);  // no trailing '/'
   camera::CameraRecord camera_;
   FakeReporter reporter_;
   std::time_t now_ = 1000;

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "recorder/recording/save_paths.h"
+#include "tests/test_support.h"
 #include "platform/files.h"
 
 using namespace recorder;
@@ -22,16 +23,8 @@ namespace {
 
 class SavePathsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tollan-paths-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-  std::string root_;
+  test_support::ScopedTempDir tmp_{"save_paths"};
+  const std::string root_ = tmp_.Path().substr(0, tmp_.Path().size() - 1);  // no trailing '/'
 };
 
 TEST(SaveDirectoryOf, KeepsEverythingUpToTheLastSlash) {

@@ -206,7 +206,8 @@ TEST(CameraOptions, EditModeStartsThePreviewForTheCheckedSource) {
 }
 
 TEST(CameraOptions, SaveChecksThePathAndHandsBackANewRecord) {
-  const std::string root = test_support::MakeTempDir("optionsave");
+  const test_support::ScopedTempDir tmp{"optionsave"};
+  const std::string root = tmp.Path();
   struct Case {
     std::string path;
     const char* message;  // nullptr: saved
@@ -457,7 +458,8 @@ TEST(CameraOptions, AddModeTakesTheChosenAddressAndSaves) {
   ScriptedBoxes boxes;
   ScopedMessageBoxes scope(boxes);
   boxes.answers = {true};
-  const std::string root = test_support::MakeTempDir("optionadd");
+  const test_support::ScopedTempDir tmp{"optionadd"};
+  const std::string root = tmp.Path();
   auto camera = Camera(camera::kCameraIp);
   StarterLog log;
   CCamOptionsDlg dialog(*camera, false, 0, log.Starter());
@@ -687,7 +689,8 @@ TEST(DirectXCameraSelect, ListsOpensAndPreviewsTheServiceDevices) {
 TEST(CameraDialogs, OpenWithEveryTextWhole) {
   // TOLLAN_SCREENSHOT_DIR keeps the pictures for a look; otherwise a scratch folder.
   const char* keep = std::getenv("TOLLAN_SCREENSHOT_DIR");
-  const std::string dir = keep != nullptr ? keep : test_support::MakeTempDir("dialogshots");
+  const test_support::ScopedTempDir tmp{"dialogshots"};
+  const std::string dir = keep != nullptr ? keep : tmp.Path();
   std::vector<std::string> checked;
   const QStringList files = SaveCameraDialogScreenshots(QString::fromStdString(dir), [&](const QString& name, QWidget& dialog) {
     checked.push_back(name.toStdString());

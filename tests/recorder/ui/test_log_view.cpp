@@ -43,7 +43,8 @@ std::vector<std::string> EventTexts(const widgets::CListCtrlEx& list) {
 // The real log thread feeding a view: newest first, no doubles from the start-up
 // copy, LOG_SHOW shows it, closing hides it, the menu's clear empties list and thread but not the file.
 TEST(LogView, FedByTheLogThread) {
-  const std::string path = test_support::MakeTempDir("logview") + "Logfile.txt";
+  const test_support::ScopedTempDir tmp{"logview"};
+  const std::string path = tmp.Path("Logfile.txt");
   ui::CLogView view;
   auto thread = platform::MessageThread::CreateSuspended(
       std::make_unique<app::CLogThread>(path, 1, app::LogEcho{}, view.Handle()));

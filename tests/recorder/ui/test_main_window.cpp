@@ -79,9 +79,9 @@ class MainWindowTest : public ::testing::Test {
  protected:
   std::unique_ptr<CMainWindow> Make(bool hidden = false, int hiddenResumeMs = 30000) {
     ui::MainWindowOptions options;
-    options.settingsPath = dir_.path() + "tollan.cfg";
-    options.logFilePath = dir_.path() + "Logfile.txt";
-    options.autostartEntryPath = dir_.path() + "autostart/tollan.desktop";
+    options.settingsPath = dir_.Path() + "tollan.cfg";
+    options.logFilePath = dir_.Path() + "Logfile.txt";
+    options.autostartEntryPath = dir_.Path() + "autostart/tollan.desktop";
     options.programPath = "/usr/bin/tollan";
     options.hiddenStart = hidden;
     options.hiddenResumeMs = hiddenResumeMs;
@@ -108,7 +108,7 @@ class MainWindowTest : public ::testing::Test {
     for (int i = n - 1; i >= 0; --i) {
       auto record = window.controller().NewCameraRecord(camera::kCameraIp);
       camera::SetText(record->url, "http://127.0.0.1:9/cam" + std::to_string(i));
-      camera::SetText(record->savePath, dir_.path() + "rec/cam" + std::to_string(i) + ".mjpg");
+      camera::SetText(record->savePath, dir_.Path() + "rec/cam" + std::to_string(i) + ".mjpg");
       window.AddCamera(camera::kCameraIp, std::move(record));
     }
     Pump();
@@ -119,7 +119,7 @@ class MainWindowTest : public ::testing::Test {
   }
   std::vector<std::string> SavedUrls() {
     std::vector<std::string> urls;
-    for (auto& cam : camera::LoadSettingsFile(dir_.path() + "tollan.cfg").cameras) urls.push_back(camera::GetText(cam->url));
+    for (auto& cam : camera::LoadSettingsFile(dir_.Path() + "tollan.cfg").cameras) urls.push_back(camera::GetText(cam->url));
     return urls;
   }
 
@@ -182,7 +182,7 @@ TEST_F(MainWindowTest, DeleteKeyAsksThenDiscardsTheRunningCameraAndSaves) {
   Pump(100);
   EXPECT_EQ(window->controller().CameraCount(), 1u);
   EXPECT_EQ(window->list().ItemCount(), 1);
-  EXPECT_EQ(window->list().ItemText(0, 2).toStdString(), dir_.path() + "rec/cam1.mjpg");
+  EXPECT_EQ(window->list().ItemText(0, 2).toStdString(), dir_.Path() + "rec/cam1.mjpg");
   {
     std::lock_guard<std::mutex> lock(log_.mutex);
     EXPECT_EQ(log_.stopReasons, std::vector<intptr_t>{camera::kStopReasonDiscard});
@@ -232,7 +232,7 @@ TEST_F(MainWindowTest, SavedGridOfALiveViewRestartsItsCameraAndIsStored) {
   view->Picture()->RunCommand(widgets::CPictureBox::kFillGrid);
   view->Picture()->RunCommand(widgets::CPictureBox::kSaveGrid);
   Pump(150);
-  const auto saved = camera::LoadSettingsFile(dir_.path() + "tollan.cfg");
+  const auto saved = camera::LoadSettingsFile(dir_.Path() + "tollan.cfg");
   ASSERT_EQ(saved.cameras.size(), 1u);
   ASSERT_EQ(saved.cameras[0]->motionGrid.size(), camera::kGridBytes);
   EXPECT_EQ(saved.cameras[0]->motionGrid[0], 1);
@@ -329,7 +329,7 @@ TEST_F(MainWindowTest, ExitClosesADevicePropertiesWindowBeforeStoppingAnything) 
 
 // Opening drops an entry that starts another program; OK writes what the boxes say.
 TEST_F(MainWindowTest, ProgramOptionsKeepTheAutostartEntryCurrent) {
-  const std::string entry = dir_.path() + "autostart/tollan.desktop";
+  const std::string entry = dir_.Path() + "autostart/tollan.desktop";
   ASSERT_TRUE(app::WriteAutostartEntry(entry, "/old/place/tollan", true));
   ui::CProgOptions stale(nullptr, 1, entry, "/usr/bin/tollan");
   EXPECT_FALSE(stale.AutostartTicked());
