@@ -38,6 +38,7 @@ set(expect
   "share/applications/velmo.desktop|MimeType=video/x-mjpeg"
   "share/applications/velmo.desktop|Exec=velmo %f"
   "share/applications/tollan.desktop|Exec=tollan"
+  "share/applications/brandle.desktop|Exec=brandle"
   "share/mime/packages/tollan-mjpg.xml|    <glob pattern=\"*.mjpg\"/>"
   "share/man/man1/tollan.1|  \\-\\-headless                 record every camera of the settings file"
   "share/man/man1/velmo.1|       velmo \\-\\-info FILE"
