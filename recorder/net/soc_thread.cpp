@@ -384,7 +384,8 @@ void CSocThread::HandleReceive() {
 }
 
 void CSocThread::HandleHeldImage() {
-  if (socket_ < 0) return;
+  // Only while the stream is being read: during a frame wait the next picture waits too.
+  if (socket_ < 0 || phase_ != Phase::Receiving) return;
   std::vector<uint8_t> image;
   if (cutter_.CutHeld(image) == StreamCutter::Outcome::Image) OnImage(std::move(image));
 }
@@ -402,9 +403,6 @@ void CSocThread::OnImage(std::vector<uint8_t> image) {
     CloseSocket();
   }
   ProcessImage(std::move(image));
-  // Two pictures can come in one receive; the second is taken on the next turn,
-  // so that a stop still comes first.
-  if (!stopping_ && socket_ >= 0 && cutter_.fill() > 0) platform::Post<to_worker::CutHeldImage>(Id());
 }
 
 // --------------------------------------------------------------------- frames
@@ -509,6 +507,9 @@ void CSocThread::ScheduleNextFetch(bool afterUndecodable) {
     phase_ = Phase::Receiving;
     if (socket_ >= 0) WatchSocket(socket_, POLLIN);
     SetPollTimer(timing_.watchdogMs);
+    // Two pictures can come in one receive; the second is taken on the next loop
+    // turn (a stop still comes first), not when more data happens to arrive.
+    if (socket_ >= 0 && cutter_.fill() > 0) platform::Post<to_worker::CutHeldImage>(Id());
   } else {
     // A snapshot address is fetched again at once (the delay was waited before
     // saving); after a picture that failed, not before a pause.

@@ -22,6 +22,8 @@
 #include "tools/testcam/testcam_server.h"
 #include "recorder/camera/messages.h"
 #include "media/frame_messages.h"
+#include "media/jpeg_codec.h"
+#include <thread>
 
 using namespace recorder;
 
@@ -450,6 +452,68 @@ TEST(SocThread, SilentAddressNeitherHoldsUpAStopNorOutlastsTheConnectLimit) {
     std::this_thread::sleep_for(std::chrono::milliseconds(700));  // a few more attempts
     EXPECT_EQ(h.events.CountOf(camera::kEventConnectFailed), 1u);
     EXPECT_EQ(h.MainMessages(), (std::vector<std::string>{"S0"}));
+  }
+}
+
+// A camera that sends its whole push answer, three pictures, in one write and
+// then goes quiet with the connection open.
+class BurstCamera {
+ public:
+  BurstCamera() {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(listener_, 1) != 0) return;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: multipart/x-mixed-replace; boundary=frame\r\n\r\n";
+    for (int i = 0; i < 3; ++i) {
+      media::FrameImage image;
+      image.width = 32, image.height = 24, image.bitsPerPixel = 24;
+      image.pixels.assign(32 * 24 * 3, uint8_t(40 * i));
+      std::vector<uint8_t> jpeg;
+      media::EncodeJpeg(image, 75, jpeg);
+      answer += "--frame\r\nContent-Type: image/jpeg\r\n\r\n" + std::string(jpeg.begin(), jpeg.end()) + "\r\n";
+    }
+    server_ = std::thread([this, answer] {
+      const int fd = accept(listener_, nullptr, nullptr);
+      if (fd < 0) return;
+      char request[2048];
+      [[maybe_unused]] ssize_t ignored = recv(fd, request, sizeof request, 0);
+      ignored = send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+      pollfd p{fd, POLLIN, 0};
+      poll(&p, 1, 10000);  // until the worker hangs up
+      close(fd);
+    });
+  }
+  ~BurstCamera() {
+    shutdown(listener_, SHUT_RDWR);
+    if (server_.joinable()) server_.join();
+    close(listener_);
+  }
+  uint16_t port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  uint16_t port_ = 0;
+  std::thread server_;
+};
+
+// Pictures that arrive together are each recorded at once, paced or not, without
+// waiting for data that a quiet camera never sends.
+TEST(SocThread, PicturesArrivingTogetherAreAllRecordedFromAQuietCamera) {
+  for (int32_t delayMs : {0, 200}) {
+    BurstCamera camera;
+    ASSERT_NE(camera.port(), 0);
+    Harness h;
+    auto cam = h.Camera("video.mjpg", true);
+    camera::SetText(cam->url, "http://127.0.0.1:" + std::to_string(camera.port()) + "/video.mjpg");
+    cam->frameDelayMs = delayMs;
+    h.StartWorker(std::move(cam));
+    EXPECT_TRUE(WaitFor([&] { return h.SavedFrames() == 3; }, 5000)) << "delay " << delayMs << ": " << h.SavedFrames();
+    ASSERT_TRUE(h.StopWorker(camera::kStopReasonStop));
   }
 }
 
