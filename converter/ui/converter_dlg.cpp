@@ -21,12 +21,16 @@
 #include "converter/conversion_thread.h"
 #include "converter/messages.h"
 #include "converter/ui/about_box.h"
-#include "converter/ui/prompts.h"
 #include "platform/qt/qt_window.h"
 #include "widgets/dialog_units.h"
 #include "widgets/progress_ex.h"
+#include "widgets/prompts.h"
 
 namespace converter::ui {
+
+using widgets::BoxIcon;
+using widgets::FileRequest;
+using widgets::StandardPrompts;
 
 namespace {
 

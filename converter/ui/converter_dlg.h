@@ -31,11 +31,12 @@ class QtWindowTarget;
 }
 namespace widgets {
 class CProgressEx;
+class Prompts;
 }
 
 namespace converter::ui {
 
-class Prompts;
+using widgets::Prompts;
 
 constexpr const char* kBrowseTitle = "Select an MJPG Video File to Convert";
 constexpr const char* kBrowseFilter = "MJPG Video Files (*.mjpg)|*.mjpg|All Files (*.*)|*.*||";

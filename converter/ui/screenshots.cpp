@@ -23,13 +23,17 @@
 #include "converter/conversion.h"
 #include "converter/ui/about_box.h"
 #include "converter/ui/converter_dlg.h"
-#include "converter/ui/prompts.h"
 #include "media/frame_image.h"
 #include "media/jpeg_codec.h"
 #include "media/mjpg.h"
 #include "widgets/progress_ex.h"
+#include "widgets/prompts.h"
 
 namespace converter::ui {
+
+using widgets::BoxIcon;
+using widgets::CreateMessageBox;
+using widgets::FileRequest;
 
 namespace {
 

@@ -28,11 +28,15 @@
 #include "player/ui/control_targets.h"
 #include "player/ui/copy_dlg.h"
 #include "widgets/dialog_units.h"
-#include "player/ui/prompts.h"
 #include "widgets/picture_box.h"
 #include "widgets/progress_ex.h"
+#include "widgets/prompts.h"
 
 namespace player::ui {
+
+using widgets::BoxIcon;
+using widgets::FileRequest;
+using widgets::StandardPrompts;
 
 namespace {
 

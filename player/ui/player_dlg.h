@@ -37,12 +37,13 @@ class QtWindowTarget;
 namespace widgets {
 class CPictureBox;
 class CProgressEx;
+class Prompts;
 }  // namespace widgets
 
 namespace player::ui {
 
 class CCopyDlg;
-class Prompts;
+using widgets::Prompts;
 
 // Menu command ids.
 enum PlayerCommand : int {

@@ -13,15 +13,18 @@
 
 #include "converter/conversion.h"
 #include "converter/ui/converter_dlg.h"
-#include "converter/ui/prompts.h"
 #include "tests/converter/converter_test_support.h"
 #include "widgets/progress_ex.h"
+#include "widgets/prompts.h"
 
 namespace {
 
 using namespace converter;
 using namespace converter::ui;
 using namespace converter_test;
+using widgets::BoxIcon;
+using widgets::FileRequest;
+using widgets::Prompts;
 
 struct Told {
   QString text, caption;

@@ -27,16 +27,19 @@
 #include "player/thread_registry.h"
 #include "player/ui/copy_dlg.h"
 #include "player/ui/player_dlg.h"
-#include "player/ui/prompts.h"
 #include "tests/player/player_files.h"
 #include "tests/test_support.h"
 #include "widgets/picture_box.h"
 #include "widgets/progress_ex.h"
+#include "widgets/prompts.h"
 
 namespace {
 
 using namespace player;
 using namespace player::ui;
+using widgets::BoxIcon;
+using widgets::FileRequest;
+using widgets::Prompts;
 using namespace player::to_video_thread;
 using namespace player::to_player_window;
 using player_test::Bytes;
@@ -390,9 +393,9 @@ TEST_F(PlayerWindow, AnEditOutputThatIsAnInputIsRefusedAndNothingIsWritten) {
   const std::vector<Bytes> frames = JpegFrames(4, 1000), others = JpegFrames(2, 2000);
   const std::string input = dir.Path() + "Front.MJPG", other = dir.Path() + "other.mjpg";
   const QString inputQ = QString::fromStdString(input), otherQ = QString::fromStdString(other);
-  const FileRequest save{true, "", kMjpgFilter, "", "mjpg"};
-  const FileRequest append{false, kAppendDialogTitle, kMjpgFilter, "", ""};
-  const FileRequest saveOutput{true, kSaveOutputTitle, kMjpgFilter, "", "mjpg"};
+  const FileRequest save{true, "", kMjpgFilter, "", "", "mjpg"};
+  const FileRequest append{false, kAppendDialogTitle, kMjpgFilter, "", "", ""};
+  const FileRequest saveOutput{true, kSaveOutputTitle, kMjpgFilter, "", "", "mjpg"};
   const struct {
     const char* name;
     int command;

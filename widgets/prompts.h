@@ -1,20 +1,23 @@
 #pragma once
-// The player's blocking questions: message boxes and file dialogs. The windows
-// ask through this seam only, so tests can answer at once and read what was asked.
+// The windows' blocking questions: message boxes and file dialogs. A window asks
+// through this seam only, so tests can answer at once and read what was asked,
+// and screenshots can render a box instead of waiting.
 #include <QString>
 #include <QStringList>
 
+class QMessageBox;
 class QWidget;
 
-namespace player::ui {
+namespace widgets {
 
 enum class BoxIcon { Information, Exclamation, Error };
 
-// A file dialog as the player asks for one.
+// A file dialog as a window asks for one.
 struct FileRequest {
   bool save = false;      // else an open-file dialog for an existing file
   QString title;          // empty: the platform's own ("Open", "Save As")
-  QString filter;         // in the form "Text|pattern|Text|pattern||"
+  QString filter;         // in the form "Text (*.x)|*.x|Text|pattern||"
+  QString directory;      // where the dialog starts; empty: the platform's choice
   QString suggestedName;  // the name filled in at first
   QString defaultSuffix;  // added to a typed name without one; empty: none
 };
@@ -32,9 +35,12 @@ class Prompts {
 // The standard message boxes and file dialogs.
 Prompts& StandardPrompts();
 
-// "MJPG Files (*.mjpg)|*.mjpg|All Files (*.*)|*.*||" as the name filters of a
-// file dialog: {"MJPG Files (*.mjpg)", "All Files (*.*)"}. A text without its
-// pattern in parentheses gets it appended.
+// The message box Tell shows, owned by parent; the caller opens or renders it.
+QMessageBox* CreateMessageBox(QWidget* parent, const QString& text, const QString& caption, BoxIcon icon);
+
+// "MJPG Video Files (*.mjpg)|*.mjpg|All Files (*.*)|*.*||" as the name filters of
+// a file dialog: {"MJPG Video Files (*.mjpg)", "All Files (*)"}. A text without
+// its pattern in parentheses gets it appended; "*.*" means every file, dotted or not.
 QStringList NameFilters(const QString& filter);
 
-}  // namespace player::ui
+}  // namespace widgets

@@ -1,9 +1,10 @@
-#include "player/ui/prompts.h"
+#include "widgets/prompts.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <memory>
 
-namespace player::ui {
+namespace widgets {
 
 namespace {
 
@@ -19,12 +20,12 @@ QMessageBox::Icon ToQt(BoxIcon icon) {
 class Standard : public Prompts {
  public:
   void Tell(QWidget* parent, const QString& text, const QString& caption, BoxIcon icon) override {
-    QMessageBox box(ToQt(icon), caption, text, QMessageBox::Ok, parent);
-    box.exec();
+    std::unique_ptr<QMessageBox> box(CreateMessageBox(parent, text, caption, icon));
+    box->exec();
   }
 
   QString ChooseFile(QWidget* parent, const FileRequest& request) override {
-    QFileDialog dialog(parent, request.title);
+    QFileDialog dialog(parent, request.title, request.directory);
     dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setNameFilters(NameFilters(request.filter));
@@ -43,16 +44,24 @@ Prompts& StandardPrompts() {
   return standard;
 }
 
+QMessageBox* CreateMessageBox(QWidget* parent, const QString& text, const QString& caption, BoxIcon icon) {
+  return new QMessageBox(ToQt(icon), caption, text, QMessageBox::Ok, parent);
+}
+
 QStringList NameFilters(const QString& filter) {
   const QStringList parts = filter.split('|');
   QStringList filters;
   for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
     const QString& text = parts[i];
-    const QString& pattern = parts[i + 1];
     if (text.isEmpty()) break;  // the closing "||"
-    filters << (text.contains('(') ? text : text + " (" + pattern + ")");
+    // On Linux "*.*" would hide files without a dot; every file is meant.
+    QString pattern = parts[i + 1];
+    pattern.replace("*.*", "*");
+    QString shown = text;
+    shown.replace("(*.*)", "(*)");
+    filters << (shown.contains('(') ? shown : shown + " (" + pattern + ")");
   }
   return filters;
 }
 
-}  // namespace player::ui
+}  // namespace widgets
