@@ -28,6 +28,7 @@
 #include "media/mjpg.h"
 #include "widgets/progress_ex.h"
 #include "widgets/prompts.h"
+#include "widgets/screenshot_support.h"
 
 namespace converter::ui {
 
@@ -83,69 +84,12 @@ bool WriteRecording(const std::string& path, int frames) {
   return ::close(fd) == 0 && ok;
 }
 
-// Lets posted messages arrive until done() holds or some seconds passed.
-bool SettleUntil(const std::function<bool()>& done, int atLeastMs = 50, int atMostMs = 60000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (timer.elapsed() < atMostMs && (timer.elapsed() < atLeastMs || !done())) {
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(2);
-  }
-  return done();
+using Shooter = widgets::ScreenshotShooter;
+
+// Lets posted messages arrive until done() holds or a minute passed.
+bool SettleUntil(const std::function<bool()>& done, int atLeastMs) {
+  return widgets::SettleUntil(done, atLeastMs, 60000);
 }
-
-// A window as grabbed, under a plain title bar with its icon and caption, since
-// offscreen windows have no frame; menus as they are.
-QPixmap WithCaption(QWidget* widget) {
-  const QPixmap content = widget->grab();
-  if (!widget->isWindow() || widget->inherits("QMenu")) return content;
-  const int bar = widget->fontMetrics().height() + 10;
-  // Sizes in the window's own units; the pixmap may have more pixels per unit.
-  const QSize size = content.deviceIndependentSize().toSize();
-  const qreal ratio = content.devicePixelRatio();
-  QPixmap framed((QSizeF(size.width() + 2, size.height() + bar + 1) * ratio).toSize());
-  framed.setDevicePixelRatio(ratio);
-  framed.fill(QColor(120, 120, 120));
-  QPainter p(&framed);
-  p.fillRect(QRect(1, 1, size.width(), bar - 1), QColor(60, 80, 120));
-  const int iconSide = bar - 8;
-  widget->windowIcon().paint(&p, QRect(6, 5, iconSide, iconSide));
-  p.setPen(Qt::white);
-  p.setFont(widget->font());
-  p.drawText(QRect(iconSide + 14, 1, size.width() - iconSide - 14, bar - 1), Qt::AlignVCenter | Qt::AlignLeft,
-             widget->windowTitle());
-  p.drawPixmap(1, bar, content);
-  return framed;
-}
-
-class Shooter {
- public:
-  Shooter(std::string dir, std::ostream& out, std::ostream& err) : dir_(std::move(dir)), out_(out), err_(err) {}
-
-  // settle: let pending events be handled first; off when the picture must show
-  // the state of this very moment.
-  void Shoot(QWidget* widget, const std::string& name, bool settle = true) {
-    widget->ensurePolished();
-    if (settle) SettleUntil([] { return true; });
-    const std::string path = dir_ + "/" + name + ".png";
-    if (WithCaption(widget).save(QString::fromStdString(path))) {
-      out_ << path << '\n';
-    } else {
-      Fail("could not write " + path);
-    }
-  }
-  void Fail(const std::string& what) {
-    err_ << "brandle: " << what << '\n';
-    failed_ = true;
-  }
-  bool failed() const { return failed_; }
-
- private:
-  std::string dir_;
-  std::ostream& out_;
-  std::ostream& err_;
-  bool failed_ = false;
-};
 
 // Renders each message box instead of waiting for an answer; cancels the browse dialog.
 class ShotPrompts : public Prompts {
@@ -180,7 +124,7 @@ int RenderScreenshots(const std::string& dir, std::ostream& out, std::ostream& e
     return 1;
   }
   const std::string recording = scratch + "/Car Park Entrance.mjpg";
-  Shooter shooter(dir, out, err);
+  Shooter shooter("brandle", dir, out, err, /*framed=*/true);
   ShotPrompts prompts(shooter);
   if (!WriteRecording(recording, 600)) {
     err << "brandle: cannot write the sample recording\n";

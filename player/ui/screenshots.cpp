@@ -25,6 +25,7 @@
 #include "player/ui/player_dlg.h"
 #include "widgets/picture_box.h"
 #include "widgets/progress_ex.h"
+#include "widgets/screenshot_support.h"
 
 namespace player::ui {
 
@@ -74,39 +75,8 @@ bool WriteRecording(const std::string& path, int frames) {
   return ::close(fd) == 0 && ok;
 }
 
-// Lets posted messages arrive until done() holds or a few seconds passed.
-void SettleUntil(const std::function<bool()>& done, int atLeastMs = 50) {
-  QElapsedTimer timer;
-  timer.start();
-  while (timer.elapsed() < 5000 && (timer.elapsed() < atLeastMs || !done())) {
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(5);
-  }
-}
-
-class Shooter {
- public:
-  Shooter(std::string dir, std::ostream& out, std::ostream& err) : dir_(std::move(dir)), out_(out), err_(err) {}
-
-  void Shoot(QWidget* widget, const std::string& name) {
-    widget->ensurePolished();
-    SettleUntil([] { return true; });
-    const std::string path = dir_ + "/" + name + ".png";
-    if (widget->grab().save(QString::fromStdString(path))) {
-      out_ << path << '\n';
-    } else {
-      err_ << "velmo: could not write " << path << '\n';
-      failed_ = true;
-    }
-  }
-  bool failed() const { return failed_; }
-
- private:
-  std::string dir_;
-  std::ostream& out_;
-  std::ostream& err_;
-  bool failed_ = false;
-};
+using Shooter = widgets::ScreenshotShooter;
+using widgets::SettleUntil;
 
 void CloseFile(CPlayerDlg& window) {
   if (window.ThreadId() == 0) return;
@@ -130,7 +100,7 @@ int RenderScreenshots(const std::string& dir, std::ostream& out, std::ostream& e
   }
   const std::string recording = scratch + "/Car Park Entrance.mjpg";
   const std::string notRecording = scratch + "/notes.mjpg";
-  Shooter shooter(dir, out, err);
+  Shooter shooter("velmo", dir, out, err);
   if (!WriteRecording(recording, 30)) {
     err << "velmo: cannot write the sample recording\n";
     fs::remove_all(scratch, ec);

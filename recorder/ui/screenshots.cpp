@@ -26,6 +26,7 @@
 #include "recorder/ui/video_dlg.h"
 #include "widgets/list_ctrl_ex.h"
 #include "widgets/picture_box.h"
+#include "widgets/screenshot_support.h"
 
 namespace recorder::ui {
 
@@ -89,38 +90,8 @@ media::FrameImage TestScene(int width, int height) {
   return image;
 }
 
-void Settle(int ms = 50) {
-  QElapsedTimer timer;
-  timer.start();
-  do {
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(5);
-  } while (timer.elapsed() < ms);
-}
-
-class Shooter {
- public:
-  Shooter(std::string dir, std::ostream& out, std::ostream& err) : dir_(std::move(dir)), out_(out), err_(err) {}
-
-  void Shoot(QWidget* widget, const std::string& name) {
-    widget->ensurePolished();
-    Settle();
-    const std::string path = dir_ + "/" + name + ".png";
-    if (widget->grab().save(QString::fromStdString(path))) {
-      out_ << path << '\n';
-    } else {
-      err_ << "tollan: could not write " << path << '\n';
-      failed_ = true;
-    }
-  }
-  bool failed() const { return failed_; }
-
- private:
-  std::string dir_;
-  std::ostream& out_;
-  std::ostream& err_;
-  bool failed_ = false;
-};
+using Shooter = widgets::ScreenshotShooter;
+using widgets::Settle;
 
 }  // namespace
 
@@ -138,7 +109,7 @@ int RenderScreenshots(const std::string& dir, std::ostream& out, std::ostream& e
     return 1;
   }
   const std::string scratch = scratchTemplate;
-  Shooter shooter(dir, out, err);
+  Shooter shooter("tollan", dir, out, err);
   {
     MainWindowOptions options;
     options.settingsPath = scratch + "/tollan.cfg";

@@ -1,0 +1,47 @@
+#pragma once
+// Helpers for the programs' --screenshots runs: letting posted events arrive,
+// and grabbing windows into PNG files.
+#include <QPixmap>
+#include <functional>
+#include <ostream>
+#include <string>
+
+class QWidget;
+
+namespace widgets {
+
+// Lets posted events arrive until done() holds and at least atLeastMs passed,
+// or atMostMs passed; what done() says at the end.
+bool SettleUntil(const std::function<bool()>& done, int atLeastMs = 50, int atMostMs = 5000);
+
+// Lets posted events arrive for ms milliseconds.
+void Settle(int ms = 50);
+
+// A window as grabbed, under a plain title bar with its icon and caption, since
+// offscreen windows have no frame; menus and child widgets as they are.
+QPixmap WithCaption(QWidget* widget);
+
+// Saves widgets as DIR/NAME.png, tells each path on out and each failure on err
+// with the program's name in front.
+class ScreenshotShooter {
+ public:
+  // framed: windows drawn under a title bar (WithCaption) rather than bare.
+  ScreenshotShooter(std::string program, std::string dir, std::ostream& out, std::ostream& err, bool framed = false);
+
+  // settle: let pending events be handled first; off when the picture must show
+  // the state of this very moment.
+  void Shoot(QWidget* widget, const std::string& name, bool settle = true);
+  // Tells what went wrong and marks the run failed.
+  void Fail(const std::string& what);
+  bool failed() const { return failed_; }
+
+ private:
+  std::string program_;
+  std::string dir_;
+  std::ostream& out_;
+  std::ostream& err_;
+  bool framed_;
+  bool failed_ = false;
+};
+
+}  // namespace widgets
