@@ -1,12 +1,8 @@
 #include "player/ui/about_box.h"
 
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QPainter>
-#include <QPixmap>
-#include <QVBoxLayout>
+
+#include "widgets/about_box.h"
 
 #ifndef VELMO_VERSION
 #define VELMO_VERSION "0"
@@ -14,18 +10,9 @@
 
 namespace player::ui {
 
-namespace {
-
-// A strip of film with a play triangle, for desktops whose theme has no player icon.
-QIcon DrawnIcon() {
-  QIcon icon;
-  for (int size : {16, 32, 48, 64}) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    const double u = size / 16.0;
-    p.setPen(Qt::NoPen);
+QIcon PlayerIcon() {
+  // A strip of film with a play triangle, for desktops whose theme has no player icon.
+  static const QIcon icon = QIcon::fromTheme("multimedia-video-player", widgets::DrawIcon([](QPainter& p, double u) {
     p.setBrush(QColor(40, 60, 110));
     p.drawRoundedRect(QRectF(1 * u, 2 * u, 14 * u, 12 * u), 1.5 * u, 1.5 * u);
     p.setBrush(QColor(235, 235, 235));
@@ -35,38 +22,15 @@ QIcon DrawnIcon() {
     }
     p.setBrush(QColor(250, 200, 60));
     p.drawPolygon(QPolygonF({QPointF(6 * u, 5.2 * u), QPointF(11 * u, 8 * u), QPointF(6 * u, 10.8 * u)}));
-    icon.addPixmap(pixmap);
-  }
-  return icon;
-}
-
-}  // namespace
-
-QIcon PlayerIcon() {
-  static const QIcon icon = QIcon::fromTheme("multimedia-video-player", DrawnIcon());
+  }));
   return icon;
 }
 
 QString AboutVersionText() { return QStringLiteral("Velmo Version " VELMO_VERSION); }
 
 QDialog* CreateAboutBox(QWidget* parent) {
-  auto* box = new QDialog(parent);
-  box->setWindowTitle("About Velmo");
-  auto* icon = new QLabel(box);
-  icon->setPixmap(PlayerIcon().pixmap(32, 32));
-  icon->setAlignment(Qt::AlignTop);
-  auto* text = new QLabel(AboutVersionText() + "\nPlayer and editor of MJPG recordings", box);
-  auto* row = new QHBoxLayout;
-  row->addWidget(icon);
-  row->addSpacing(12);
-  row->addWidget(text, 1);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, box);
-  QObject::connect(buttons, &QDialogButtonBox::accepted, box, &QDialog::accept);
-  auto* layout = new QVBoxLayout(box);
-  layout->addLayout(row);
-  layout->addWidget(buttons);
-  layout->setSizeConstraint(QLayout::SetFixedSize);
-  return box;
+  return widgets::CreateAboutBox(parent, "About Velmo", PlayerIcon(),
+                                 AboutVersionText() + "\nPlayer and editor of MJPG recordings");
 }
 
 }  // namespace player::ui
