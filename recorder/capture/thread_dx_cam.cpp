@@ -240,18 +240,9 @@ void CThreadDXCam::EndPropertiesWait() {
 }
 
 void CThreadDXCam::NoteSavedFrame() {
-  ++framesSaved_;
-  lastSavedTime_ = static_cast<int64_t>(std::time(nullptr));
-  // At most once a second, and at once for the first frame, so a new row shows figures soon.
-  const auto now = Clock::now();
-  if (healthReported_ && now - lastHealthReport_ < std::chrono::seconds(1)) return;
-  healthReported_ = true;
-  lastHealthReport_ = now;
   WorkerHealth health;
-  health.framesSaved = framesSaved_;
-  health.lastSavedTime = lastSavedTime_;
-  health.currentFile = output_->currentPath();
-  platform::Post<to_main_window::WorkerHealthReport>(mainWindow_, Id(), 0, std::move(health));
+  if (healthTally_.NoteSaved(output_->currentPath(), health))
+    platform::Post<to_main_window::WorkerHealthReport>(mainWindow_, Id(), 0, std::move(health));
 }
 
 void CThreadDXCam::OnTimer(uint32_t timerId) {

@@ -17,6 +17,7 @@
 #include "recorder/capture/dx_video.h"
 #include "recorder/frame/alarm_sound.h"
 #include "recorder/frame/motion_detector.h"
+#include "recorder/recording/health_tally.h"
 #include "recorder/recording/recording_output.h"
 
 namespace recorder::capture {
@@ -122,10 +123,7 @@ class CThreadDXCam : public platform::MessageThread, private recording::Recordin
   bool dropLogged_ = false;  // "Frame was dropped" once until frames come again
 
   // Health figures for the main window.
-  int64_t framesSaved_ = 0;
-  int64_t lastSavedTime_ = 0;
-  bool healthReported_ = false;
-  std::chrono::steady_clock::time_point lastHealthReport_{};
+  recording::HealthTally healthTally_;
 };
 
 }  // namespace recorder::capture

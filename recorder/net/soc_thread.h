@@ -13,6 +13,7 @@
 
 #include "platform/message_thread.h"
 #include "recorder/camera/camera_record.h"
+#include "recorder/recording/health_tally.h"
 #include "recorder/recording/recording_output.h"
 #include "recorder/frame/alarm_sound.h"
 #include "media/frame_image.h"
@@ -157,10 +158,7 @@ class CSocThread : public platform::MessageThread, private recording::RecordingR
   bool ftpFailLogged_ = false;
 
   // Health figures for the main window.
-  int64_t framesSaved_ = 0;
-  int64_t lastSavedTime_ = 0;
-  bool healthReported_ = false;
-  std::chrono::steady_clock::time_point lastHealthReport_{};
+  recording::HealthTally healthTally_;
 };
 
 }  // namespace recorder::net
