@@ -223,16 +223,11 @@ void CSocThread::OnConnectFailed() {
     return;
   }
   BeginOutage();
-  if (!connectFailLogged_) {
-    ReportEvent(camera::kEventConnectFailed, address_.host);
-    connectFailLogged_ = true;
-  }
+  ReportFailure(camera::kEventConnectFailed, address_.host);
   SetPollTimer(timing_.retryMs);
 }
 
 void CSocThread::OnConnected() {
-  if (connectFailLogged_) ReportEvent(camera::kEventReEstablished, address_.host);
-  connectFailLogged_ = false;
   int one = 1;
   setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
 
@@ -261,10 +256,7 @@ void CSocThread::OnErrorAnswer(const std::string& statusLine) {
     EndWorker(camera::kStopReasonDiscard);
     return;
   }
-  if (!errorAnswerLogged_) {
-    ReportEvent(camera::kEventCameraAnsweredError, address_.host + " (" + statusLine + ")");
-    errorAnswerLogged_ = true;
-  }
+  ReportFailure(camera::kEventCameraAnsweredError, address_.host + " (" + statusLine + ")");
   BeginOutage();
   SetPollTimer(timing_.errorRetryMs);
 }
@@ -273,6 +265,17 @@ void CSocThread::BeginOutage() {
   if (!started_) return;  // "Connecting..." is already shown
   started_ = false;
   ReportStatus(camera::kStatusConnecting);
+}
+
+void CSocThread::ReportFailure(int32_t code, const std::string& argument) {
+  if (outageLogged_) return;
+  outageLogged_ = true;
+  ReportEvent(code, argument);
+}
+
+void CSocThread::EndOutage() {
+  if (outageLogged_) ReportEvent(camera::kEventReEstablished, address_.host);
+  outageLogged_ = false;
 }
 
 // ------------------------------------------------------------------------ FTP
@@ -295,15 +298,11 @@ void CSocThread::FtpPoll() {
       EndWorker(camera::kStopReasonDiscard);
       return;
     }
-    if (!ftpFailLogged_) {
-      ReportEvent(camera::kEventFtpDownloadFailed, address.host + " " + reason);
-      ftpFailLogged_ = true;
-    }
+    ReportFailure(camera::kEventFtpDownloadFailed, address.host + " " + reason);
     BeginOutage();
     SetPollTimer(timing_.retryMs);
     return;
   }
-  ftpFailLogged_ = false;
   if (IsSnapshot()) {
     ReportTestImage(&bytes);
     EndWorker(camera::kStopReasonDiscard);
@@ -364,7 +363,7 @@ void CSocThread::HandleReceive() {
       return;
     case StreamCutter::Outcome::BufferFullRestart:
       CloseSocket();
-      ReportEvent(camera::kEventBufferFullRestart, address_.host);
+      ReportFailure(camera::kEventBufferFullRestart, address_.host);
       SetPollTimer(timing_.retryMs);
       return;
     case StreamCutter::Outcome::BufferFullExit:
@@ -373,7 +372,7 @@ void CSocThread::HandleReceive() {
       EndWorker(camera::kStopReasonStop);
       return;
     case StreamCutter::Outcome::Closed:
-      ReportEvent(camera::kEventSocketClosed, address_.host);
+      ReportFailure(camera::kEventSocketClosed, address_.host);
       CloseSocket();
       SetPollTimer(timing_.retryMs);
       return;
@@ -433,8 +432,7 @@ void CSocThread::ProcessImage(std::vector<uint8_t> jpeg) {
   }
 
   // A picture that decodes ends every outage.
-  undecodableLogged_ = false;
-  errorAnswerLogged_ = false;
+  EndOutage();
   if (!started_) {
     started_ = true;
     ReportStatus(camera::kStatusStarted);
@@ -488,10 +486,7 @@ void CSocThread::FinishFrame() {
 }
 
 void CSocThread::OnUndecodable() {
-  if (!undecodableLogged_) {
-    ReportEvent(camera::kEventImageUndecodable, address_.host);
-    undecodableLogged_ = true;
-  }
+  ReportFailure(camera::kEventImageUndecodable, address_.host);
   BeginOutage();
   ScheduleNextFetch(true);
 }

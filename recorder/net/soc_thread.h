@@ -102,6 +102,11 @@ class CSocThread : public platform::MessageThread, private recording::RecordingR
   void ScheduleNextFetch(bool afterUndecodable);
   // A fetch failed: "Connecting..." once, until a picture decodes again.
   void BeginOutage();
+  // Logs a failure event when it is the first of the current outage; later
+  // failures of the same outage are not logged.
+  void ReportFailure(int32_t code, const std::string& argument);
+  // A picture decoded: the outage, if any, is over, and its end is logged when its start was.
+  void EndOutage();
   void NoteSavedFrame();
   void ReportTestImage(std::vector<uint8_t>* jpeg);  // null: no image
   void EndWorker(int32_t reason);
@@ -130,7 +135,6 @@ class CSocThread : public platform::MessageThread, private recording::RecordingR
   StreamCutter cutter_;
   frame::MotionDetector detector_;
   std::unique_ptr<recording::RecordingOutput> output_;
-  bool connectFailLogged_ = false;
   bool stopping_ = false;
   uint32_t pollTimer_ = 0;
   uint32_t soundTimer_ = 0;
@@ -150,12 +154,11 @@ class CSocThread : public platform::MessageThread, private recording::RecordingR
   bool answerDecided_ = false;
   std::string errorStatusLine_;  // set when the answer was an error
 
-  // Outages: "Started" is shown while pictures decode; each kind of failure is
-  // logged once until a picture decodes again (a failed FTP download: until one succeeds).
+  // Outages: from the first failure until a picture decodes again. "Started" is
+  // shown while pictures decode; the first failure of an outage is logged, whatever
+  // its kind, and so is its end, once.
   bool started_ = false;
-  bool undecodableLogged_ = false;
-  bool errorAnswerLogged_ = false;
-  bool ftpFailLogged_ = false;
+  bool outageLogged_ = false;
 
   // Health figures for the main window.
   recording::HealthTally healthTally_;

@@ -189,15 +189,22 @@ TEST(FtpWorker, DownloadsAndPollsAfterAMissingFileWithOneEvent) {
   EXPECT_TRUE(WaitFor([&] { return SavedFrames(rec.Path("video.mjpg")) >= 3; }, 15000));
   ASSERT_TRUE(run.Stop(15000));
   EXPECT_TRUE(WaitFor([&] { return run.events.CountOf(camera::kEventSocketThreadExited) == 1; }, 5000));
+  // The outage: its failure, then its end once the first picture decoded.
+  std::vector<int32_t> outage;
   for (const auto& e : run.events.Events()) {
     if (e.code == camera::kEventFtpDownloadFailed) {
+      outage.push_back(e.code);
       EXPECT_EQ(e.argument.rfind("127.0.0.1 ", 0), 0u) << e.argument;
       EXPECT_GT(e.argument.size(), 10u) << "no reason given";
+    } else if (e.code == camera::kEventReEstablished) {
+      outage.push_back(e.code);
+      EXPECT_EQ(e.argument, "127.0.0.1");
     } else {
       EXPECT_TRUE(e.code == camera::kEventSocketThreadStarted || e.code == camera::kEventSocketThreadExited)
           << "unexpected event " << e.code << " " << e.argument;
     }
   }
+  EXPECT_EQ(outage, (std::vector<int32_t>{camera::kEventFtpDownloadFailed, camera::kEventReEstablished}));
   // "Started" once the first picture decoded.
   EXPECT_EQ(run.Statuses(), (std::vector<intptr_t>{camera::kStatusConnecting, camera::kStatusStarted}));
 }
