@@ -561,6 +561,10 @@ void CSocThread::OnTimer(uint32_t timerId) {
   if (address_.isFtp) {
     FtpPoll();
   } else {
+    // While an answer is awaited the timer is the watchdog: the camera went quiet.
+    // It is reconnected without a log line but shown as connecting until a picture
+    // decodes again.
+    if (phase_ == Phase::Receiving) BeginOutage();
     CloseSocket();
     ConnectAndRequest();
   }

@@ -341,6 +341,11 @@ void Server::SetMode(Mode mode) {
                     [&] { return appliedGeneration_ >= generation || !running_.load(); });
 }
 
+void Server::DropConnections() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto& c : live_) shutdown(c->fd, SHUT_RDWR);
+}
+
 std::vector<std::string> Server::RequestLog() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return requests_;

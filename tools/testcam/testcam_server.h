@@ -70,6 +70,8 @@ class Server {
   // frame. Entering or leaving Refuse has taken effect when the call returns.
   void SetMode(Mode mode);
   Mode GetMode() const { return mode_.load(); }
+  // Ends every open connection, as a camera that restarts does; new ones are served as usual.
+  void DropConnections();
   void SetStallAfter(int frames) { stallAfter_.store(frames); }
   void SetHtmlStatus(int status) { htmlStatus_.store(status); }
 

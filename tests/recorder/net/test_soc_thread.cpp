@@ -204,7 +204,7 @@ TEST(SocThread, RefusedCameraIsRetriedWithOneEventPerOutage) {
   }
 }
 
-TEST(SocThread, StalledStreamIsReconnectedWithoutAnEvent) {
+TEST(SocThread, StalledStreamIsReconnectedWithoutAnEventAndShownAsConnecting) {
   testcam::Options o;
   o.mode = testcam::Mode::Stall;
   o.stallAfter = 2;
@@ -216,6 +216,10 @@ TEST(SocThread, StalledStreamIsReconnectedWithoutAnEvent) {
   EXPECT_EQ(h.events.CountOf(camera::kEventSocketClosed), 0u);
   EXPECT_EQ(h.events.CountOf(camera::kEventConnectFailed), 0u);
   EXPECT_GE(h.SavedFrames(), 4u);
+  // Shown as connecting from the stall until the next picture.
+  const auto main = h.MainMessages();
+  ASSERT_GE(main.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(main.begin(), main.begin() + 4), (std::vector<std::string>{"S0", "S1", "S0", "S1"}));
 }
 
 TEST(SocThread, HtmlPageWithSuccessGivesNoImageAndNoEventUntilTheWatchdog) {
@@ -654,89 +658,83 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorAnswerRow{"ServerError", WithPage(500), "image.jpg", "", "127.0.0.1 (HTTP/1.1 500 Internal Server Error)"}),
     [](const testing::TestParamInfo<ErrorAnswerRow>& info) { return std::string(info.param.name); });
 
-// One outage of a push camera per fault that makes the worker reconnect: however
-// many reconnects the fault costs, the log holds its first failure and, once a
-// picture decodes again, one "ReEstablished" line.
+// One outage of a push camera per fault: the camera restarts into the fault, so
+// the running stream ends and every reconnect meets the fault until the camera is
+// well again. However many reconnects the fault costs, the log holds the outage's
+// first failure and, once a picture decodes again, one "ReEstablished" line.
 struct OutageRow {
   const char* name;
   testcam::Mode mode;
-  // A running stream goes on through a refused listener or an error page for new
-  // requests; a stall first makes the worker give it up (the watchdog is silent).
-  bool afterStall;
-  int32_t logged;  // the outage's failure event; -1: the outage logs nothing
+  // The failure logged when the worker starts while the camera is in the fault;
+  // -1: not started that way (a stall is silent; garbage from the start ends the worker).
+  int32_t atStart;
 };
 
 class Outage : public testing::TestWithParam<OutageRow> {};
 
 TEST_P(Outage, LogsItsFirstFailureAndItsEndOnce) {
   const OutageRow& row = GetParam();
-  Harness h;
+  testcam::Options o;
+  if (row.atStart >= 0) o.mode = row.mode;
+  Harness h(o);
   net::WorkerTiming timing;
   timing.retryMs = 100;
   timing.errorRetryMs = 100;
   timing.watchdogMs = 1000;  // long enough for a buffer to fill, short enough for a few stalls
   h.StartWorker(h.Camera("video.mjpg", true), timing);
-  ASSERT_TRUE(WaitFor([&] { return h.SavedFrames() >= 3; }, 10000));
 
-  auto failureLogged = [&] { return h.events.CountOf(row.logged) == 1; };
-  if (row.afterStall) {
-    bool met = false;
-    for (int attempt = 0; attempt < 10 && !met; ++attempt) {
-      const size_t before = h.server.RequestLog().size();
-      h.server.SetMode(testcam::Mode::Stall);
-      ASSERT_TRUE(h.server.WaitForRequests(before + 1, 10000));  // the stalled stream was given up
-      // The connection just opened may still see the fault's mode as a stream and go
-      // on; then it is stalled in turn.
-      h.server.SetMode(row.mode);
-      met = WaitFor(failureLogged, 3 * int(timing.watchdogMs));
-    }
-    ASSERT_TRUE(met);
-  } else {
-    h.server.SetMode(row.mode);
-    if (row.logged >= 0) {
-      ASSERT_TRUE(WaitFor(failureLogged, 10000));
-    }
-  }
-  // A few more reconnects within the fault.
-  if (row.mode == testcam::Mode::Refuse) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(6 * timing.retryMs));  // refused attempts leave no trace at the camera
-  } else {
-    const size_t before = h.server.ConnectionCount();
-    ASSERT_TRUE(h.server.WaitForConnections(before + 3, 20000));
-  }
+  // Several reconnects within the current fault (refused attempts leave no trace at the camera).
+  auto reconnectsWithinTheFault = [&] {
+    if (row.mode == testcam::Mode::Refuse)
+      std::this_thread::sleep_for(std::chrono::milliseconds(6 * timing.retryMs));
+    else
+      ASSERT_TRUE(h.server.WaitForConnections(h.server.ConnectionCount() + 3, 20000));
+  };
+  auto recovers = [&](size_t recoveries) {
+    const size_t saved = h.SavedFrames();
+    h.server.SetMode(testcam::Mode::Normal);
+    ASSERT_TRUE(WaitFor([&] { return h.SavedFrames() >= saved + 5; }, 15000));
+    ASSERT_TRUE(WaitFor([&] { return h.events.CountOf(camera::kEventReEstablished) >= recoveries; }, 5000));
+  };
 
-  const size_t saved = h.SavedFrames();
-  h.server.SetMode(testcam::Mode::Normal);
-  ASSERT_TRUE(WaitFor([&] { return h.SavedFrames() >= saved + 5; }, 15000));
-  if (row.logged >= 0) {
-    ASSERT_TRUE(WaitFor([&] { return h.events.CountOf(camera::kEventReEstablished) >= 1; }, 5000));
+  std::vector<int32_t> expected;
+  if (row.atStart >= 0) {
+    ASSERT_TRUE(WaitFor([&] { return h.events.CountOf(row.atStart) == 1; }, 10000));
+    reconnectsWithinTheFault();
+    recovers(1);
+    expected = {row.atStart, camera::kEventReEstablished};
+  } else {
+    ASSERT_TRUE(WaitFor([&] { return h.SavedFrames() >= 3; }, 10000));
   }
+  h.server.SetMode(row.mode);
+  h.server.DropConnections();
+  ASSERT_TRUE(WaitFor([&] { return h.events.CountOf(camera::kEventSocketClosed) == 1; }, 10000));
+  reconnectsWithinTheFault();
+  recovers(expected.size() / 2 + 1);
+  expected.insert(expected.end(), {camera::kEventSocketClosed, camera::kEventReEstablished});
   ASSERT_TRUE(h.StopWorker());
   ASSERT_TRUE(WaitFor([&] { return h.events.CountOf(camera::kEventSocketThreadExited) == 1; }, 5000));
 
-  std::vector<int32_t> outage;  // every event but the thread's start and exit, in order
+  std::vector<int32_t> logged;  // every event but the thread's start and exit, in order
   for (const auto& e : h.events.Events()) {
     if (e.code == camera::kEventSocketThreadStarted || e.code == camera::kEventSocketThreadExited) continue;
-    outage.push_back(e.code);
+    logged.push_back(e.code);
     if (e.code == camera::kEventReEstablished)
       EXPECT_EQ(e.argument, "127.0.0.1");
     else
       EXPECT_EQ(e.argument.rfind("127.0.0.1", 0), 0u) << e.argument;
   }
-  if (row.logged < 0)
-    EXPECT_TRUE(outage.empty()) << testing::PrintToString(outage);
-  else
-    EXPECT_EQ(outage, (std::vector<int32_t>{row.logged, camera::kEventReEstablished}));
+  EXPECT_EQ(logged, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     SocThread, Outage,
-    testing::Values(OutageRow{"Refuse", testcam::Mode::Refuse, true, camera::kEventConnectFailed},
-                    OutageRow{"CloseMidFrame", testcam::Mode::CloseMidFrame, false, camera::kEventSocketClosed},
-                    OutageRow{"HtmlError", testcam::Mode::HtmlError, true, camera::kEventCameraAnsweredError},
-                    OutageRow{"Garbage", testcam::Mode::Garbage, false, camera::kEventBufferFullRestart},
-                    OutageRow{"Oversized", testcam::Mode::Oversized, false, camera::kEventBufferFullRestart},
-                    OutageRow{"Stall", testcam::Mode::Stall, false, -1}),
+    testing::Values(OutageRow{"Refuse", testcam::Mode::Refuse, camera::kEventConnectFailed},
+                    OutageRow{"CloseMidFrame", testcam::Mode::CloseMidFrame, camera::kEventSocketClosed},
+                    OutageRow{"HtmlError", testcam::Mode::HtmlError, camera::kEventCameraAnsweredError},
+                    OutageRow{"Stall", testcam::Mode::Stall, -1},
+                    OutageRow{"Garbage", testcam::Mode::Garbage, -1},
+                    OutageRow{"Oversized", testcam::Mode::Oversized, -1}),
     [](const testing::TestParamInfo<OutageRow>& info) { return std::string(info.param.name); });
 
 TEST(SocThread, SavedFramesAreReportedToTheMainWindowAtMostOnceASecond) {
