@@ -47,7 +47,6 @@ start_cam() {  # $1 camera, $2 mode, $3 port (0: any)
   CAMPID[$i]=$!
   for _ in $(seq 100); do [ -s "$pf" ] && break; sleep 0.05; done
   PORT[$i]=$(cat "$pf")
-  echo "$(now) $i $2" >>"$WORK/cam/modes"
 }
 stop_cam() { kill "${CAMPID[$1]}" 2>/dev/null || true; wait "${CAMPID[$1]}" 2>/dev/null || true; }
 declare -a CAMSTART
@@ -78,9 +77,11 @@ sample() {  # $1 label
   echo "$1 $rss $fds" >>"$WORK/samples"
 }
 
+: >"$WORK/cam/modes"
 T0=$(date +%s)
 start_recorder
-KILL_AT=$(( DURATION * 2 / 5 ))
+KILL_AT=$(( DURATION * 2 / 5 ))   # the first fault slot from here on is the kill's instead
+KILLED_AT=
 killed=0
 fault=0
 next_fault=$STEP
@@ -88,20 +89,24 @@ SETTLE=$(( STEP < 15 ? STEP : 15 ))
 while :; do
   t=$(( $(date +%s) - T0 ))
   [ "$t" -ge "$DURATION" ] && break
-  if [ "$killed" = 0 ] && [ "$t" -ge "$KILL_AT" ]; then
+  if [ "$t" -ge "$next_fault" ] && [ "$killed" = 0 ] && [ "$next_fault" -ge "$KILL_AT" ]; then
+    # Between two faults, so that no outage is cut short by the kill.
     kill -9 "$RECPID"; wait "$RECPID" 2>/dev/null || true
+    KILLED_AT=$t
     echo "$(now) recorder killed" >>"$WORK/cam/modes"
     start_recorder
     killed=1
     (sleep "$SETTLE"; kill -0 "$RECPID" 2>/dev/null && sample start) || true
+    next_fault=$(( next_fault + STEP ))
+    continue
   fi
   if [ "$t" -ge "$next_fault" ] && [ $((t + FAULT_LEN + 2)) -lt "$DURATION" ]; then
     cam=$(( fault % CAMS )); mode=${FAULTS[$(( fault % ${#FAULTS[@]} ))]}
     fault=$((fault + 1))
     port=${PORT[$cam]}
+    echo "$(now) $cam $mode" >>"$WORK/cam/modes"   # the outage begins as the camera goes away
     stop_cam "$cam"
     if [ "$mode" = refuse ]; then
-      echo "$(now) $cam refuse" >>"$WORK/cam/modes"
       ( sleep "$FAULT_LEN" ) && start_cam "$cam" normal "$port"
     else
       start_cam "$cam" "$mode" "$port"
@@ -115,12 +120,13 @@ while :; do
   sleep 1
 done
 sample end
+echo "$(now) recorder stopping" >>"$WORK/cam/modes"   # outages are judged up to here
 kill -TERM "$RECPID"
 wait "$RECPID" 2>/dev/null || true
 RECPID=
 for i in $(seq 0 $((CAMS - 1))); do stop_cam "$i"; done
 
-echo "soak: ${DURATION}s, $CAMS cameras, a fault every ${STEP}s for ${FAULT_LEN}s, kill -9 at ${KILL_AT}s"
+echo "soak: ${DURATION}s, $CAMS cameras, a fault every ${STEP}s for ${FAULT_LEN}s, kill -9 at ${KILLED_AT:-(none)}s"
 python3 - "$WORK" "$MJPGINFO" "$CAMS" <<'PY'
 import glob, os, re, subprocess, sys
 work, mjpginfo, cams = sys.argv[1], sys.argv[2], int(sys.argv[3])
@@ -147,8 +153,11 @@ for i in range(cams):
         m = re.search(r"FRAMES (\d+)", open(out).read())
         served += int(m.group(1)) if m else 0
     w = written.get("rec/cam%d/video.mjpg" % i, 0)
-    # The full-disk camera reads camera 0's test camera too: that one serves both.
-    note = " (shared with the full-disk camera)" if i == 0 and "small/video.mjpg" in written else ""
+    note = ""
+    if i == 0 and "small/video.mjpg" in written:
+        # The full-disk camera reads camera 0's test camera too: that one serves both.
+        w += written["small/video.mjpg"]
+        note = " (with the full-disk camera's %d)" % written["small/video.mjpg"]
     print("camera %d: %d frames written, %d served%s (%.1f %%)" % (i, w, served, note, 100.0 * w / served if served else 0))
 
 # 3. Failure and recovery events per outage.
@@ -158,9 +167,9 @@ failure = re.compile(r"Socket connect failed|Socket Error|Camera answered with a
                      r"Buffer|Socket thread exited")
 recovery = re.compile(r"ReEstablished")
 outages = [(float(m[0]), int(m[1]), m[2]) for m in modes if len(m) == 3 and m[2] != "normal" and m[1].isdigit()]
-kill_times = [float(m[0]) for m in modes if len(m) >= 3 and m[1] == "recorder"]
+ends = [float(m[0]) for m in modes if len(m) >= 3 and m[1] == "recorder"]  # the kill and the final stop
 for n, (t, cam, mode) in enumerate(outages):
-    later = [o[0] for o in outages if o[1] == cam and o[0] > t] + kill_times
+    later = [o[0] for o in outages if o[1] == cam and o[0] > t] + ends
     end = min([x for x in later if x > t], default=float("inf"))
     fails = recs = 0
     for line in log:
