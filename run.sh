@@ -50,7 +50,7 @@ case "$cmd" in
       -DTOLLAN_TESTS=OFF -DTOLLAN_BENCH=OFF
     (cd build/package && cpack -G DEB >cpack.log 2>&1) || { tail -n 40 build/package/cpack.log; exit 1; }
     ls build/package/*.deb
-    dpkg-deb --info build/package/*.deb | sed -n '/Package:/,/Description:/p'
+    dpkg-deb --field build/package/*.deb Package Version Architecture Depends Recommends
     ;;
   fuzz)
     # Each libFuzzer target for SECONDS (default 600) with AddressSanitizer and

@@ -40,9 +40,9 @@ set(expect
   "share/applications/tollan.desktop|Exec=tollan"
   "share/applications/brandle.desktop|Exec=brandle"
   "share/mime/packages/tollan-mjpg.xml|    <glob pattern=\"*.mjpg\"/>"
-  "share/man/man1/tollan.1|  \\-\\-headless                 record every camera of the settings file"
-  "share/man/man1/velmo.1|       velmo \\-\\-info FILE"
-  "share/man/man1/brandle.1|  \\-\\-fps N       frames per second, 1 to 30 (default 10)")
+  "share/man/man1/tollan.1.gz|  \\-\\-headless                 record every camera of the settings file"
+  "share/man/man1/velmo.1.gz|       velmo \\-\\-info FILE"
+  "share/man/man1/brandle.1.gz|  \\-\\-fps N       frames per second, 1 to 30 (default 10)")
 foreach(row ${expect})
   string(FIND "${row}" "|" bar)
   string(SUBSTRING "${row}" 0 ${bar} file)
@@ -50,7 +50,14 @@ foreach(row ${expect})
   string(SUBSTRING "${row}" ${start} -1 line)
   set(path ${stage}${PREFIX}/${file})
   if(EXISTS ${path})
-    file(READ ${path} content)
+    if(path MATCHES "\\.gz$")
+      execute_process(COMMAND gzip -dc ${path} OUTPUT_VARIABLE content RESULT_VARIABLE rc)
+      if(NOT rc EQUAL 0)
+        list(APPEND failures "${file} does not decompress")
+      endif()
+    else()
+      file(READ ${path} content)
+    endif()
     string(FIND "\n${content}" "\n${line}" found)
     if(found EQUAL -1)
       list(APPEND failures "${file} has no line starting ${line}")
