@@ -1,13 +1,62 @@
 #include "widgets/screenshot_support.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QThread>
 #include <QWidget>
+#include <cstdint>
 #include <utility>
+#include <vector>
+
+#include "media/jpeg_codec.h"
+#include "media/mjpg.h"
 
 namespace widgets {
+
+media::FrameImage SampleScene(int width, int height, int step) {
+  media::FrameImage image;
+  image.width = width;
+  image.height = height;
+  image.bitsPerPixel = 24;
+  image.pixels.resize(size_t(width) * height * 3);
+  const int carLeft = width * (10 + step * 3) / 100;
+  for (int y = 0; y < height; ++y) {
+    const int top = height - 1 - y;
+    for (int x = 0; x < width; ++x) {
+      uint8_t r, g, b;
+      if (top < height * 30 / 100) {  // a wall with a door
+        r = 170, g = 160, b = 140;
+        if (x > width * 45 / 100 && x < width * 55 / 100 && top > height * 8 / 100) r = 90, g = 70, b = 50;
+      } else {  // asphalt with bay lines
+        r = g = b = uint8_t(70 + (x / 6 + top / 6) % 2 * 5);
+        if (top > height * 45 / 100 && (x % (width / 6)) < 3) r = g = b = 230;
+      }
+      if (x > carLeft && x < carLeft + width / 5 && top > height * 60 / 100 && top < height * 78 / 100)
+        r = 30, g = 70, b = 170;
+      uint8_t* p = &image.pixels[(size_t(y) * width + x) * 3];
+      p[0] = b, p[1] = g, p[2] = r;
+    }
+  }
+  return image;
+}
+
+bool WriteSampleRecording(const std::string& path, int frames, int width, int height, int distinct) {
+  std::vector<std::vector<uint8_t>> pictures(size_t(distinct > 0 ? distinct : 1));
+  for (size_t k = 0; k < pictures.size(); ++k)
+    if (!media::EncodeJpeg(SampleScene(width, height, int(k * 24 / pictures.size())), 80, pictures[k])) return false;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = true;
+  for (int i = 0; i < frames && ok; ++i) {
+    const auto& jpeg = pictures[size_t(i) % pictures.size()];
+    ok = media::mjpg::WriteFrame(fd, jpeg.data(), jpeg.size(), 1772957700u + uint32_t(i)) == media::mjpg::WriteResult::Ok;
+  }
+  return ::close(fd) == 0 && ok;
+}
 
 bool SettleUntil(const std::function<bool()>& done, int atLeastMs, int atMostMs) {
   QElapsedTimer timer;

@@ -6,9 +6,19 @@
 #include <ostream>
 #include <string>
 
+#include "media/frame_image.h"
+
 class QWidget;
 
 namespace widgets {
+
+// A car park seen from above its entrance, with a car that crosses it as step
+// goes from 0 to 24; bottom-up BGR like every frame.
+media::FrameImage SampleScene(int width, int height, int step);
+
+// An MJPG file of `frames` frames a second apart from 8 March 2026, 08:15:00 UTC,
+// cycling through `distinct` pictures of the scene (few: quick to write).
+bool WriteSampleRecording(const std::string& path, int frames, int width, int height, int distinct);
 
 // Lets posted events arrive until done() holds and at least atLeastMs passed,
 // or atMostMs passed; what done() says at the end.

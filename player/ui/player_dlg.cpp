@@ -31,6 +31,7 @@
 #include "widgets/picture_box.h"
 #include "widgets/progress_ex.h"
 #include "widgets/prompts.h"
+#include "widgets/maximise_grow.h"
 
 namespace player::ui {
 
@@ -460,16 +461,8 @@ void CPlayerDlg::keyPressEvent(QKeyEvent* event) {
 
 void CPlayerDlg::changeEvent(QEvent* event) {
   QDialog::changeEvent(event);
-  if (event->type() != QEvent::WindowStateChange || !(windowState() & Qt::WindowMaximized)) return;
   // A maximise request grows the window by 160 x 120 about its centre instead.
-  // The state is changed back once the window system has finished this change.
-  QTimer::singleShot(0, this, [this] {
-    if (!(windowState() & Qt::WindowMaximized)) return;
-    const QRect normal = normalGeometry();
-    setWindowState(windowState() & ~Qt::WindowMaximized);
-    if (normal.isValid()) setGeometry(normal);
-    Grow(kGrowWidth, kGrowHeight);
-  });
+  widgets::GrowInsteadOfMaximise(this, event, [this] { Grow(kGrowWidth, kGrowHeight); });
 }
 
 void CPlayerDlg::contextMenuEvent(QContextMenuEvent* event) {

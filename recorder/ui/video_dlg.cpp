@@ -5,7 +5,6 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
 #include <cmath>
@@ -16,6 +15,7 @@
 #include "recorder/camera/messages.h"
 #include "widgets/picture_box.h"
 #include "widgets/progress_ex.h"
+#include "widgets/maximise_grow.h"
 
 namespace recorder::ui {
 
@@ -187,16 +187,8 @@ void CVideoDlg::closeEvent(QCloseEvent* event) {
 
 void CVideoDlg::changeEvent(QEvent* event) {
   QDialog::changeEvent(event);
-  if (event->type() != QEvent::WindowStateChange || !(windowState() & Qt::WindowMaximized)) return;
   // A maximise request grows the window by 160 x 120 about its centre instead.
-  // The state is changed back once the window system has finished this one.
-  QTimer::singleShot(0, this, [this] {
-    if (!(windowState() & Qt::WindowMaximized)) return;
-    const QRect normal = normalGeometry();
-    setWindowState(windowState() & ~Qt::WindowMaximized);
-    if (normal.isValid()) setGeometry(normal);
-    Grow(kMaximiseWidth, kMaximiseHeight);
-  });
+  widgets::GrowInsteadOfMaximise(this, event, [this] { Grow(kMaximiseWidth, kMaximiseHeight); });
 }
 
 }  // namespace recorder::ui
