@@ -143,18 +143,11 @@ void CThreadDXCam::StartFrameTimer(uint32_t delayMs) {
 void CThreadDXCam::OnFrameTick() {
   if (!output_) return;
   const Clock::time_point tickStart = Now();
-  std::unique_ptr<media::FrameRecord> record = std::move(spareRecord_);
-  if (record) {
-    media::FrameImage pixels = std::move(record->image);
-    *record = media::FrameRecord{};
-    record->image = std::move(pixels);
-  } else {
-    record = std::make_unique<media::FrameRecord>();
-  }
+  std::unique_ptr<media::FrameRecord> record = frameRecords_.Take();
 
   const bool grabbed = device_.GrabFrameInto(*record);
   if (!grabbed) {
-    spareRecord_ = std::move(record);
+    frameRecords_.Keep(std::move(record));
     // Once per run of missing frames: a device that delivers nothing for hours
     // would otherwise fill the log with one line per tick.
     if (!dropLogged_) ReportEvent(kEventFrameDropped, output_->currentPath());
@@ -175,13 +168,7 @@ void CThreadDXCam::OnFrameTick() {
       if (stopping_) return;
       if (saved == recording::RecordingOutput::SaveResult::Handled) NoteSavedFrame();
     }
-    if (platform::IsWindowVisible(liveViewWindow_)) {
-      const int32_t triggered = record->triggered;
-      platform::Post<media::ShowFrameRecord>(liveViewWindow_, std::move(record));
-      platform::Post<to_live_view::MotionLevel>(liveViewWindow_, result.level, triggered);
-    } else {
-      spareRecord_ = std::move(record);
-    }
+    frameRecords_.ShowOrKeep(liveViewWindow_, std::move(record), result.level);
   }
 
   // Paced from the tick's start: the delay is the time from one tick's start to the next.

@@ -17,6 +17,7 @@
 #include "recorder/capture/dx_video.h"
 #include "recorder/frame/alarm_sound.h"
 #include "recorder/frame/motion_detector.h"
+#include "recorder/recording/frame_records.h"
 #include "recorder/recording/health_tally.h"
 #include "recorder/recording/recording_output.h"
 
@@ -118,8 +119,9 @@ class CThreadDXCam : public platform::MessageThread, private recording::Recordin
   uint32_t settingsPreviewTimer_ = 0;
   std::chrono::steady_clock::time_point propertiesAsked_{};
 
-  // The last frame record the live view did not take: its buffer is reused.
-  std::unique_ptr<media::FrameRecord> spareRecord_;
+  // Frame records, reused while no live view takes them: a picture of the same size
+  // is decoded into the last one's pixel buffer without allocating or clearing.
+  recording::FrameRecords frameRecords_;
   bool dropLogged_ = false;  // "Frame was dropped" once until frames come again
 
   // Health figures for the main window.

@@ -414,19 +414,12 @@ long long CSocThread::RestOfFrameDelay(bool haveMark, Clock::time_point since) c
 
 void CSocThread::ProcessImage(std::vector<uint8_t> jpeg) {
   KillPollTimer();
-  std::unique_ptr<media::FrameRecord> record = std::move(spareRecord_);
-  if (record) {
-    media::FrameImage pixels = std::move(record->image);
-    *record = media::FrameRecord{};
-    record->image = std::move(pixels);
-  } else {
-    record = std::make_unique<media::FrameRecord>();
-  }
+  std::unique_ptr<media::FrameRecord> record = frameRecords_.Take();
   const bool decoded = media::DecodeJpeg(jpeg.data(), jpeg.size(), record->image);
   jpeg.clear();
   jpeg.shrink_to_fit();
   if (!decoded) {
-    spareRecord_ = std::move(record);
+    frameRecords_.Keep(std::move(record));
     OnUndecodable();
     return;
   }
@@ -475,13 +468,7 @@ void CSocThread::FinishFrame() {
     if (saved == recording::RecordingOutput::SaveResult::Handled) NoteSavedFrame();
   }
 
-  if (platform::IsWindowVisible(liveViewWindow_)) {
-    const int32_t triggered = record->triggered;
-    platform::Post<media::ShowFrameRecord>(liveViewWindow_, std::move(record));
-    platform::Post<to_live_view::MotionLevel>(liveViewWindow_, pendingLevel_, triggered);
-  } else {
-    spareRecord_ = std::move(record);
-  }
+  frameRecords_.ShowOrKeep(liveViewWindow_, std::move(record), pendingLevel_);
   ScheduleNextFetch(false);
 }
 

@@ -13,6 +13,7 @@
 
 #include "platform/message_thread.h"
 #include "recorder/camera/camera_record.h"
+#include "recorder/recording/frame_records.h"
 #include "recorder/recording/health_tally.h"
 #include "recorder/recording/recording_output.h"
 #include "recorder/frame/alarm_sound.h"
@@ -139,9 +140,9 @@ class CSocThread : public platform::MessageThread, private recording::RecordingR
   uint32_t pollTimer_ = 0;
   uint32_t soundTimer_ = 0;
   uint32_t frameTimer_ = 0;  // ends the frame-delay wait
-  // The last frame record when no live view took it: its pixel buffer is reused
-  // for the next picture of the same size, so decoding neither allocates nor clears.
-  std::unique_ptr<media::FrameRecord> spareRecord_;
+  // Frame records, reused while no live view takes them: a picture of the same size
+  // is decoded into the last one's pixel buffer without allocating or clearing.
+  recording::FrameRecords frameRecords_;
   // The frame waiting out the frame delay, with its motion level.
   std::unique_ptr<media::FrameRecord> pendingFrame_;
   int32_t pendingLevel_ = -1;

@@ -1,0 +1,29 @@
+#include "recorder/recording/frame_records.h"
+
+#include <utility>
+
+#include "recorder/camera/messages.h"
+
+namespace recorder::recording {
+
+std::unique_ptr<media::FrameRecord> FrameRecords::Take() {
+  std::unique_ptr<media::FrameRecord> record = std::move(spare_);
+  if (!record) return std::make_unique<media::FrameRecord>();
+  media::FrameImage pixels = std::move(record->image);
+  *record = media::FrameRecord{};
+  record->image = std::move(pixels);
+  return record;
+}
+
+void FrameRecords::ShowOrKeep(platform::WindowHandle liveView, std::unique_ptr<media::FrameRecord> record,
+                              int32_t level) {
+  if (!platform::IsWindowVisible(liveView)) {
+    spare_ = std::move(record);
+    return;
+  }
+  const int32_t triggered = record->triggered;
+  platform::Post<media::ShowFrameRecord>(liveView, std::move(record));
+  platform::Post<camera::to_live_view::MotionLevel>(liveView, level, triggered);
+}
+
+}  // namespace recorder::recording
