@@ -2,13 +2,13 @@
 
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <ctime>
 #include <map>
 #include <memory>
 #include <optional>
 
+#include "platform/ascii.h"
 #include "platform/timecode.h"
 #include "recorder/camera/camera_record.h"
 #include "recorder/camera/settings_check.h"
@@ -24,12 +24,7 @@ namespace {
 
 using camera::CameraRecord;
 
-bool StartsWithNoCase(const std::string& s, const std::string& prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(s[i])) != prefix[i]) return false;
-  return true;
-}
+using platform::ascii::StartsWithNoCase;
 
 // The window version's start-hidden switch, in either spelling and any case.
 bool IsStartHiddenSwitch(const std::string& arg) {
@@ -54,6 +49,7 @@ int MissingArgument(std::ostream& err, const std::string& message) {
 struct Settings {
   std::vector<std::unique_ptr<CameraRecord>> cameras;
   int32_t logToFile = 0;
+  camera::ProgramRecords program;  // carried through an edit unchanged
 
   std::vector<const CameraRecord*> Pointers() const {
     std::vector<const CameraRecord*> out;
@@ -72,6 +68,7 @@ bool Load(const std::string& path, Settings& settings, std::ostream& err) {
   camera::LoadedSettings loaded = camera::LoadSettingsFile(path);
   settings.cameras = std::move(loaded.cameras);
   settings.logToFile = loaded.logToFile;
+  settings.program = std::move(loaded.program);
   return true;
 }
 
@@ -95,7 +92,7 @@ class Edit {
   }
   Settings& settings() { return settings_; }
   bool Save(std::ostream& err) {
-    if (!camera::SaveSettingsFile(path_, settings_.Pointers(), settings_.logToFile)) {
+    if (!camera::SaveSettingsFile(path_, settings_.Pointers(), settings_.logToFile, settings_.program)) {
       err << "Could not save the settings file: " << path_ << "\n";
       return false;
     }
@@ -110,12 +107,12 @@ class Edit {
 
 // Index of an existing camera, or nothing (with a message).
 std::optional<size_t> ParseIndex(const std::string& text, const Settings& settings, std::ostream& err) {
-  const bool digits = !text.empty() && text.size() <= 9 && text.find_first_not_of("0123456789") == std::string::npos;
-  if (!digits || std::stoul(text) >= settings.cameras.size()) {
+  const std::optional<uint64_t> index = platform::ascii::ParseUnsigned(text, 999999999);
+  if (!index || *index >= settings.cameras.size()) {
     err << "No camera with index " << text << " (there are " << settings.cameras.size() << " cameras)\n";
     return std::nullopt;
   }
-  return static_cast<size_t>(std::stoul(text));
+  return static_cast<size_t>(*index);
 }
 
 // How the camera's worker gets its pictures, as the worker decides it.
@@ -144,6 +141,7 @@ int CmdList(const std::vector<std::string>& args, const std::string& path, std::
     out << i << '\t' << (c.cameraType == camera::kCameraIp ? "IP" : "DirectX") << '\t'
         << camera::MaskUrlPassword(camera::GetText(c.url)) << '\t' << camera::GetText(c.savePath) << '\t'
         << ModeOf(c);
+    if (!c.name.empty()) out << "\tname=" << c.name;
     std::string others;
     for (size_t j : byPath[expanded[i]])
       if (j != i) others += (others.empty() ? "" : ",") + std::to_string(j);
@@ -205,12 +203,10 @@ int CmdAddIp(const std::vector<std::string>& args, const std::string& path, std:
 
 // A whole decimal number (optional minus sign) that fits an int32.
 std::optional<int32_t> ParseInt32(const std::string& text) {
-  const size_t digits = text.size() - (!text.empty() && text[0] == '-' ? 1 : 0);
-  if (digits == 0 || digits > 10 || text.find_first_not_of("0123456789", text.size() - digits) != std::string::npos)
-    return std::nullopt;
-  const long long value = std::stoll(text);
-  if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
-  return int32_t(value);
+  if (!text.empty() && text[0] == '+') return std::nullopt;
+  const std::optional<int64_t> value = platform::ascii::ParseWhole(text);
+  if (!value || *value < INT32_MIN || *value > INT32_MAX) return std::nullopt;
+  return int32_t(*value);
 }
 
 int CmdAddLocal(const std::vector<std::string>& args, const std::string& path, std::ostream& out,
@@ -370,10 +366,11 @@ std::string SettingsUsage() {
       "Settings commands (they read or edit the settings file and exit):\n"
       "  --list                     one line per camera, tab-separated: index, type\n"
       "                             (IP/DirectX), URL with the password masked, save path,\n"
-      "                             mode (stream, snapshot, ftp or local), and, when its\n"
-      "                             expanded save path is another camera's too, a last\n"
-      "                             column \"save path shared with\" those indices; the\n"
-      "                             settings file's path goes to standard error\n"
+      "                             mode (stream, snapshot, ftp or local), name=NAME when\n"
+      "                             the camera has a name, and, when its expanded save\n"
+      "                             path is another camera's too, a last column \"save\n"
+      "                             path shared with\" those indices; the settings file's\n"
+      "                             path goes to standard error\n"
       "  --show INDEX               every field of one camera as FIELD=VALUE lines, each\n"
       "                             one accepted unchanged by --set; passwords are printed\n"
       "                             in full, since this is the configuration itself. Copy\n"
@@ -403,9 +400,9 @@ std::string SettingsUsage() {
       "recorder runs with the same settings file.\n"
       "Fields for --set and --show:\n";
   for (const camera::Field& f : camera::FieldTable()) {
-    std::string name = "  " + f.name;
+    std::string name = "  " + std::string(f.name);
     name.resize(std::max<size_t>(name.size() + 1, 29), ' ');
-    u += name + f.help + "\n";
+    u += name + std::string(f.help) + "\n";
   }
   u +=
       "Numbers are whole decimal numbers (optional sign); anything else is refused.\n"
@@ -413,6 +410,8 @@ std::string SettingsUsage() {
       "only the listed values. Colours are the raw value 0x00BBGGRR (blue, green, red).\n"
       "Texts take no line breaks. Every pair is checked before anything is saved; one\n"
       "bad pair saves nothing.\n"
+      "Of the font fields, height, weight, italic, underline, strike-out and face take\n"
+      "effect on the overlay; the others are kept in the settings file but not used.\n"
       "Exit codes: 0 done, 1 error (bad index or value, save failed, recorder running),\n"
       "2 usage error (unknown option or field, stray or missing argument).\n";
   return u;

@@ -12,6 +12,7 @@
 #include "platform/window_registry.h"
 #include "recorder/app/camera_controller.h"
 #include "recorder/camera/events.h"
+#include "recorder/camera/field_table.h"
 #include "recorder/camera/messages.h"
 #include "recorder/camera/settings_check.h"
 #include "recorder/camera/settings_lock.h"
@@ -54,11 +55,11 @@ class HeadlessMainThread : public platform::MessageThread {
     controller_->AddObserver([this](const RowEvent& event) {
       if (event.kind == RowEvent::Kind::Changed && (event.changes & kRowStatus) &&
           event.row < controller_->CameraCount()) {
-        std::fprintf(stderr, "camera %zu: %s\n", event.row, controller_->Row(event.row).status.c_str());
+        std::fprintf(stderr, "%s: %s\n", Label(event.row).c_str(), controller_->Row(event.row).status.c_str());
       }
     });
-    controller_->onRetry = [](size_t row, const std::string& failure) {
-      std::fprintf(stderr, "camera %zu: starting again after \"%s\"\n", row, failure.c_str());
+    controller_->onRetry = [this](size_t row, const std::string& failure) {
+      std::fprintf(stderr, "%s: starting again after \"%s\"\n", Label(row).c_str(), failure.c_str());
     };
     controller_->onShutdownComplete = [this] { PostQuit(0); };
     controller_->LoadSettings();
@@ -93,7 +94,7 @@ class HeadlessMainThread : public platform::MessageThread {
       const EchoedLine echoed = platform::Take<HeadlessLogLine>(msg);
       const long row = controller_->FindRowByWorker(echoed.source);
       if (row >= 0)
-        std::fprintf(stderr, "camera %ld: %s\n", row, echoed.line.c_str());
+        std::fprintf(stderr, "%s: %s\n", Label(size_t(row)).c_str(), echoed.line.c_str());
       else
         std::fprintf(stderr, "%s\n", echoed.line.c_str());
     } else {
@@ -113,13 +114,19 @@ class HeadlessMainThread : public platform::MessageThread {
   }
 
  private:
+  // "camera 2", or "camera 2 (front-door)" for a named camera.
+  std::string Label(size_t row) const {
+    if (row >= controller_->CameraCount() || !controller_->Row(row).record) return "camera " + std::to_string(row);
+    return camera::CameraLabel(row, *controller_->Row(row).record);
+  }
+
   void PrintHealth() {
     for (size_t i = 0; i < controller_->CameraCount(); ++i) {
       const CameraRow& row = controller_->Row(i);
       std::string status = row.status;
       if (!row.failure.empty() && row.workerId == 0) status += " (" + row.failure + ")";
       const std::string file = row.health.currentFile.empty() ? "-" : row.health.currentFile;
-      std::fprintf(stderr, "camera %zu: health: %s, %lld frame(s) saved, last saved %s, file %s\n", i,
+      std::fprintf(stderr, "%s: health: %s, %lld frame(s) saved, last saved %s, file %s\n", Label(i).c_str(),
                    status.c_str(), static_cast<long long>(row.FramesSaved()),
                    TimeText(row.health.lastSavedTime).c_str(), file.c_str());
     }

@@ -7,6 +7,7 @@
 
 #include "platform/paths.h"
 #include "platform/timecode.h"
+#include "recorder/camera/field_table.h"
 
 namespace recorder::camera {
 
@@ -60,6 +61,7 @@ std::unique_ptr<CameraRecord> CreateDefaultCamera() {
   record->motionGrid.assign(kGridBytes, 0);
   record->overlayFont = DefaultOverlayFont();
   record->cameraType = kCameraIp;
+  ApplyExtensionDefaults(*record);
   return record;
 }
 

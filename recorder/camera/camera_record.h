@@ -76,6 +76,9 @@ struct CameraRecord {
   LogFont overlayFont;
   // Leading word
   int32_t cameraType = kCameraIp;
+  // Extension section of the settings file (after the fixed layout): fields that
+  // the fixed camera block has no room for.
+  std::string name;  // empty: texts name the camera by its number alone
 };
 
 // Reads and writes a fixed text field as a C string (at most 259 bytes kept).

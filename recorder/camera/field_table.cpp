@@ -1,11 +1,13 @@
 #include "recorder/camera/field_table.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <optional>
 
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/timecode.h"
 
@@ -13,278 +15,32 @@ namespace recorder::camera {
 
 namespace {
 
+using platform::ascii::EndsWithNoCase;
+using platform::ascii::ParseWhole;
+using platform::ascii::StartsWithNoCase;
+
 constexpr int64_t kInt32Min = std::numeric_limits<int32_t>::min();
 constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 constexpr int64_t kColourMax = 0xFFFFFF;
 constexpr size_t kFaceMaxLength = sizeof(LogFont::faceName) - 1;
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (Lower(s[i]) != prefix[i]) return false;
-  return true;
-}
-
-// Ends in the ending and has something before it.
-bool EndsWithNoCase(std::string_view s, std::string_view ending) {
-  return s.size() > ending.size() && StartsWithNoCase(s.substr(s.size() - ending.size()), ending);
-}
-
-// A whole decimal number with an optional sign. Values beyond 64 bits saturate,
-// so that a clamp still applies and a range check still refuses them.
-std::optional<int64_t> ParseWhole(std::string_view text) {
-  size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  if (i == text.size()) return std::nullopt;
-  int64_t value = 0;
-  constexpr int64_t kLimit = std::numeric_limits<int64_t>::max() / 10 - 9;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return std::nullopt;
-    if (value < kLimit) value = value * 10 + (text[i] - '0');
-  }
-  return negative ? -value : value;
-}
+constexpr size_t kNameMaxLength = 64;
 
 int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = Lower(c);
+  if (platform::ascii::IsDigit(c)) return c - '0';
+  c = platform::ascii::Lower(c);
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
 
 std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
-// Where a whole number lives in the record: an int32 of the record, a colour, or a font member.
-struct Slot {
-  std::function<int64_t(const CameraRecord&)> read;
-  std::function<void(CameraRecord&, int64_t)> write;
-};
+// ---- clamps and checks the rows point at ----
 
-template <typename T>
-Slot Member(T CameraRecord::*m) {
-  return {[m](const CameraRecord& c) { return static_cast<int64_t>(c.*m); },
-          [m](CameraRecord& c, int64_t v) { c.*m = static_cast<T>(v); }};
-}
-
-template <typename T>
-Slot FontMember(T LogFont::*m) {
-  return {[m](const CameraRecord& c) { return static_cast<int64_t>(c.overlayFont.*m); },
-          [m](CameraRecord& c, int64_t v) { c.overlayFont.*m = static_cast<T>(v); }};
-}
-
-Field Base(std::string name, FieldKind kind, std::string help) {
-  Field f;
-  f.name = std::move(name);
-  f.kind = kind;
-  f.help = std::move(help);
-  return f;
-}
-
-// A number. With a clamp, typed and loaded values pass through it (the dialog's
-// rule); without one, values outside [lo, hi] are refused and loaded values kept.
-Field Number(std::string name, std::string help, Slot slot, int64_t lo, int64_t hi,
-             std::function<int64_t(int64_t)> clamp = nullptr) {
-  Field f = Base(name, FieldKind::Number, std::move(help));
-  f.min = lo;
-  f.max = hi;
-  f.clamp = clamp;
-  f.format = [read = slot.read](const CameraRecord& c) { return std::to_string(read(c)); };
-  f.parse = [name, lo, hi, clamp, write = slot.write](CameraRecord& c, std::string_view text, std::string& error) {
-    std::optional<int64_t> n = ParseWhole(text);
-    if (!n) {
-      error = name + ": " + Quoted(text) + " is not a whole number";
-      return false;
-    }
-    if (clamp) n = clamp(*n);
-    if (*n < lo || *n > hi) {
-      error = name + ": " + std::string(text) + " is outside " + std::to_string(lo) + ".." + std::to_string(hi);
-      return false;
-    }
-    write(c, *n);
-    return true;
-  };
-  f.clampLoaded = [clamp, slot](CameraRecord& c) {
-    if (clamp) slot.write(c, clamp(slot.read(c)));
-  };
-  return f;
-}
-
-// The dialog's clamp to a range.
-std::function<int64_t(int64_t)> Between(int64_t lo, int64_t hi) {
-  return [lo, hi](int64_t n) { return std::clamp(n, lo, hi); };
-}
-
-std::string ChoiceList(const std::vector<std::string>& labels, bool withLabels) {
-  std::string s;
-  for (size_t i = 0; i < labels.size(); ++i) {
-    if (i > 0) s += ", ";
-    s += std::to_string(i);
-    if (withLabels) s += " (" + labels[i] + ")";
-  }
-  return s;
-}
-
-// A value from a fixed list. The command line refuses anything else; a loaded
-// value outside the list becomes the default, as the dialog's drop list would.
-Field Choice(std::string name, FieldKind kind, std::string help, Slot slot, std::vector<std::string> labels,
-             int32_t defaultChoice) {
-  Field f = Base(name, kind, std::move(help));
-  f.min = 0;
-  f.max = static_cast<int64_t>(labels.size()) - 1;
-  f.choices = labels;
-  f.defaultChoice = defaultChoice;
-  const std::string allowed = ChoiceList(labels, kind == FieldKind::Choice);
-  const int64_t last = f.max;
-  f.format = [read = slot.read](const CameraRecord& c) { return std::to_string(read(c)); };
-  f.parse = [name, last, allowed, write = slot.write](CameraRecord& c, std::string_view text, std::string& error) {
-    const std::optional<int64_t> n = ParseWhole(text);
-    // A sign or leading zero would still name an entry, but the list is what --help shows.
-    if (!n || *n < 0 || *n > last || std::to_string(*n) != text) {
-      error = name + ": " + Quoted(text) + " is not in the choice list; allowed values: " + allowed;
-      return false;
-    }
-    write(c, *n);
-    return true;
-  };
-  if (kind == FieldKind::Flag) {
-    f.clampLoaded = [slot](CameraRecord& c) { slot.write(c, slot.read(c) != 0 ? 1 : 0); };
-  } else {
-    f.clampLoaded = [slot, last, defaultChoice](CameraRecord& c) {
-      const int64_t v = slot.read(c);
-      if (v < 0 || v > last) slot.write(c, defaultChoice);
-    };
-  }
-  return f;
-}
-
-Field Flag(std::string name, std::string help, Slot slot) {
-  return Choice(std::move(name), FieldKind::Flag, std::move(help), std::move(slot), {"off", "on"}, 0);
-}
-
-Field Colour(std::string name, std::string help, uint32_t CameraRecord::*member) {
-  Field f = Base(name, FieldKind::Colour, std::move(help));
-  f.min = 0;
-  f.max = kColourMax;
-  f.format = [member](const CameraRecord& c) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%06X", static_cast<unsigned>(c.*member));
-    return std::string(text);
-  };
-  f.parse = [name, member](CameraRecord& c, std::string_view text, std::string& error) {
-    std::optional<int64_t> value;
-    if (StartsWithNoCase(text, "0x")) {
-      if (text.size() > 2 && text.size() <= 10) {
-        int64_t v = 0;
-        for (size_t i = 2; i < text.size() && v >= 0; ++i) v = HexDigit(text[i]) < 0 ? -1 : v * 16 + HexDigit(text[i]);
-        if (v >= 0) value = v;
-      }
-    } else {
-      value = ParseWhole(text);
-    }
-    if (!value || *value < 0 || *value > kColourMax) {
-      error = name + ": " + Quoted(text) + " is not a colour; give 0x00BBGGRR in hex (0x...) or decimal, at most 0xFFFFFF";
-      return false;
-    }
-    c.*member = static_cast<uint32_t>(*value);
-    return true;
-  };
-  // The top byte means nothing in 0x00BBGGRR.
-  f.clampLoaded = [member](CameraRecord& c) { c.*member &= static_cast<uint32_t>(kColourMax); };
-  return f;
-}
-
-// Checks shared by every text: its length and characters. A line break would
-// split the FIELD=VALUE line that --show prints.
-bool CheckText(const std::string& name, std::string_view text, size_t maxLength, std::string& error) {
-  if (text.size() > maxLength) {
-    error = name + ": longer than " + std::to_string(maxLength) + " characters";
-    return false;
-  }
-  if (text.find_first_of("\r\n") != std::string_view::npos) {
-    error = name + ": line breaks (CR or LF) are not allowed";
-    return false;
-  }
-  if (text.find('\0') != std::string_view::npos) {
-    error = name + ": NUL bytes are not allowed";
-    return false;
-  }
-  return true;
-}
-
-using TextCheck = std::function<bool(std::string_view, std::string&)>;
-
-Field Text(std::string name, std::string help, TextField CameraRecord::*member, TextCheck check = nullptr) {
-  Field f = Base(name, FieldKind::Text, std::move(help));
-  f.maxLength = kMaxTextInput;
-  f.format = [member](const CameraRecord& c) { return GetText(c.*member); };
-  f.parse = [name, member, check](CameraRecord& c, std::string_view text, std::string& error) {
-    if (!CheckText(name, text, kMaxTextInput, error)) return false;
-    if (check && !check(text, error)) return false;
-    SetText(c.*member, std::string(text));
-    return true;
-  };
-  f.clampLoaded = [](CameraRecord&) {};
-  return f;
-}
-
-Field FaceName() {
-  const std::string name = "overlayFontFace";
-  Field f = Base(name, FieldKind::Text, "font face name (at most 31 characters)");
-  f.maxLength = kFaceMaxLength;
-  f.format = [](const CameraRecord& c) {
-    const auto& face = c.overlayFont.faceName;
-    return std::string(face.begin(), std::find(face.begin(), face.end(), '\0'));
-  };
-  f.parse = [name](CameraRecord& c, std::string_view text, std::string& error) {
-    if (!CheckText(name, text, kFaceMaxLength, error)) return false;
-    auto& face = c.overlayFont.faceName;
-    face.fill('\0');
-    std::memcpy(face.data(), text.data(), text.size());
-    return true;
-  };
-  f.clampLoaded = [](CameraRecord&) {};
-  return f;
-}
-
-Field Grid() {
-  const std::string name = "motionGrid";
-  Field f = Base(name, FieldKind::Grid,
-                 "exactly 800 hex digits: 400 bytes, index column * 20 + row from the bottom, non-zero = ignore block");
-  f.format = [](const CameraRecord& c) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(kGridBytes * 2);
-    for (size_t i = 0; i < kGridBytes; ++i) {
-      // A record without a grid is stored as a clear one.
-      const uint8_t b = i < c.motionGrid.size() ? c.motionGrid[i] : 0;
-      hex += kDigits[b >> 4];
-      hex += kDigits[b & 15];
-    }
-    return hex;
-  };
-  f.parse = [name](CameraRecord& c, std::string_view text, std::string& error) {
-    if (text.size() != kGridBytes * 2) {
-      error = name + ": must be exactly " + std::to_string(kGridBytes * 2) + " hex digits";
-      return false;
-    }
-    std::vector<uint8_t> grid(kGridBytes);
-    for (size_t i = 0; i < grid.size(); ++i) {
-      const int hi = HexDigit(text[2 * i]), lo = HexDigit(text[2 * i + 1]);
-      if (hi < 0 || lo < 0) {
-        error = name + ": must hold hex digits only";
-        return false;
-      }
-      grid[i] = static_cast<uint8_t>(hi * 16 + lo);
-    }
-    c.motionGrid = std::move(grid);
-    return true;
-  };
-  f.clampLoaded = [](CameraRecord&) {};
-  return f;
-}
+constexpr int64_t ClampQuality(int64_t n) { return std::clamp<int64_t>(n, 0, 100); }
+constexpr int64_t ClampLevel(int64_t n) { return std::clamp<int64_t>(n, 0, 255); }
+constexpr int64_t ClampFrameDelay(int64_t n) { return n < 1 ? 0 : std::min<int64_t>(n, 20000); }
+constexpr int64_t ClampAtLeastOne(int64_t n) { return std::clamp<int64_t>(n, 1, kInt32Max); }
+constexpr int64_t ClampSaveCount(int64_t n) { return n < 0 ? 1 : std::min(n, kInt32Max); }
 
 bool CheckUrl(std::string_view text, std::string& error) {
   if (IsSupportedUrl(text)) return true;
@@ -305,100 +61,469 @@ bool CheckSavePath(std::string_view text, std::string& error) {
   return true;
 }
 
-std::vector<Field> BuildTable() {
-  const auto any = [](std::string name, std::string help, Slot slot) {
-    return Number(std::move(name), std::move(help), std::move(slot), kInt32Min, kInt32Max);
-  };
-  const auto byte = [](std::string name, std::string help, uint8_t LogFont::*m) {
-    return Number(std::move(name), std::move(help), FontMember(m), 0, 255);
-  };
-  using C = CameraRecord;
-  std::vector<Field> t;
-  t.push_back(Choice("cameraType", FieldKind::Choice, "0 network camera (IP), 1 local capture device (DirectX)",
-                     Member(&C::cameraType), {"IP", "DirectX"}, 0));
-  // A leading word of 2 or more is still a local device: any non-zero value was one.
-  t.back().clampLoaded = [](CameraRecord& c) { c.cameraType = c.cameraType != 0 ? kCameraLocal : kCameraIp; };
-  t.push_back(any("deviceIndex", "local capture device: index in the device list", Member(&C::deviceIndex)));
-  t.push_back(any("formatWidth", "width of the chosen capture format", Member(&C::formatWidth)));
-  t.push_back(any("formatHeight", "height of the chosen capture format", Member(&C::formatHeight)));
-  t.push_back(any("formatBits", "bit depth of the chosen capture format", Member(&C::formatBits)));
-  t.push_back(any("pinIndex", "index of the chosen capture input (-1 none)", Member(&C::pinIndex)));
-  t.push_back(Text("url", "http:// or ftp:// address (at most 258 characters)", &C::url, CheckUrl));
-  t.push_back(Flag("pushStream", "0/1, the address delivers a motion-JPEG push stream", Member(&C::pushStream)));
-  t.push_back(Flag("flipVertical", "0/1", Member(&C::flipVertical)));
-  t.push_back(Flag("flipHorizontal", "0/1", Member(&C::flipHorizontal)));
-  t.push_back(Number("jpegQuality", "0..100, clamped", Member(&C::jpegQuality), 0, 100, Between(0, 100)));
-  t.push_back(Choice("rotation", FieldKind::Choice, "0 none, 1 90, 2 180, 3 270 degrees", Member(&C::rotation),
-                     {"0", "90", "180", "270"}, 0));
-  t.push_back(Flag("saveEnabled", "0/1", Member(&C::saveEnabled)));
-  t.push_back(Number("frameDelayMs", "milliseconds, below 1 becomes 0, above 20000 becomes 20000",
-                     Member(&C::frameDelayMs), 0, 20000, [](int64_t n) { return n < 1 ? 0 : std::min<int64_t>(n, 20000); }));
-  t.push_back(Text("savePath", "absolute path template ending in .mjpg, .jpg or .jpeg; its folder is created",
-                   &C::savePath, CheckSavePath));
-  t.push_back(Flag("saveAsMjpg", "0/1, 1 one MJPG file, 0 numbered JPG files", Member(&C::saveAsMjpg)));
-  t.push_back(Number("maxJpgCount", "below 1 becomes 1", Member(&C::maxJpgCount), 1, kInt32Max, Between(1, kInt32Max)));
-  t.push_back(Flag("motionEnabled", "0/1", Member(&C::motionEnabled)));
-  t.push_back(Number("motionTriggerLevel", "0..255, clamped", Member(&C::motionTriggerLevel), 0, 255, Between(0, 255)));
-  t.push_back(Number("frameSaveCount", "negative becomes 1, 0 is kept", Member(&C::frameSaveCount), 0, kInt32Max,
-                     [](int64_t n) { return n < 0 ? 1 : std::min(n, kInt32Max); }));
-  t.push_back(Flag("cleanSaveDir", "0/1", Member(&C::cleanSaveDir)));
-  t.push_back(Flag("motionSound", "0/1", Member(&C::motionSound)));
-  t.push_back(Text("soundFile", "wave file played on motion (at most 258 characters)", &C::soundFile));
-  t.push_back(Flag("overlayEnabled", "0/1", Member(&C::overlayEnabled)));
-  t.push_back(Choice("overlayBackground", FieldKind::Choice, "0 Solid, 1 Transparent, 2 Shadow, 3 Outline",
-                     Member(&C::overlayBackground), {"Solid", "Transparent", "Shadow", "Outline"}, 0));
-  t.push_back(Choice("overlayVAlign", FieldKind::Choice, "0 CENTER, 1 TOP, 2 BOTTOM", Member(&C::overlayVAlign),
-                     {"CENTER", "TOP", "BOTTOM"}, 1));
-  t.push_back(Choice("overlayHAlign", FieldKind::Choice, "0 CENTER, 1 LEFT, 2 RIGHT", Member(&C::overlayHAlign),
-                     {"CENTER", "LEFT", "RIGHT"}, 0));
-  t.push_back(Colour("overlayBackColor", "0x00BBGGRR in hex (0x...) or decimal", &C::overlayBackColor));
-  t.push_back(Colour("overlayTextColor", "0x00BBGGRR in hex (0x...) or decimal", &C::overlayTextColor));
-  t.push_back(Text("overlayText", "template with date and time codes (at most 258 characters)", &C::overlayText));
-  t.push_back(any("overlayFontHeight", "negative: character height, positive: cell height, in pixels",
-                  FontMember(&LogFont::height)));
-  t.push_back(any("overlayFontWidth", "average character width, 0 = natural", FontMember(&LogFont::width)));
-  t.push_back(any("overlayFontEscapement", "tenths of a degree", FontMember(&LogFont::escapement)));
-  t.push_back(any("overlayFontOrientation", "tenths of a degree", FontMember(&LogFont::orientation)));
-  t.push_back(any("overlayFontWeight", "0 = don't care, 400 normal, 700 bold", FontMember(&LogFont::weight)));
-  t.push_back(Flag("overlayFontItalic", "0/1", FontMember(&LogFont::italic)));
-  t.push_back(Flag("overlayFontUnderline", "0/1", FontMember(&LogFont::underline)));
-  t.push_back(Flag("overlayFontStrikeOut", "0/1", FontMember(&LogFont::strikeOut)));
-  t.push_back(byte("overlayFontCharSet", "0..255", &LogFont::charSet));
-  t.push_back(byte("overlayFontOutPrecision", "0..255", &LogFont::outPrecision));
-  t.push_back(byte("overlayFontClipPrecision", "0..255", &LogFont::clipPrecision));
-  t.push_back(byte("overlayFontQuality", "0..255", &LogFont::quality));
-  t.push_back(byte("overlayFontPitchAndFamily", "0..255", &LogFont::pitchAndFamily));
-  t.push_back(FaceName());
-  t.push_back(Grid());
-  return t;
+// A name goes into tab-separated listings and log lines: no control characters.
+bool CheckName(std::string_view text, std::string& error) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      error = "name: control characters (tabs, line breaks) are not allowed";
+      return false;
+    }
+  }
+  return true;
+}
+
+// ---- row builders ----
+
+constexpr std::string_view kOffOn[] = {"off", "on"};
+constexpr std::string_view kCameraTypes[] = {"IP", "Local"};
+// "DirectX" is what earlier builds called a local camera.
+constexpr ChoiceAlias kCameraTypeAliases[] = {{"IP", 0}, {"Local", 1}, {"DirectX", 1}};
+constexpr std::string_view kRotations[] = {"0", "90", "180", "270"};
+constexpr std::string_view kBackgrounds[] = {"Solid", "Transparent", "Shadow", "Outline"};
+constexpr std::string_view kVAligns[] = {"CENTER", "TOP", "BOTTOM"};
+constexpr std::string_view kHAligns[] = {"CENTER", "LEFT", "RIGHT"};
+
+constexpr Field Row(std::string_view name, FieldKind kind, Block block, Storage storage, std::string_view help) {
+  Field f;
+  f.name = name;
+  f.kind = kind;
+  f.block = block;
+  f.storage = storage;
+  f.help = help;
+  return f;
+}
+
+constexpr Field Number(std::string_view name, Block block, int32_t CameraRecord::*member, std::string_view help,
+                       int64_t lo = kInt32Min, int64_t hi = kInt32Max, Clamp clamp = nullptr) {
+  Field f = Row(name, FieldKind::Number, block, Storage::Int32, help);
+  f.int32Member = member;
+  f.min = lo;
+  f.max = hi;
+  f.clamp = clamp;
+  return f;
+}
+
+constexpr Field Choice(std::string_view name, Block block, int32_t CameraRecord::*member, std::string_view help,
+                       std::span<const std::string_view> choices, int32_t defaultChoice) {
+  Field f = Row(name, FieldKind::Choice, block, Storage::Int32, help);
+  f.int32Member = member;
+  f.max = static_cast<int64_t>(choices.size()) - 1;
+  f.choices = choices;
+  f.defaultChoice = defaultChoice;
+  return f;
+}
+
+constexpr Field Flag(std::string_view name, Block block, int32_t CameraRecord::*member, std::string_view help) {
+  Field f = Choice(name, block, member, help, kOffOn, 0);
+  f.kind = FieldKind::Flag;
+  return f;
+}
+
+constexpr Field Colour(std::string_view name, uint32_t CameraRecord::*member, std::string_view help) {
+  Field f = Row(name, FieldKind::Colour, Block::D, Storage::Colour, help);
+  f.colourMember = member;
+  f.max = kColourMax;
+  return f;
+}
+
+constexpr Field Text(std::string_view name, Block block, TextField CameraRecord::*member, std::string_view help,
+                     TextCheck check = nullptr) {
+  Field f = Row(name, FieldKind::Text, block, Storage::Text, help);
+  f.textMember = member;
+  f.maxLength = kMaxTextInput;
+  f.check = check;
+  return f;
+}
+
+constexpr Field FontNumber(std::string_view name, int32_t LogFont::*member, std::string_view help) {
+  Field f = Row(name, FieldKind::Number, Block::F, Storage::FontInt32, help);
+  f.fontInt32 = member;
+  f.min = kInt32Min;
+  f.max = kInt32Max;
+  return f;
+}
+
+constexpr Field FontByte(std::string_view name, uint8_t LogFont::*member, std::string_view help) {
+  Field f = Row(name, FieldKind::Number, Block::F, Storage::FontByte, help);
+  f.fontByte = member;
+  f.max = 255;
+  return f;
+}
+
+constexpr Field FontFlag(std::string_view name, uint8_t LogFont::*member, std::string_view help) {
+  Field f = FontByte(name, member, help);
+  f.kind = FieldKind::Flag;
+  f.max = 1;
+  f.choices = kOffOn;
+  return f;
+}
+
+constexpr Field FontFace() {
+  Field f = Row("overlayFontFace", FieldKind::Text, Block::F, Storage::FontFace,
+                "font face name (at most 31 characters); takes effect");
+  f.maxLength = kFaceMaxLength;
+  return f;
+}
+
+constexpr Field Grid() {
+  return Row("motionGrid", FieldKind::Grid, Block::G, Storage::Grid,
+             "exactly 800 hex digits: 400 bytes, index column * 20 + row from the bottom, non-zero = ignore block");
+}
+
+constexpr Field ExtensionText(std::string_view name, std::string CameraRecord::*member, size_t maxLength,
+                              std::string_view defaultValue, std::string_view help, TextCheck check) {
+  Field f = Row(name, FieldKind::Text, Block::Extension, Storage::String, help);
+  f.stringMember = member;
+  f.maxLength = maxLength;
+  f.defaultValue = defaultValue;
+  f.check = check;
+  return f;
+}
+
+// Gives every block field its offset in the camera block from the row order.
+template <size_t N>
+constexpr std::array<Field, N> WithOffsets(std::array<Field, N> rows) {
+  size_t offset = 0;
+  for (Field& f : rows) {
+    if (f.block == Block::Extension) continue;
+    f.offset = offset;
+    offset += f.StoredSize();
+  }
+  return rows;
+}
+
+using C = CameraRecord;
+using L = LogFont;
+
+// ---- the table ----
+
+constexpr auto kFields = WithOffsets(std::array{
+    [] {
+      Field f = Choice("cameraType", Block::Leading, &C::cameraType,
+                       "0 network camera (IP), 1 local capture device (Local); IP, Local or DirectX are taken too",
+                       kCameraTypes, 1);  // a leading word of 2 or more, or negative, was a local device
+      f.aliases = kCameraTypeAliases;
+      return f;
+    }(),
+    Number("deviceIndex", Block::A, &C::deviceIndex, "local capture device: index in the device list"),
+    Number("formatWidth", Block::A, &C::formatWidth, "width of the chosen capture format"),
+    Number("formatHeight", Block::A, &C::formatHeight, "height of the chosen capture format"),
+    Number("formatBits", Block::A, &C::formatBits, "bit depth of the chosen capture format"),
+    Number("pinIndex", Block::A, &C::pinIndex, "index of the chosen capture input (-1 none)"),
+    Text("url", Block::B, &C::url, "http:// or ftp:// address (at most 258 characters)", CheckUrl),
+    Flag("pushStream", Block::B, &C::pushStream, "0/1, the address delivers a motion-JPEG push stream"),
+    Flag("flipVertical", Block::C, &C::flipVertical, "0/1"),
+    Flag("flipHorizontal", Block::C, &C::flipHorizontal, "0/1"),
+    Number("jpegQuality", Block::C, &C::jpegQuality, "0..100, clamped", 0, 100, ClampQuality),
+    Choice("rotation", Block::C, &C::rotation, "0 none, 1 90, 2 180, 3 270 degrees", kRotations, 0),
+    Flag("saveEnabled", Block::C, &C::saveEnabled, "0/1"),
+    Number("frameDelayMs", Block::C, &C::frameDelayMs, "milliseconds, below 1 becomes 0, above 20000 becomes 20000",
+           0, 20000, ClampFrameDelay),
+    Text("savePath", Block::C, &C::savePath,
+         "absolute path template ending in .mjpg, .jpg or .jpeg; its folder is created", CheckSavePath),
+    Flag("saveAsMjpg", Block::C, &C::saveAsMjpg, "0/1, 1 one MJPG file, 0 numbered JPG files"),
+    Number("maxJpgCount", Block::C, &C::maxJpgCount, "below 1 becomes 1", 1, kInt32Max, ClampAtLeastOne),
+    Flag("motionEnabled", Block::C, &C::motionEnabled, "0/1"),
+    Number("motionTriggerLevel", Block::C, &C::motionTriggerLevel, "0..255, clamped", 0, 255, ClampLevel),
+    Number("frameSaveCount", Block::C, &C::frameSaveCount, "negative becomes 1, 0 is kept", 0, kInt32Max,
+           ClampSaveCount),
+    Flag("cleanSaveDir", Block::C, &C::cleanSaveDir, "0/1"),
+    Flag("motionSound", Block::C, &C::motionSound, "0/1"),
+    Text("soundFile", Block::C, &C::soundFile, "wave file played on motion (at most 258 characters)"),
+    Flag("overlayEnabled", Block::D, &C::overlayEnabled, "0/1"),
+    Choice("overlayBackground", Block::D, &C::overlayBackground, "0 Solid, 1 Transparent, 2 Shadow, 3 Outline",
+           kBackgrounds, 0),
+    Choice("overlayVAlign", Block::D, &C::overlayVAlign, "0 CENTER, 1 TOP, 2 BOTTOM", kVAligns, 1),
+    Choice("overlayHAlign", Block::D, &C::overlayHAlign, "0 CENTER, 1 LEFT, 2 RIGHT", kHAligns, 0),
+    Colour("overlayBackColor", &C::overlayBackColor, "0x00BBGGRR in hex (0x...) or decimal"),
+    Colour("overlayTextColor", &C::overlayTextColor, "0x00BBGGRR in hex (0x...) or decimal"),
+    Text("overlayText", Block::D, &C::overlayText, "template with date and time codes (at most 258 characters)"),
+    FontNumber("overlayFontHeight", &L::height,
+               "negative: character height, positive: cell height, in pixels; takes effect"),
+    FontNumber("overlayFontWidth", &L::width, "average character width, 0 = natural; kept, not used"),
+    FontNumber("overlayFontEscapement", &L::escapement, "tenths of a degree; kept, not used"),
+    FontNumber("overlayFontOrientation", &L::orientation, "tenths of a degree; kept, not used"),
+    FontNumber("overlayFontWeight", &L::weight, "0 = don't care, 400 normal, 700 bold; takes effect"),
+    FontFlag("overlayFontItalic", &L::italic, "0/1; takes effect"),
+    FontFlag("overlayFontUnderline", &L::underline, "0/1; takes effect"),
+    FontFlag("overlayFontStrikeOut", &L::strikeOut, "0/1; takes effect"),
+    FontByte("overlayFontCharSet", &L::charSet, "0..255; kept, not used"),
+    FontByte("overlayFontOutPrecision", &L::outPrecision, "0..255; kept, not used"),
+    FontByte("overlayFontClipPrecision", &L::clipPrecision, "0..255; kept, not used"),
+    FontByte("overlayFontQuality", &L::quality, "0..255; kept, not used"),
+    FontByte("overlayFontPitchAndFamily", &L::pitchAndFamily, "0..255; kept, not used"),
+    FontFace(),
+    Grid(),
+    // ---- extension fields: after the fixed file, written when not the default ----
+    ExtensionText("name", &C::name, kNameMaxLength, "",
+                  "the camera's name (at most 64 characters): live view title, list tooltip, log lines",
+                  CheckName),
+});
+
+// The fixed layout the rows must add up to.
+constexpr size_t BlockStart(Block block) {
+  for (const Field& f : kFields)
+    if (f.block == block) return f.offset;
+  return 0;
+}
+constexpr size_t BlockEnd() {
+  size_t end = 0;
+  for (const Field& f : kFields) end = std::max(end, f.offset + f.StoredSize());
+  return end;
+}
+static_assert(BlockStart(Block::A) == 4 && BlockStart(Block::B) == 24 && BlockStart(Block::C) == 288);
+static_assert(BlockStart(Block::D) == 860 && BlockStart(Block::F) == 1144 && BlockStart(Block::G) == 1204);
+static_assert(BlockEnd() == 1604);
+
+// ---- the one routine every row goes through ----
+
+int64_t ReadNumber(const Field& f, const CameraRecord& c) {
+  switch (f.storage) {
+    case Storage::Int32: return c.*f.int32Member;
+    case Storage::Colour: return c.*f.colourMember;
+    case Storage::FontInt32: return c.overlayFont.*f.fontInt32;
+    case Storage::FontByte: return c.overlayFont.*f.fontByte;
+    default: return 0;
+  }
+}
+
+void WriteNumber(const Field& f, CameraRecord& c, int64_t v) {
+  switch (f.storage) {
+    case Storage::Int32: c.*f.int32Member = static_cast<int32_t>(v); break;
+    case Storage::Colour: c.*f.colourMember = static_cast<uint32_t>(v); break;
+    case Storage::FontInt32: c.overlayFont.*f.fontInt32 = static_cast<int32_t>(v); break;
+    case Storage::FontByte: c.overlayFont.*f.fontByte = static_cast<uint8_t>(v); break;
+    default: break;
+  }
+}
+
+std::string ReadText(const Field& f, const CameraRecord& c) {
+  switch (f.storage) {
+    case Storage::Text: return GetText(c.*f.textMember);
+    case Storage::String: return c.*f.stringMember;
+    case Storage::FontFace: {
+      const auto& face = c.overlayFont.faceName;
+      return std::string(face.begin(), std::find(face.begin(), face.end(), '\0'));
+    }
+    default: return {};
+  }
+}
+
+// Called only with text that passed the length check.
+void WriteText(const Field& f, CameraRecord& c, std::string_view text) {
+  switch (f.storage) {
+    case Storage::Text: SetText(c.*f.textMember, std::string(text)); break;
+    case Storage::String: c.*f.stringMember = std::string(text); break;
+    case Storage::FontFace: {
+      auto& face = c.overlayFont.faceName;
+      face.fill('\0');
+      std::memcpy(face.data(), text.data(), std::min(text.size(), face.size() - 1));
+      break;
+    }
+    default: break;
+  }
+}
+
+std::string FormatGrid(const CameraRecord& c) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(kGridBytes * 2);
+  for (size_t i = 0; i < kGridBytes; ++i) {
+    // A record without a grid is stored as a clear one.
+    const uint8_t b = i < c.motionGrid.size() ? c.motionGrid[i] : 0;
+    hex += kDigits[b >> 4];
+    hex += kDigits[b & 15];
+  }
+  return hex;
+}
+
+bool ParseGrid(const Field& f, CameraRecord& c, std::string_view text, std::string& error) {
+  if (text.size() != kGridBytes * 2) {
+    error = std::string(f.name) + ": must be exactly " + std::to_string(kGridBytes * 2) + " hex digits";
+    return false;
+  }
+  std::vector<uint8_t> grid(kGridBytes);
+  for (size_t i = 0; i < grid.size(); ++i) {
+    const int hi = HexDigit(text[2 * i]), lo = HexDigit(text[2 * i + 1]);
+    if (hi < 0 || lo < 0) {
+      error = std::string(f.name) + ": must hold hex digits only";
+      return false;
+    }
+    grid[i] = static_cast<uint8_t>(hi * 16 + lo);
+  }
+  c.motionGrid = std::move(grid);
+  return true;
+}
+
+std::optional<int64_t> ParseColour(std::string_view text) {
+  if (!StartsWithNoCase(text, "0x")) return ParseWhole(text);
+  if (text.size() <= 2 || text.size() > 10) return std::nullopt;
+  int64_t v = 0;
+  for (size_t i = 2; i < text.size(); ++i) {
+    const int digit = HexDigit(text[i]);
+    if (digit < 0) return std::nullopt;
+    v = v * 16 + digit;
+  }
+  return v;
+}
+
+std::string ChoiceList(const Field& f) {
+  std::string s;
+  for (size_t i = 0; i < f.choices.size(); ++i) {
+    if (i > 0) s += ", ";
+    s += std::to_string(i);
+    if (f.kind == FieldKind::Choice) s += " (" + std::string(f.choices[i]) + ")";
+  }
+  return s;
+}
+
+// Checks shared by every text: its length and characters. A line break would
+// split the FIELD=VALUE line that --show prints.
+bool CheckText(const Field& f, std::string_view text, std::string& error) {
+  const std::string name(f.name);
+  if (text.size() > f.maxLength) {
+    error = name + ": longer than " + std::to_string(f.maxLength) + " characters";
+    return false;
+  }
+  if (text.find_first_of("\r\n") != std::string_view::npos) {
+    error = name + ": line breaks (CR or LF) are not allowed";
+    return false;
+  }
+  if (text.find('\0') != std::string_view::npos) {
+    error = name + ": NUL bytes are not allowed";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
 
-const std::vector<Field>& FieldTable() {
-  static const std::vector<Field> table = BuildTable();
-  return table;
+std::string Field::format(const CameraRecord& c) const {
+  switch (kind) {
+    case FieldKind::Number:
+    case FieldKind::Flag:
+    case FieldKind::Choice: return std::to_string(ReadNumber(*this, c));
+    case FieldKind::Colour: {
+      char text[16];
+      std::snprintf(text, sizeof text, "0x%06X", static_cast<unsigned>(ReadNumber(*this, c)));
+      return text;
+    }
+    case FieldKind::Text: return ReadText(*this, c);
+    case FieldKind::Grid: return FormatGrid(c);
+  }
+  return {};
 }
 
+bool Field::parse(CameraRecord& c, std::string_view text, std::string& error) const {
+  const std::string own(name);
+  switch (kind) {
+    case FieldKind::Number: {
+      std::optional<int64_t> n = ParseWhole(text);
+      if (!n) {
+        error = own + ": " + Quoted(text) + " is not a whole number";
+        return false;
+      }
+      if (clamp) n = clamp(*n);
+      if (*n < min || *n > max) {
+        error = own + ": " + std::string(text) + " is outside " + std::to_string(min) + ".." + std::to_string(max);
+        return false;
+      }
+      WriteNumber(*this, c, *n);
+      return true;
+    }
+    case FieldKind::Flag:
+    case FieldKind::Choice: {
+      for (const ChoiceAlias& alias : aliases) {
+        if (platform::ascii::EqualsNoCase(text, alias.text)) {
+          WriteNumber(*this, c, alias.value);
+          return true;
+        }
+      }
+      const std::optional<int64_t> n = ParseWhole(text);
+      // A sign or leading zero would still name an entry, but the list is what --help shows.
+      if (!n || *n < min || *n > max || std::to_string(*n) != text) {
+        error = own + ": " + Quoted(text) + " is not in the choice list; allowed values: " + ChoiceList(*this);
+        return false;
+      }
+      WriteNumber(*this, c, *n);
+      return true;
+    }
+    case FieldKind::Colour: {
+      const std::optional<int64_t> value = ParseColour(text);
+      if (!value || *value < 0 || *value > kColourMax) {
+        error = own + ": " + Quoted(text) +
+                " is not a colour; give 0x00BBGGRR in hex (0x...) or decimal, at most 0xFFFFFF";
+        return false;
+      }
+      WriteNumber(*this, c, *value);
+      return true;
+    }
+    case FieldKind::Text:
+      if (!CheckText(*this, text, error)) return false;
+      if (check && !check(text, error)) return false;
+      WriteText(*this, c, text);
+      return true;
+    case FieldKind::Grid: return ParseGrid(*this, c, text, error);
+  }
+  return false;
+}
+
+void Field::clampLoaded(CameraRecord& c) const {
+  switch (kind) {
+    case FieldKind::Number:
+      if (clamp) WriteNumber(*this, c, clamp(ReadNumber(*this, c)));
+      break;
+    case FieldKind::Flag: WriteNumber(*this, c, ReadNumber(*this, c) != 0 ? 1 : 0); break;
+    case FieldKind::Choice: {
+      const int64_t v = ReadNumber(*this, c);
+      if (v < min || v > max) WriteNumber(*this, c, defaultChoice);
+      break;
+    }
+    // The top byte means nothing in 0x00BBGGRR.
+    case FieldKind::Colour: WriteNumber(*this, c, ReadNumber(*this, c) & kColourMax); break;
+    // Texts are taken as stored; extension texts were checked by parse when read.
+    case FieldKind::Text:
+    case FieldKind::Grid: break;
+  }
+}
+
+bool Field::IsDefault(const CameraRecord& c) const { return format(c) == defaultValue; }
+
+std::span<const Field> FieldTable() { return kFields; }
+
 const Field* FindField(std::string_view name) {
-  for (const Field& f : FieldTable())
+  for (const Field& f : kFields)
     if (f.name == name) return &f;
   return nullptr;
 }
 
 void ClampLoadedCamera(CameraRecord& camera) {
-  for (const Field& f : FieldTable()) f.clampLoaded(camera);
+  for (const Field& f : kFields) f.clampLoaded(camera);
 }
 
 bool CameraIsValid(const CameraRecord& camera, std::string& error, const Field** refused) {
   CameraRecord scratch = camera;
-  for (const Field& f : FieldTable()) {
+  for (const Field& f : kFields) {
     if (!f.parse(scratch, f.format(camera), error)) {
       if (refused) *refused = &f;
       return false;
     }
   }
   return true;
+}
+
+void ApplyExtensionDefaults(CameraRecord& camera) {
+  for (const Field& f : kFields) {
+    if (f.block != Block::Extension) continue;
+    std::string error;
+    f.parse(camera, f.defaultValue, error);
+  }
+}
+
+std::string CameraLabel(size_t index, const CameraRecord& camera) {
+  std::string label = "camera " + std::to_string(index);
+  if (!camera.name.empty()) label += " (" + camera.name + ")";
+  return label;
 }
 
 bool IsSupportedUrl(std::string_view url) {

@@ -1,15 +1,22 @@
 #pragma once
-// The field table: every stored field of the camera record by name, with its
-// range or choice list, help text and validation messages, and the rules that
-// turn a value into text and back. The settings commands (--set, --show, --help)
-// and the camera options dialog read this one table, and every camera loaded
-// from a settings file passes through its clamps.
+// The field table: every stored field of the camera record, one constant row
+// each, in the order of the settings file. A row says where the field lives in
+// the record and in the file (block, encoding, offset), its range or choice
+// list, its clamp and its help text. One routine reads every row: the settings
+// file writes and reads camera blocks by walking the rows, the settings commands
+// (--set, --show, --help) and the options dialog parse and format through them,
+// and every camera loaded from a file passes through their clamps.
+//
+// Adding a setting is one row: a field of the fixed camera block if the block
+// has room for it (it has none left), otherwise a row with `Block::Extension`
+// and its default text. Extension fields are written after the fixed file as
+// name=value records, and only when they differ from their default, so a file of
+// plain settings stays byte for byte what earlier builds wrote.
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "recorder/camera/camera_record.h"
 
@@ -23,7 +30,7 @@ inline constexpr const char* kBadDirectoryMessage =
     "Could not create save directory, you may have specified invalid characters,\n"
     "an invalid path, or a path without write access.";
 
-enum class FieldKind {
+enum class FieldKind : uint8_t {
   Number,  // whole number in [min, max]; typed values outside are clamped when the field has a clamp, else refused
   Flag,    // 0 or 1
   Choice,  // index into a drop list
@@ -32,36 +39,96 @@ enum class FieldKind {
   Grid,    // the 400 motion grid bytes as 800 hex digits
 };
 
+// Where the settings file keeps a field: a part of the fixed camera block, or
+// the extension section after it.
+enum class Block : uint8_t { Leading, A, B, C, D, F, G, Extension };
+
+// What the field is in the record, which is also its encoding inside a block.
+enum class Storage : uint8_t {
+  Int32,      // int32 member, 4 bytes little-endian
+  Colour,     // uint32 member, 4 bytes little-endian
+  FontInt32,  // int32 of the overlay font, 4 bytes
+  FontByte,   // byte of the overlay font, 1 byte
+  Text,       // fixed text array member, written whole (bytes after the NUL too)
+  FontFace,   // the font's 32-byte face name
+  Grid,       // the 400 motion grid bytes; a record without a grid stores a clear one
+  String,     // std::string member; extension fields only
+};
+
+// A text check beyond length and line breaks; false with `error` set refuses.
+using TextCheck = bool (*)(std::string_view text, std::string& error);
+// The options dialog's read rule for a number: typed value -> stored value.
+using Clamp = int64_t (*)(int64_t);
+
+// Another spelling a choice field takes on the command line.
+struct ChoiceAlias {
+  std::string_view text;  // compared case-insensitively
+  int32_t value;
+};
+
 struct Field {
-  std::string name;
+  std::string_view name;
   FieldKind kind = FieldKind::Number;
-  std::string help;
+  Block block = Block::Leading;
+  Storage storage = Storage::Int32;
+  // The member the field lives in; the one `storage` names is set.
+  int32_t CameraRecord::*int32Member = nullptr;
+  uint32_t CameraRecord::*colourMember = nullptr;
+  TextField CameraRecord::*textMember = nullptr;
+  std::string CameraRecord::*stringMember = nullptr;
+  int32_t LogFont::*fontInt32 = nullptr;
+  uint8_t LogFont::*fontByte = nullptr;
+  // Inside the camera block as written today; filled in from the row order.
+  size_t offset = 0;
+
   // Number, Flag, Choice, Colour: the range every stored value lies in.
   int64_t min = 0;
   int64_t max = 0;
   // Choice: the drop list's entries in order; the stored value is the index.
-  std::vector<std::string> choices;
+  std::span<const std::string_view> choices;
   // Choice: what a value outside the list becomes when a file is loaded.
   int32_t defaultChoice = 0;
+  // Choice: further spellings --set takes.
+  std::span<const ChoiceAlias> aliases;
   // Text: the most characters taken.
   size_t maxLength = 0;
+  // Number: the dialog's clamp, applied to typed and loaded values; without one,
+  // values outside [min, max] are refused and loaded values kept.
+  Clamp clamp = nullptr;
+  // Text: a check of its own (the URL's scheme, the save path's extension).
+  TextCheck check = nullptr;
+  // Extension fields: the value as text that is not written to the file.
+  std::string_view defaultValue;
+  std::string_view help;
 
-  // The value as the text that Parse takes back unchanged.
-  std::function<std::string(const CameraRecord&)> format;
+  // Bytes the field takes in the camera block (0 for extension fields).
+  constexpr size_t StoredSize() const {
+    if (block == Block::Extension) return 0;
+    switch (storage) {
+      case Storage::FontByte: return 1;
+      case Storage::Text: return kTextField;
+      case Storage::FontFace: return sizeof(LogFont::faceName);
+      case Storage::Grid: return kGridBytes;
+      case Storage::String: return 0;
+      default: return 4;
+    }
+  }
+  // The value as the text that parse takes back unchanged.
+  std::string format(const CameraRecord& camera) const;
   // Checks typed text and stores it. Numbers with a clamp are clamped as the
   // options dialog clamps them; anything else out of place is refused, and
   // `error` then says why (naming the field, except the dialog's own texts).
-  std::function<bool(CameraRecord&, std::string_view text, std::string& error)> parse;
+  bool parse(CameraRecord& camera, std::string_view text, std::string& error) const;
   // Brings a value read from a settings file into range: numbers clamped, flags
   // to 0/1, choices outside the list to their default. Texts are left alone.
-  std::function<void(CameraRecord&)> clampLoaded;
-  // Number fields with a clamp: the dialog's read rule, typed value -> stored value.
-  std::function<int64_t(int64_t)> clamp;
+  void clampLoaded(CameraRecord& camera) const;
+  // Extension fields: whether the camera holds the default (then nothing is written).
+  bool IsDefault(const CameraRecord& camera) const;
 };
 
-// Every stored field, in the order of the settings file's camera block
-// (leading word first, motion grid last).
-const std::vector<Field>& FieldTable();
+// Every stored field, in the order of the settings file's camera block (leading
+// word first, motion grid last), then the extension fields.
+std::span<const Field> FieldTable();
 // The field of that name (case-sensitive), or nullptr.
 const Field* FindField(std::string_view name);
 
@@ -71,6 +138,11 @@ void ClampLoadedCamera(CameraRecord& camera);
 // Whether every field of the camera holds a value that its Parse would accept
 // again; false with the first refused field and its message otherwise.
 bool CameraIsValid(const CameraRecord& camera, std::string& error, const Field** refused = nullptr);
+// Sets every extension field of a new record to its default.
+void ApplyExtensionDefaults(CameraRecord& camera);
+
+// How texts name a camera: "camera 2", or "camera 2 (front-door)" when it has a name.
+std::string CameraLabel(size_t index, const CameraRecord& camera);
 
 // "http://" or "ftp://", case-insensitively.
 bool IsSupportedUrl(std::string_view url);

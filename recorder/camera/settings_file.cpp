@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <string_view>
 
 namespace recorder::camera {
 
@@ -18,198 +20,156 @@ namespace {
 
 constexpr int32_t kOldestVersion = 2000;
 constexpr size_t kHeaderSize = 8;
-constexpr size_t kFontSize = 60;
+constexpr size_t kBlockCStart = 288;
 constexpr size_t kBlockCSize = 572;
 constexpr size_t kBlockCSize2000 = 304;
+constexpr uint8_t kExtensionTag[4] = {'T', 'L', 'X', '1'};
+constexpr size_t kRecordHeader = 8;  // owner and size
 
-// ---- writing ----
-
-class Writer {
- public:
-  void U32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) out_.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  }
-  void I32(int32_t v) { U32(static_cast<uint32_t>(v)); }
-  void U8(uint8_t v) { out_.push_back(v); }
-  void Bytes(const void* data, size_t n) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    out_.insert(out_.end(), p, p + n);
-  }
-  void Zeros(size_t n) { out_.insert(out_.end(), n, 0); }
-  std::vector<uint8_t>& Out() { return out_; }
-
- private:
-  std::vector<uint8_t> out_;
-};
-
-void WriteFont(Writer& w, const LogFont& f) {
-  w.I32(f.height);
-  w.I32(f.width);
-  w.I32(f.escapement);
-  w.I32(f.orientation);
-  w.I32(f.weight);
-  w.U8(f.italic);
-  w.U8(f.underline);
-  w.U8(f.strikeOut);
-  w.U8(f.charSet);
-  w.U8(f.outPrecision);
-  w.U8(f.clipPrecision);
-  w.U8(f.quality);
-  w.U8(f.pitchAndFamily);
-  w.Bytes(f.faceName.data(), f.faceName.size());
+void PutLE32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-void WriteCamera(Writer& w, const CameraRecord& c) {
-  w.I32(c.cameraType);
-  // A
-  w.I32(c.deviceIndex);
-  w.I32(c.formatWidth);
-  w.I32(c.formatHeight);
-  w.I32(c.formatBits);
-  w.I32(c.pinIndex);
-  // B
-  w.Bytes(c.url.data(), kTextField);
-  w.I32(c.pushStream);
-  // C
-  w.I32(c.flipVertical);
-  w.I32(c.flipHorizontal);
-  w.I32(c.jpegQuality);
-  w.I32(c.rotation);
-  w.I32(c.saveEnabled);
-  w.I32(c.frameDelayMs);
-  w.Bytes(c.savePath.data(), kTextField);
-  w.I32(c.saveAsMjpg);
-  w.I32(c.maxJpgCount);
-  w.I32(c.motionEnabled);
-  w.I32(c.motionTriggerLevel);
-  w.I32(c.frameSaveCount);
-  w.I32(c.cleanSaveDir);
-  w.I32(c.motionSound);
-  w.Bytes(c.soundFile.data(), kTextField);
-  // D
-  w.I32(c.overlayEnabled);
-  w.I32(c.overlayBackground);
-  w.I32(c.overlayVAlign);
-  w.I32(c.overlayHAlign);
-  w.U32(c.overlayBackColor);
-  w.U32(c.overlayTextColor);
-  w.Bytes(c.overlayText.data(), kTextField);
-  // F
-  WriteFont(w, c.overlayFont);
-  // G: a record without a grid stores an all-clear grid
-  const size_t gridBytes = std::min(c.motionGrid.size(), kGridBytes);
-  w.Bytes(c.motionGrid.data(), gridBytes);
-  w.Zeros(kGridBytes - gridBytes);
+void AppendLE32(std::vector<uint8_t>& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-// ---- reading ----
+// ---- camera blocks, one row at a time ----
 
-// Walks a byte range field by field. A field is taken only when all its bytes
-// lie inside the buffer; the position advances regardless, so later fields keep
-// their offsets and simply fall outside once the buffer has ended.
-class Reader {
- public:
-  Reader(const uint8_t* bytes, size_t length, size_t pos) : bytes_(bytes), length_(length), pos_(pos) {}
+// `block` holds kCameraBlockSize bytes; each field lands at its row's offset.
+void WriteCamera(uint8_t* block, const CameraRecord& c) {
+  for (const Field& f : FieldTable()) {
+    uint8_t* p = block + f.offset;
+    switch (f.block == Block::Extension ? Storage::String : f.storage) {
+      case Storage::Int32: PutLE32(p, static_cast<uint32_t>(c.*f.int32Member)); break;
+      case Storage::Colour: PutLE32(p, c.*f.colourMember); break;
+      case Storage::FontInt32: PutLE32(p, static_cast<uint32_t>(c.overlayFont.*f.fontInt32)); break;
+      case Storage::FontByte: *p = c.overlayFont.*f.fontByte; break;
+      case Storage::Text: std::memcpy(p, (c.*f.textMember).data(), kTextField); break;
+      case Storage::FontFace: std::memcpy(p, c.overlayFont.faceName.data(), c.overlayFont.faceName.size()); break;
+      case Storage::Grid:
+        // A record without a grid stores an all-clear grid (the block starts zeroed).
+        std::memcpy(p, c.motionGrid.data(), std::min(c.motionGrid.size(), kGridBytes));
+        break;
+      case Storage::String: break;  // extension fields are written after the fixed file
+    }
+  }
+}
 
-  bool Has(size_t n) const { return pos_ <= length_ && length_ - pos_ >= n; }
-
-  void I32(int32_t& out) {
-    uint32_t v;
-    if (ReadU32(v)) out = static_cast<int32_t>(v);
-  }
-  void U32(uint32_t& out) { ReadU32(out); }
-  void Text(TextField& out) {
-    if (Has(kTextField)) std::memcpy(out.data(), bytes_ + pos_, kTextField);
-    pos_ += kTextField;
-  }
-  void Grid(std::vector<uint8_t>& out) {
-    if (Has(kGridBytes)) out.assign(bytes_ + pos_, bytes_ + pos_ + kGridBytes);
-    pos_ += kGridBytes;
-  }
-  // The font block is taken whole or not at all: half a font description is no font.
-  void Font(LogFont& out) {
-    if (Has(kFontSize)) {
-      Reader r(bytes_, length_, pos_);
-      LogFont f;
-      r.I32(f.height);
-      r.I32(f.width);
-      r.I32(f.escapement);
-      r.I32(f.orientation);
-      r.I32(f.weight);
-      f.italic = r.Byte();
-      f.underline = r.Byte();
-      f.strikeOut = r.Byte();
-      f.charSet = r.Byte();
-      f.outPrecision = r.Byte();
-      f.clipPrecision = r.Byte();
-      f.quality = r.Byte();
-      f.pitchAndFamily = r.Byte();
-      std::memcpy(f.faceName.data(), bytes_ + r.pos_, f.faceName.size());
+void ReadField(const Field& f, const uint8_t* p, CameraRecord& c) {
+  switch (f.storage) {
+    case Storage::Int32: c.*f.int32Member = static_cast<int32_t>(platform::LoadLE32(p)); break;
+    case Storage::Colour: c.*f.colourMember = platform::LoadLE32(p); break;
+    case Storage::FontInt32: c.overlayFont.*f.fontInt32 = static_cast<int32_t>(platform::LoadLE32(p)); break;
+    case Storage::FontByte: c.overlayFont.*f.fontByte = *p; break;
+    case Storage::Text: std::memcpy((c.*f.textMember).data(), p, kTextField); break;
+    case Storage::FontFace: {
+      auto& face = c.overlayFont.faceName;
+      std::memcpy(face.data(), p, face.size());
       // A face name without a terminator would run past its array when used as a C string.
-      if (std::find(f.faceName.begin(), f.faceName.end(), '\0') == f.faceName.end()) f.faceName.back() = '\0';
-      out = f;
+      if (std::find(face.begin(), face.end(), '\0') == face.end()) face.back() = '\0';
+      break;
     }
-    pos_ += kFontSize;
+    case Storage::Grid: c.motionGrid.assign(p, p + kGridBytes); break;
+    case Storage::String: break;
   }
+}
 
- private:
-  bool ReadU32(uint32_t& out) {
-    const bool ok = Has(4);
-    if (ok) {
-      const uint8_t* p = bytes_ + pos_;
-      out = platform::LoadLE32(p);
-    }
-    pos_ += 4;
-    return ok;
-  }
-  // Only called inside a range already checked by Font().
-  uint8_t Byte() { return bytes_[pos_++]; }
+// Where a field lies in a block of the version-2000 layout, whose block C ends
+// after frameSaveCount; nothing for the fields that layout lacks.
+std::optional<size_t> OffsetIn(size_t offset, bool oldLayout) {
+  constexpr size_t kOldCEnd = kBlockCStart + kBlockCSize2000;
+  constexpr size_t kCEnd = kBlockCStart + kBlockCSize;
+  if (!oldLayout || offset < kOldCEnd) return offset;
+  if (offset < kCEnd) return std::nullopt;
+  return offset - (kBlockCSize - kBlockCSize2000);
+}
 
-  const uint8_t* bytes_;
-  size_t length_;
-  size_t pos_;
+// The font group's first byte and size: it is taken whole or not at all, since
+// half a font description is no font.
+struct Group {
+  size_t start = 0;
+  size_t size = 0;
 };
-
-void ReadCamera(Reader& r, CameraRecord& c, bool oldLayout) {
-  r.I32(c.cameraType);
-  // A
-  r.I32(c.deviceIndex);
-  r.I32(c.formatWidth);
-  r.I32(c.formatHeight);
-  r.I32(c.formatBits);
-  r.I32(c.pinIndex);
-  // B
-  r.Text(c.url);
-  r.I32(c.pushStream);
-  // C
-  r.I32(c.flipVertical);
-  r.I32(c.flipHorizontal);
-  r.I32(c.jpegQuality);
-  r.I32(c.rotation);
-  r.I32(c.saveEnabled);
-  r.I32(c.frameDelayMs);
-  r.Text(c.savePath);
-  r.I32(c.saveAsMjpg);
-  r.I32(c.maxJpgCount);
-  r.I32(c.motionEnabled);
-  r.I32(c.motionTriggerLevel);
-  r.I32(c.frameSaveCount);
-  if (!oldLayout) {
-    r.I32(c.cleanSaveDir);
-    r.I32(c.motionSound);
-    r.Text(c.soundFile);
+Group FontGroup() {
+  Group g{kCameraBlockSize, 0};
+  for (const Field& f : FieldTable()) {
+    if (f.block != Block::F) continue;
+    g.start = std::min(g.start, f.offset);
+    g.size += f.StoredSize();
   }
-  // D
-  r.I32(c.overlayEnabled);
-  r.I32(c.overlayBackground);
-  r.I32(c.overlayVAlign);
-  r.I32(c.overlayHAlign);
-  r.U32(c.overlayBackColor);
-  r.U32(c.overlayTextColor);
-  r.Text(c.overlayText);
-  // F, G
-  r.Font(c.overlayFont);
-  r.Grid(c.motionGrid);
+  return g;
+}
+
+// Reads the fields of one block that starts at `start`. A field is taken only
+// when all its bytes lie inside the buffer; fields beyond its end keep the values
+// they had, and the fields of a file that ends early simply fall outside.
+void ReadCamera(const uint8_t* bytes, size_t length, size_t start, CameraRecord& c, bool oldLayout) {
+  static const Group font = FontGroup();
+  const auto inside = [&](size_t at, size_t n) { return at <= length && length - at >= n; };
+  const std::optional<size_t> fontAt = OffsetIn(font.start, oldLayout);
+  const bool fontWhole = fontAt && inside(start + *fontAt, font.size);
+  for (const Field& f : FieldTable()) {
+    if (f.block == Block::Extension) continue;
+    const std::optional<size_t> at = OffsetIn(f.offset, oldLayout);
+    if (!at || !inside(start + *at, f.StoredSize())) continue;
+    if (f.block == Block::F && !fontWhole) continue;
+    ReadField(f, bytes + start + *at, c);
+  }
+}
+
+// ---- the extension section ----
+
+void AppendRecord(std::vector<uint8_t>& out, uint32_t owner, const std::string& record) {
+  AppendLE32(out, owner);
+  AppendLE32(out, static_cast<uint32_t>(record.size()));
+  out.insert(out.end(), record.begin(), record.end());
+}
+
+void WriteExtension(std::vector<uint8_t>& out, const std::vector<const CameraRecord*>& cameras,
+                    const ProgramRecords& program) {
+  std::vector<uint8_t> body;
+  for (size_t i = 0; i < cameras.size(); ++i) {
+    if (cameras[i] == nullptr) continue;
+    for (const Field& f : FieldTable())
+      if (f.block == Block::Extension && !f.IsDefault(*cameras[i]))
+        AppendRecord(body, static_cast<uint32_t>(i), std::string(f.name) + "=" + f.format(*cameras[i]));
+  }
+  for (const auto& [name, value] : program) AppendRecord(body, kExtensionProgramOwner, name + "=" + value);
+  if (body.empty()) return;  // plain settings: the file ends after logToFile, as it always did
+  out.insert(out.end(), std::begin(kExtensionTag), std::end(kExtensionTag));
+  AppendLE32(out, static_cast<uint32_t>(body.size()));
+  out.insert(out.end(), body.begin(), body.end());
+}
+
+// Reads the section at `pos` when one is there. A section whose length runs past
+// the file is ignored whole; a record that runs past its section ends the reading.
+// Unknown names and values this build refuses leave the defaults in place.
+void ReadExtension(const uint8_t* bytes, size_t length, size_t pos, LoadedSettings& result) {
+  if (pos > length || length - pos < sizeof kExtensionTag + 4) return;
+  if (std::memcmp(bytes + pos, kExtensionTag, sizeof kExtensionTag) != 0) return;
+  const uint32_t size = platform::LoadLE32(bytes + pos + sizeof kExtensionTag);
+  pos += sizeof kExtensionTag + 4;
+  if (size > length - pos) return;
+  const size_t end = pos + size;
+  while (end - pos >= kRecordHeader) {
+    const uint32_t owner = platform::LoadLE32(bytes + pos);
+    const uint32_t n = platform::LoadLE32(bytes + pos + 4);
+    pos += kRecordHeader;
+    if (n > end - pos) return;
+    const std::string_view record(reinterpret_cast<const char*>(bytes + pos), n);
+    pos += n;
+    const size_t eq = record.find('=');
+    if (eq == std::string_view::npos) continue;
+    const std::string_view name = record.substr(0, eq), value = record.substr(eq + 1);
+    if (owner == kExtensionProgramOwner) {
+      result.program[std::string(name)] = std::string(value);
+    } else if (owner < result.cameras.size()) {
+      const Field* f = FindField(name);
+      std::string error;
+      if (f != nullptr && f->block == Block::Extension) f->parse(*result.cameras[owner], value, error);
+    }
+  }
 }
 
 size_t BlockSizeFor(int32_t version) {
@@ -225,25 +185,22 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-static_assert(kCameraBlockSize == 4 + 20 + 264 + kBlockCSize + 284 + kFontSize + kGridBytes);
 static_assert(kCameraBlockSize2000 == kCameraBlockSize - (kBlockCSize - kBlockCSize2000));
 
-std::vector<uint8_t> SerializeSettings(const std::vector<const CameraRecord*>& cameras, int32_t logToFile) {
-  Writer w;
-  w.Out().reserve(kHeaderSize + kCameraBlockSize * cameras.size() + 4);
-  w.I32(kSettingsVersion);
-  w.I32(static_cast<int32_t>(cameras.size()));
-  for (const CameraRecord* c : cameras) {
-    if (c != nullptr) {
-      WriteCamera(w, *c);
-    } else {
-      // The count is already written; a missing record is stored as a default one
-      // so the file stays consistent.
-      WriteCamera(w, *CreateDefaultCamera());
-    }
+std::vector<uint8_t> SerializeSettings(const std::vector<const CameraRecord*>& cameras, int32_t logToFile,
+                                       const ProgramRecords& program) {
+  std::vector<uint8_t> out(kHeaderSize + kCameraBlockSize * cameras.size() + 4, 0);
+  PutLE32(out.data(), static_cast<uint32_t>(kSettingsVersion));
+  PutLE32(out.data() + 4, static_cast<uint32_t>(cameras.size()));
+  for (size_t i = 0; i < cameras.size(); ++i) {
+    uint8_t* block = out.data() + kHeaderSize + i * kCameraBlockSize;
+    // The count is already written; a missing record is stored as a default one
+    // so the file stays consistent.
+    WriteCamera(block, cameras[i] != nullptr ? *cameras[i] : *CreateDefaultCamera());
   }
-  w.I32(logToFile);
-  return std::move(w.Out());
+  PutLE32(out.data() + kHeaderSize + kCameraBlockSize * cameras.size(), static_cast<uint32_t>(logToFile));
+  WriteExtension(out, cameras, program);
+  return out;
 }
 
 LoadedSettings ParseSettings(const uint8_t* bytes, size_t length) {
@@ -261,8 +218,7 @@ LoadedSettings ParseSettings(const uint8_t* bytes, size_t length) {
     const size_t start = kHeaderSize + i * blockSize;
     if (start >= length) break;
     auto camera = CreateDefaultCamera();
-    Reader r(bytes, length, start);
-    ReadCamera(r, *camera, oldLayout);
+    ReadCamera(bytes, length, start, *camera, oldLayout);
     // Only the copy in memory is clamped; the file changes when next saved.
     ClampLoadedCamera(*camera);
     result.cameras.push_back(std::move(camera));
@@ -272,6 +228,7 @@ LoadedSettings ParseSettings(const uint8_t* bytes, size_t length) {
   const uint64_t logOffset = kHeaderSize + static_cast<uint64_t>(announced) * blockSize;
   if (logOffset <= length && length - logOffset >= 4) {
     result.logToFile = static_cast<int32_t>(platform::LoadLE32(bytes + logOffset));
+    ReadExtension(bytes, length, static_cast<size_t>(logOffset) + 4, result);
   }
   return result;
 }
@@ -296,9 +253,10 @@ LoadedSettings LoadSettingsFile(const std::string& path) {
   return ParseSettings(bytes.data(), bytes.size());
 }
 
-bool SaveSettingsFile(const std::string& path, const std::vector<const CameraRecord*>& cameras, int32_t logToFile) {
+bool SaveSettingsFile(const std::string& path, const std::vector<const CameraRecord*>& cameras, int32_t logToFile,
+                      const ProgramRecords& program) {
   if (path.empty()) return false;
-  const std::vector<uint8_t> bytes = SerializeSettings(cameras, logToFile);
+  const std::vector<uint8_t> bytes = SerializeSettings(cameras, logToFile, program);
 
   // The new contents go to a temporary file beside the old one and replace it
   // only when complete, so a full disk or a crash never leaves a damaged or

@@ -141,7 +141,7 @@ TEST_F(CliTest, LogToFileKeepsCamerasAndVersionAndHelp) {
                            "--version", "-h, --help", "passwords are printed"})
     EXPECT_NE(out_.str().find(word), std::string::npos) << word;
   for (const camera::Field& f : camera::FieldTable())
-    EXPECT_NE(out_.str().find("\n  " + f.name + " "), std::string::npos) << f.name;
+    EXPECT_NE(out_.str().find("\n  " + std::string(f.name) + " "), std::string::npos) << f.name;
 
   EXPECT_TRUE(app::IsSettingsCommand({"--list"}));
   EXPECT_TRUE(app::IsSettingsCommand({"--set", "0"}));

@@ -62,7 +62,7 @@ TEST(FieldTable, FormatThenParseRebuildsEveryStoredByte) {
     EXPECT_TRUE(CameraIsValid(*c.source, error)) << error;
   }
   std::set<std::string> names;
-  for (const Field& f : FieldTable()) EXPECT_TRUE(names.insert(f.name).second) << "twice: " << f.name;
+  for (const Field& f : FieldTable()) EXPECT_TRUE(names.insert(std::string(f.name)).second) << "twice: " << f.name;
 }
 
 // Byte offset of the font's italic byte inside a camera block.
