@@ -210,6 +210,10 @@ TEST_F(CliTest, RefusalsSayWhyAndSaveNothing) {
       {{"--set", "0", "savePath=" + dir_ + "a\n/v.mjpg"}, 1, "savePath: line breaks (CR or LF) are not allowed\n"},
       {{"--set", "0", "overlayText=" + std::string(259, 'a')}, 1, "overlayText: longer than 258 characters\n"},
       {{"--set", "0", "motionGrid=" + std::string(799, '0')}, 1, "motionGrid: must be exactly 800 hex digits\n"},
+      {{"--set", "0", "name=front\tdoor"}, 1, "name: control characters (tabs, line breaks) are not allowed\n"},
+      {{"--set", "0", "name=" + std::string(65, 'n')}, 1, "name: longer than 64 characters\n"},
+      {{"--set", "0", "cameraType=Remote"}, 1,
+       "cameraType: \"Remote\" is not in the choice list; allowed values: 0 (IP), 1 (Local)\n"},
       {{"--set", "0", "jpegQuality=50", "savePath=.jpg"}, 1,
        "Save path file extension is not valid, you must specify .mjpg or .jpg or .jpeg\n"},
       {{"--set", "0", "savePath=rel/front.mjpg"}, 1,
@@ -578,6 +582,42 @@ TEST_F(ProgramTest, ShowThenSetCopiesACameraBlockForBlock) {
     EXPECT_EQ(camera_samples::TextBlock(*after.cameras[1]), expected);
     EXPECT_EQ(after.logToFile, 1);
   }
+}
+
+TEST_F(ProgramTest, ANamedCameraKeepsItsNameAndAPlainFileItsBytes) {
+  ASSERT_EQ(Tollan({"--add-ip", "http://127.0.0.1/a.jpg"}).code, 0);
+  ASSERT_EQ(Tollan({"--add-ip", "http://127.0.0.1/v.cgi"}).code, 0);
+  const std::string cfg = SettingsPath();
+  const std::string plain = ReadFile(cfg);
+  ASSERT_EQ(plain.size(), 12 + 2 * camera::kCameraBlockSize);
+
+  ASSERT_EQ(Tollan({"--set", "1", "name=front-door"}).code, 0);
+  const std::string named = ReadFile(cfg);
+  EXPECT_EQ(named.substr(0, plain.size()), plain);  // an earlier build reads exactly this
+  const ProgramResult list = Tollan({"--list"});
+  EXPECT_EQ(list.out.substr(list.out.find('\n') + 1),
+            "1\tIP\thttp://127.0.0.1/v.cgi\t" + home_ + "Cameras/camera-2/%A/video.mjpg\tstream\tname=front-door\n");
+  EXPECT_NE(Tollan({"--show", "1"}).out.find("\nname=front-door\n"), std::string::npos);
+
+  // Other edits keep the name; the earlier spelling of a local camera is taken.
+  struct Case {
+    const char* pair;
+    const char* shown;
+  };
+  const Case cases[] = {{"cameraType=DirectX", "cameraType=1"}, {"cameraType=ip", "cameraType=0"},
+                        {"cameraType=Local", "cameraType=1"}, {"cameraType=0", "cameraType=0"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pair);
+    ASSERT_EQ(Tollan({"--set", "1", c.pair}).code, 0);
+    const std::string shown = Tollan({"--show", "1"}).out;
+    EXPECT_EQ(shown.rfind(std::string(c.shown) + "\n", 0), 0u) << shown;
+    EXPECT_NE(shown.find("\nname=front-door\n"), std::string::npos);
+  }
+  EXPECT_EQ(ReadFile(cfg), named);
+
+  // Back to the default, the file is the plain one again, byte for byte.
+  ASSERT_EQ(Tollan({"--set", "1", "name="}).code, 0);
+  EXPECT_EQ(ReadFile(cfg), plain);
 }
 
 TEST_F(ProgramTest, TwentyConcurrentAddsLeaveTwentyCameras) {

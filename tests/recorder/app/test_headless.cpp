@@ -247,7 +247,7 @@ TEST(Headless, OneRecorderPerSettingsFileNamedLinesHealthAndOrderlyStopOnHangup)
   test_support::ScopedTempDir home{"headless"};
   ASSERT_EQ(RunTollan(home.Path(), {"--add-ip", server.Url("video.mjpg"), "--push-stream"}), 0);
   ASSERT_EQ(RunTollan(home.Path(), {"--set", "0", "savePath=" + home.Path("rec/video.mjpg"), "frameDelayMs=0",
-                                    "motionEnabled=0"}),
+                                    "motionEnabled=0", "name=front door"}),
             0);
   const std::string err = home.Path("first.err");
   Recorder first(home.Path(), err);
@@ -262,15 +262,16 @@ TEST(Headless, OneRecorderPerSettingsFileNamedLinesHealthAndOrderlyStopOnHangup)
       << output;
 
   kill(first.pid, SIGUSR1);
-  EXPECT_TRUE(WaitFor([&] { return ReadText(err).find("camera 0: health: Started, ") != std::string::npos; }, 5000))
+  EXPECT_TRUE(WaitFor([&] { return ReadText(err).find("camera 0 (front door): health: Started, ") != std::string::npos; }, 5000))
       << ReadText(err);
   EXPECT_EQ(first.Stop(SIGHUP), 0);
   server.Stop();
 
   const std::string text = ReadText(err);
   EXPECT_NE(text.find("Settings file: " + home.Path("tollan.cfg")), std::string::npos) << text;
-  EXPECT_NE(text.find("camera 0: Started"), std::string::npos) << text;
-  EXPECT_NE(text.find("camera 0: " ), std::string::npos);
+  // Every line of a named camera carries its name.
+  EXPECT_NE(text.find("camera 0 (front door): Started"), std::string::npos) << text;
+  EXPECT_EQ(text.find("camera 0: "), std::string::npos) << text;
   EXPECT_NE(text.find("frame(s) saved, last saved 20"), std::string::npos) << text;
   EXPECT_NE(text.find("file " + file), std::string::npos) << text;
   EXPECT_EQ(text.find("XDG_RUNTIME_DIR"), std::string::npos) << text;
@@ -281,7 +282,7 @@ TEST(Headless, OneRecorderPerSettingsFileNamedLinesHealthAndOrderlyStopOnHangup)
   while (std::getline(lines, line)) {
     if (line.find("Socket thread exited, URL:") == std::string::npos) continue;
     sawExit = true;
-    EXPECT_EQ(line.rfind("camera 0: ", 0), 0u) << line;
+    EXPECT_EQ(line.rfind("camera 0 (front door): ", 0), 0u) << line;
   }
   EXPECT_TRUE(sawExit) << text;
 }

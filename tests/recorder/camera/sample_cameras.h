@@ -13,15 +13,19 @@ namespace camera_samples {
 
 using namespace recorder::camera;
 
-// The stored block of one camera, as the settings file holds it.
+// The stored bytes of one camera, as the settings file holds them: its block,
+// then its extension records (its fields away from their defaults), if any.
 inline std::vector<uint8_t> Block(const CameraRecord& c) {
-  const auto bytes = SerializeSettings({&c}, 0);
-  return std::vector<uint8_t>(bytes.begin() + 8, bytes.begin() + 8 + static_cast<long>(kCameraBlockSize));
+  auto bytes = SerializeSettings({&c}, 0);
+  bytes.erase(bytes.begin() + 8 + static_cast<long>(kCameraBlockSize), bytes.begin() + 12 + static_cast<long>(kCameraBlockSize));
+  bytes.erase(bytes.begin(), bytes.begin() + 8);
+  return bytes;
 }
 
 // Every stored field away from its default and inside the ranges the table keeps.
 inline std::unique_ptr<CameraRecord> UnusualCamera() {
   auto c = CreateDefaultCamera();
+  c->name = "front door = \"Hof\"";
   c->cameraType = kCameraLocal;
   c->deviceIndex = 3;
   c->formatWidth = 1280;

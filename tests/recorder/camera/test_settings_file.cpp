@@ -11,8 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <tuple>
@@ -208,6 +210,80 @@ TEST(SettingsLayout, MissingGridIsStoredAsClear) {
   const auto loaded = ParseSettings(bytes.data(), bytes.size());
   ASSERT_EQ(loaded.cameras.size(), 1u);
   EXPECT_EQ(loaded.cameras[0]->motionGrid, std::vector<uint8_t>(kGridBytes, 0));
+}
+
+// ---- the extension section after logToFile ----
+
+TEST(SettingsExtension, NamesAndProgramRecordsFollowAnUnchangedFixedFile) {
+  std::vector<std::unique_ptr<CameraRecord>> cams;
+  for (int i = 0; i < 3; ++i) cams.push_back(MakeFilled(i));
+  const std::vector<uint8_t> plain = SerializeSettings(Ptrs(cams), 1);
+  cams[0]->name = "front-door";
+  cams[2]->name = "Hof \xC3\xBC = back";
+  const ProgramRecords program{{"later.setting", "a=b"}};
+  const std::vector<uint8_t> bytes = SerializeSettings(Ptrs(cams), 1, program);
+
+  // What an earlier build reads, up to logToFile, is the plain file byte for byte.
+  ASSERT_GT(bytes.size(), plain.size());
+  EXPECT_TRUE(std::equal(plain.begin(), plain.end(), bytes.begin()));
+  EXPECT_EQ(0, std::memcmp(&bytes[plain.size()], "TLX1", 4));
+  EXPECT_EQ(static_cast<size_t>(GetI32(bytes, plain.size() + 4)), bytes.size() - plain.size() - 8);
+
+  const LoadedSettings loaded = ParseSettings(bytes.data(), bytes.size());
+  ASSERT_EQ(loaded.cameras.size(), 3u);
+  EXPECT_EQ(loaded.cameras[0]->name, "front-door");
+  EXPECT_EQ(loaded.cameras[1]->name, "");
+  EXPECT_EQ(loaded.cameras[2]->name, "Hof \xC3\xBC = back");
+  EXPECT_EQ(loaded.program, program);
+  EXPECT_EQ(loaded.logToFile, 1);
+  EXPECT_EQ(SerializeSettings(Ptrs(loaded.cameras), loaded.logToFile, loaded.program), bytes);
+
+  // Without a value away from its default, nothing follows logToFile.
+  for (auto& c : cams) c->name.clear();
+  EXPECT_EQ(SerializeSettings(Ptrs(cams), 1), plain);
+}
+
+TEST(SettingsExtension, DamagedSectionsKeepTheFixedFileAndEveryWholeRecord) {
+  std::vector<std::unique_ptr<CameraRecord>> cams;
+  for (int i = 0; i < 2; ++i) cams.push_back(MakeFilled(i));
+  cams[0]->name = "a";
+  cams[1]->name = "b";
+  const std::vector<uint8_t> good = SerializeSettings(Ptrs(cams), 1);
+  const size_t section = 12 + 2 * kCameraBlockSize;
+  const size_t first = section + 8, second = first + 8 + 6;  // records: owner, size, "name=a"
+  ASSERT_EQ(good.size(), second + 8 + 6);
+  struct Case {
+    const char* what;
+    std::function<void(std::vector<uint8_t>&)> damage;
+    const char* name0;
+    const char* name1;
+  };
+  const Case cases[] = {
+      {"intact", [](auto&) {}, "a", "b"},
+      {"another tag", [&](auto& b) { b[section] = 'X'; }, "", ""},
+      {"length past the end", [&](auto& b) { PutI32(b, section + 4, GetI32(b, section + 4) + 1); }, "", ""},
+      {"length of 2^32 - 1", [&](auto& b) { PutI32(b, section + 4, -1); }, "", ""},
+      {"section ends inside the second record", [&](auto& b) { PutI32(b, section + 4, 14 + 7); }, "a", ""},
+      {"record size past the section", [&](auto& b) { PutI32(b, second + 4, 0x7FFFFFFF); }, "a", ""},
+      {"owner beyond the cameras", [&](auto& b) { PutI32(b, second, 2); }, "a", ""},
+      {"unknown field", [&](auto& b) { b[first + 8 + 1] = 'o'; }, "", "b"},
+      {"a block field by name", [&](auto& b) { std::memcpy(&b[first + 8], "url=", 4); }, "", "b"},
+      {"no equals sign", [&](auto& b) { b[first + 8 + 4] = ':'; }, "", "b"},
+      {"a value that --set refuses", [&](auto& b) { b[first + 8 + 5] = '\t'; }, "", "b"},
+      {"cut inside the tag", [&](auto& b) { b.resize(section + 3); }, "", ""},
+      {"cut inside the first record", [&](auto& b) { b.resize(first + 5); }, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<uint8_t> bytes = good;
+    c.damage(bytes);
+    const LoadedSettings loaded = ParseSettings(bytes.data(), bytes.size());
+    ASSERT_EQ(loaded.cameras.size(), 2u);
+    EXPECT_EQ(loaded.logToFile, 1);
+    EXPECT_EQ(loaded.cameras[0]->name, c.name0);
+    EXPECT_EQ(loaded.cameras[1]->name, c.name1);
+    EXPECT_EQ(GetText(loaded.cameras[0]->url), GetText(cams[0]->url));  // the fixed file is untouched
+  }
 }
 
 // ---- round trips ----
