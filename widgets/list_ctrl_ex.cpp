@@ -198,6 +198,14 @@ bool CListCtrlEx::SetItemData(int row, uintptr_t data) {
 }
 
 uintptr_t CListCtrlEx::ItemData(int row) const { return model_->Valid(row) ? model_->Row(row).data : 0; }
+
+bool CListCtrlEx::SetItemToolTip(int row, const QString& toolTip) {
+  if (!model_->Valid(row)) return false;
+  model_->Row(row).toolTip = toolTip;
+  return true;
+}
+
+QString CListCtrlEx::ItemToolTip(int row) const { return model_->Valid(row) ? model_->Row(row).toolTip : QString(); }
 bool CListCtrlEx::DeleteItem(int row) { return model_->RemoveRow(row); }
 void CListCtrlEx::DeleteAllItems() { model_->Replace({}); }
 
@@ -388,10 +396,13 @@ bool CListCtrlEx::viewportEvent(QEvent* event) {
   if (event->type() != QEvent::ToolTip) return QTreeView::viewportEvent(event);
   auto* help = static_cast<QHelpEvent*>(event);
   const QModelIndex index = indexAt(help->pos());
-  const QString text = index.isValid() ? model_->Row(index.row()).Text(index.column()) : QString();
+  QString text = index.isValid() ? model_->Row(index.row()).Text(index.column()) : QString();
   const QRect cell = visualRect(index);
   const int margins = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
-  if (!text.isEmpty() && fontMetrics().horizontalAdvance(text) + margins > cell.width())
+  if (fontMetrics().horizontalAdvance(text) + margins <= cell.width()) text.clear();  // shown whole already
+  const QString own = index.isValid() ? model_->Row(index.row()).toolTip : QString();
+  if (!own.isEmpty()) text = text.isEmpty() ? own : own + "\n" + text;
+  if (!text.isEmpty())
     QToolTip::showText(help->globalPos(), text, viewport(), cell);
   else
     QToolTip::hideText();

@@ -18,6 +18,7 @@ struct ListRow {
   std::vector<QString> texts;  // one per column; missing ones read as empty
   uintptr_t data = 0;
   bool selected = false;
+  QString toolTip;  // the row's own tooltip, shown above a cut cell's full text
 
   QString Text(int column) const;
 };
@@ -53,6 +54,8 @@ class CListCtrlEx : public QTreeView {
   QString ItemText(int row, int column) const;
   bool SetItemData(int row, uintptr_t data);
   uintptr_t ItemData(int row) const;  // 0 for a row that does not exist
+  bool SetItemToolTip(int row, const QString& toolTip);
+  QString ItemToolTip(int row) const;
   bool DeleteItem(int row);
   void DeleteAllItems();
   // Replaces every row at once (their selected flags are applied).

@@ -71,6 +71,13 @@ std::unique_ptr<CameraRecord> CopyCamera(const CameraRecord& source) {
   return std::make_unique<CameraRecord>(source);
 }
 
+std::string LiveViewTitle(const CameraRecord& camera) {
+  if (!camera.name.empty()) return camera.name;
+  std::string path = GetText(camera.savePath);
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  return path.substr(path.rfind('/') + 1);  // npos + 1 is 0: the whole text
+}
+
 std::string MaskUrlPassword(const std::string& url) {
   // Split as the address parser does: the user name ends at the first ':' after
   // the scheme and the password at the next '@'.

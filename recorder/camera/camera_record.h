@@ -102,6 +102,9 @@ std::string UniqueDefaultSavePath(const std::vector<const CameraRecord*>& camera
 // Deep copy: own grid bytes and font description.
 std::unique_ptr<CameraRecord> CopyCamera(const CameraRecord& source);
 
+// The live view's title: the camera's name, else the file-name part of its save path.
+std::string LiveViewTitle(const CameraRecord& camera);
+
 // The URL with its password replaced by "***" (for logs and listings).
 std::string MaskUrlPassword(const std::string& url);
 

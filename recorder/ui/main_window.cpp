@@ -151,7 +151,7 @@ void CMainWindow::ApplyLiveViewSettings(size_t row) {
   CVideoDlg* view = LiveViewOf(row);
   if (!view) return;
   const camera::CameraRecord& record = *controller_->Row(row).record;
-  view->setWindowTitle(CVideoDlg::TitleForSavePath(camera::GetText(record.savePath)));
+  view->setWindowTitle(QString::fromStdString(camera::LiveViewTitle(record)));
   if (record.motionGrid.size() >= camera::kGridBytes) view->SetGrid(record.motionGrid);
 }
 
@@ -168,6 +168,7 @@ void CMainWindow::FillRow(int row) {
   list_->SetItemText(row, kTypeColumn, TypeText(*camera.record));
   list_->SetItemText(row, kSavePathColumn, QString::fromStdString(camera::GetText(camera.record->savePath)));
   list_->SetItemData(row, uintptr_t(camera.liveViewWindow));
+  list_->SetItemToolTip(row, QString::fromStdString(camera.record->name));
 }
 
 void CMainWindow::OnRowEvent(const app::RowEvent& event) {

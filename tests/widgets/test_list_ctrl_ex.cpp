@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QImage>
 #include <QPixmap>
 #include <cstdio>
@@ -87,6 +90,41 @@ struct Fixture {
     return order;
   }
 };
+
+TEST(ListToolTip, RowToolTipComesFirstThenACutCellsFullText) {
+  CListCtrlEx list;
+  list.InsertColumn(0, "Status", 60);
+  list.InsertColumn(1, "Save To", 40);
+  list.resize(200, 120);
+  list.show();
+  const QString longText = "/srv/a/very/long/folder/name/video.mjpg";
+  struct Case {
+    const char* what;
+    QString toolTip, cell;
+    QString shown;
+  };
+  const Case cases[] = {
+      {"a name, text that fits", "front door", "x", "front door"},
+      {"a name, cut text", "front door", longText, "front door\n" + longText},
+      {"no name, cut text", "", longText, longText},
+      {"no name, text that fits", "", "x", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    list.DeleteAllItems();
+    list.InsertItem(0, "Started");
+    list.SetItemText(0, 1, c.cell);
+    ASSERT_TRUE(list.SetItemToolTip(0, c.toolTip));
+    EXPECT_EQ(list.ItemToolTip(0), c.toolTip);
+    const QPoint at = list.visualRect(list.model()->index(0, 1)).center();
+    QHelpEvent help(QEvent::ToolTip, at, list.viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list.viewport(), &help);
+    // Hiding takes effect once the hide timer runs.
+    for (int i = 0; i < 50 && c.shown.isEmpty() && QToolTip::isVisible(); ++i) QApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ((QToolTip::isVisible() ? QToolTip::text() : QString()).toStdString(), c.shown.toStdString());
+  }
+  EXPECT_FALSE(list.SetItemToolTip(5, "none"));
+}
 
 TEST(ListSort, HeaderClicks) {
   struct Case {

@@ -208,6 +208,26 @@ TEST_F(MainWindowTest, DoubleClickShowsARunningCamerasHiddenViewAndSaveToTakesTh
   EXPECT_EQ(window->list().ColumnWidth(2), saveTo + 120);
 }
 
+TEST_F(MainWindowTest, ANamedCameraTitlesItsViewAndRowWithItsName) {
+  auto window = Make();
+  AddCameras(*window, 2);
+  auto named = camera::CopyCamera(*window->controller().Row(0).record);
+  named->name = "front door";
+  window->controller().EditCamera(0, std::move(named));
+  Pump();
+  struct Case {
+    size_t row;
+    const char* title;
+    const char* toolTip;
+  };
+  for (const Case& c : {Case{0, "front door", "front door"}, Case{1, "cam1.mjpg", ""}}) {
+    SCOPED_TRACE(c.row);
+    ASSERT_NE(window->LiveViewOf(c.row), nullptr);
+    EXPECT_EQ(window->LiveViewOf(c.row)->windowTitle(), c.title);
+    EXPECT_EQ(window->list().ItemToolTip(int(c.row)), c.toolTip);
+  }
+}
+
 TEST_F(MainWindowTest, SortingTheListReordersTheSettingsFile) {
   auto window = Make();
   AddCameras(*window, 3);
