@@ -6,6 +6,8 @@
 #include <cctype>
 #include <climits>
 
+#include "platform/ascii.h"
+
 namespace converter {
 
 namespace {
@@ -39,12 +41,7 @@ std::span<const VideoType> VideoTypes() { return kVideoTypes; }
 
 int FindVideoType(std::string_view text) {
   for (size_t i = 0; i < kVideoTypes.size(); ++i) {
-    const std::string_view name = kVideoTypes[i].text;
-    if (name.size() != text.size()) continue;
-    bool same = true;
-    for (size_t k = 0; k < name.size() && same; ++k)
-      same = std::tolower(static_cast<unsigned char>(name[k])) == std::tolower(static_cast<unsigned char>(text[k]));
-    if (same) return int(i);
+    if (platform::ascii::EqualsNoCase(kVideoTypes[i].text, text)) return int(i);
   }
   return -1;
 }
@@ -64,15 +61,11 @@ std::optional<std::string> DeriveOutputPath(const std::string& input, int type) 
 
 int ParseFrameRate(std::string_view text) {
   size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  while (i < text.size() && platform::ascii::IsSpace(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > INT_MAX) value = INT_MAX;
-  }
-  return int(negative ? -value : value);
+  const auto value = static_cast<int>(platform::ascii::ReadDigits(text, i, INT_MAX).value_or(0));
+  return negative ? -value : value;
 }
 
 bool IsSameFile(const std::string& a, const std::string& b) {

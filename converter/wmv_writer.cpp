@@ -9,6 +9,7 @@ extern "C" {
 #include <climits>
 
 #include "converter/conversion.h"
+#include "platform/ascii.h"
 
 namespace converter {
 
@@ -22,13 +23,7 @@ const WmvProfile kSystemProfiles[] = {
 // Longest output path the writer takes.
 constexpr size_t kMaxPathLength = 2048;
 
-bool SameGuid(const std::string& a, const char* b) {
-  const std::string other(b);
-  return a.size() == other.size() &&
-         std::equal(a.begin(), a.end(), other.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-         });
-}
+bool SameGuid(const std::string& a, const char* b) { return platform::ascii::EqualsNoCase(a, b); }
 
 // About a sixth of a bit per pixel, enough for a steady camera picture; never
 // below 100 kbit/s, so small pictures stay readable.

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/ascii.h"
 #include "platform/bytes.h"
 #include "platform/files.h"
 
@@ -24,18 +25,14 @@ const uint8_t kDqt[2] = {0xFF, 0xDB};
 bool ParseStampText(const uint8_t* text, size_t length, uint32_t& value) {
   value = 0;
   if (!text) return false;
+  const std::string_view s(reinterpret_cast<const char*>(text), length);
   size_t pos = 0;
   // The blanks strtoul would skip in the C locale.
-  while (pos < length && (text[pos] == ' ' || (text[pos] >= '\t' && text[pos] <= '\r'))) ++pos;
-  uint64_t number = 0;
-  bool any = false;
-  for (; pos < length && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
-    number = number * 10 + unsigned(text[pos] - '0');
-    if (number > UINT32_MAX) number = UINT32_MAX;  // saturate like the C library does
-    any = true;
-  }
-  value = static_cast<uint32_t>(number);
-  return any;
+  while (pos < s.size() && platform::ascii::IsSpace(s[pos])) ++pos;
+  // Saturates like the C library does.
+  const std::optional<uint64_t> number = platform::ascii::ReadDigits(s, pos, UINT32_MAX);
+  value = static_cast<uint32_t>(number.value_or(0));
+  return number.has_value();
 }
 
 bool BuildFrame(const uint8_t* jpeg, size_t length, uint32_t timestamp, std::vector<uint8_t>& out) {

@@ -50,20 +50,22 @@ constexpr bool LessNoCase(std::string_view a, std::string_view b) {
 }
 
 // Reads the digits at `pos` (at least one) and moves past them. The value stops
-// growing at `limit`, so a long run of digits reads as "at least limit" instead
-// of wrapping; callers compare with the limit to refuse or clamp it.
+// growing at `limit`, so a long run of digits reads as `limit` instead of
+// wrapping; callers compare with the limit to refuse or clamp it.
 constexpr std::optional<uint64_t> ReadDigits(std::string_view text, size_t& pos,
-                                             uint64_t limit = std::numeric_limits<uint64_t>::max() / 10 - 9) {
+                                             uint64_t limit = std::numeric_limits<int64_t>::max()) {
   const size_t first = pos;
   uint64_t value = 0;
-  for (; pos < text.size() && IsDigit(text[pos]); ++pos)
-    if (value < limit) value = value * 10 + static_cast<uint64_t>(text[pos] - '0');
+  for (; pos < text.size() && IsDigit(text[pos]); ++pos) {
+    const auto digit = static_cast<uint64_t>(text[pos] - '0');
+    value = limit < digit || value > (limit - digit) / 10 ? limit : value * 10 + digit;
+  }
   if (pos == first) return std::nullopt;
-  return value < limit ? value : limit;
+  return value;
 }
 
 // The whole text as a decimal number with an optional sign, nothing else around
-// it. Values beyond 64 bits saturate, so that a clamp still applies and a range
+// it. Values beyond int64 saturate at its maximum, so that a clamp still applies and a range
 // check still refuses them.
 constexpr std::optional<int64_t> ParseWhole(std::string_view text) {
   size_t i = 0;
@@ -92,7 +94,7 @@ constexpr std::optional<int32_t> ReadInt32(std::string_view text, size_t& pos) {
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   constexpr uint64_t kBeyond = uint64_t(std::numeric_limits<int32_t>::max()) + 2;
-  const std::optional<uint64_t> digits = ReadDigits(text, i, kBeyond);
+  const std::optional<uint64_t> digits = ReadDigits(text, i, kBeyond);  // any value past int32 will do
   if (!digits || *digits > uint64_t(std::numeric_limits<int32_t>::max()) + (negative ? 1 : 0)) return std::nullopt;
   pos = i;
   return static_cast<int32_t>(negative ? -static_cast<int64_t>(*digits) : static_cast<int64_t>(*digits));

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/ascii.h"
+
 namespace platform {
 
 namespace {
@@ -64,9 +66,7 @@ std::string SettingsFileNameFor(const std::string& programFileName) {
 }
 
 std::string HomeVariableFor(const std::string& programName) {
-  std::string name;
-  for (char c : programName) name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return name + "_HOME";
+  return ascii::ToUpper(programName) + "_HOME";
 }
 
 std::string ConfigDirectoryFor(const std::string& programName, const std::string& programDirectory) {

@@ -7,6 +7,7 @@
 
 #include "media/frame_messages.h"
 #include "media/mjpg_reader.h"
+#include "platform/ascii.h"
 #include "platform/window_registry.h"
 #include "player/editing.h"
 #include "player/file_info.h"
@@ -163,10 +164,9 @@ int NotOpened(const Session& session, const std::string& path, std::ostream& err
 }
 
 std::optional<int> FrameNumber(const std::string& text) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return {};
-  const int n = std::stoi(text);
-  if (n < 1) return {};
-  return n;
+  const std::optional<uint64_t> n = platform::ascii::ParseUnsigned(text, 999999999);
+  if (!n || *n < 1) return {};
+  return int(*n);
 }
 
 struct Options {

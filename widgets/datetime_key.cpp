@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdio>
 
+#include "platform/ascii.h"
+
 namespace widgets {
 
 namespace {
@@ -22,23 +24,15 @@ Number LeadingNumber(std::string_view s) {
   size_t i = 0;
   bool negative = false;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-  const size_t digitsStart = i;
-  int64_t v = 0;
-  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) v = std::min<int64_t>(v * 10 + (s[i] - '0'), kFieldLimit);
-  if (i == digitsStart) return n;
+  const std::optional<uint64_t> digits = platform::ascii::ReadDigits(s, i, kFieldLimit);
+  if (!digits) return n;
+  const auto v = static_cast<int64_t>(*digits);
   n.value = negative ? -v : v;
   n.end = i;
   return n;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
+using platform::ascii::EqualsNoCase;
 
 // Splits at sep into exactly three non-empty parts; false otherwise.
 bool ThreeParts(std::string_view token, char sep, std::array<std::string_view, 3>& parts) {
@@ -69,15 +63,10 @@ Marker MarkerOf(std::string_view token) {
 
 // The decimal number that a formatted key text starts with, saturated at INT64_MAX.
 int64_t KeyOf(std::string_view digits) {
-  int64_t key = 0;
   bool negative = false;
   size_t i = 0;
   if (i < digits.size() && digits[i] == '-') negative = true, ++i;
-  for (; i < digits.size() && digits[i] >= '0' && digits[i] <= '9'; ++i) {
-    const int d = digits[i] - '0';
-    if (key > (INT64_MAX - d) / 10) return negative ? -INT64_MAX : INT64_MAX;
-    key = key * 10 + d;
-  }
+  const auto key = static_cast<int64_t>(platform::ascii::ReadDigits(digits, i, INT64_MAX).value_or(0));
   return negative ? -key : key;
 }
 

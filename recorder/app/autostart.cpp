@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -55,7 +55,7 @@ bool CheckAutostartEntry(const std::string& entryPath, const std::string& progra
   if (platform::ReadWholeFile(entryPath, bytes) != platform::ReadFileResult::Ok) return false;
   const std::string exec = ExecValueOf(bytes);
   const std::string expected = AutostartExecLine(programPath);
-  if (!exec.empty() && strcasecmp(exec.c_str(), expected.c_str()) == 0) return true;
+  if (!exec.empty() && platform::ascii::EqualsNoCase(exec, expected)) return true;
   ::unlink(entryPath.c_str());
   return false;
 }

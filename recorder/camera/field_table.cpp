@@ -136,17 +136,16 @@ constexpr Field Text(std::string_view name, Block block, TextField CameraRecord:
 }
 
 constexpr Field FontNumber(std::string_view name, int32_t LogFont::*member, std::string_view help) {
-  Field f = Row(name, FieldKind::Number, Block::F, Storage::FontInt32, help);
+  Field f = Number(name, Block::F, nullptr, help);
+  f.storage = Storage::FontInt32;
   f.fontInt32 = member;
-  f.min = kInt32Min;
-  f.max = kInt32Max;
   return f;
 }
 
 constexpr Field FontByte(std::string_view name, uint8_t LogFont::*member, std::string_view help) {
-  Field f = Row(name, FieldKind::Number, Block::F, Storage::FontByte, help);
+  Field f = Number(name, Block::F, nullptr, help, 0, 255);
+  f.storage = Storage::FontByte;
   f.fontByte = member;
-  f.max = 255;
   return f;
 }
 

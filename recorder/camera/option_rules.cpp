@@ -1,7 +1,6 @@
 #include "recorder/camera/option_rules.h"
 
-#include <limits>
-
+#include "platform/ascii.h"
 #include "recorder/camera/field_table.h"
 
 namespace recorder::camera {
@@ -10,20 +9,15 @@ namespace {
 
 constexpr size_t kNumberChars = 49;  // what the edit's text buffer of 50 holds
 
-bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 }  // namespace
 
 int64_t ReadEditNumber(std::string_view text) {
   text = text.substr(0, kNumberChars);
   size_t i = 0;
-  while (i < text.size() && IsSpace(text[i])) ++i;
+  while (i < text.size() && platform::ascii::IsSpace(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  constexpr int64_t kLimit = std::numeric_limits<int64_t>::max() / 10 - 9;
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-    if (value < kLimit) value = value * 10 + (text[i] - '0');
+  const auto value = static_cast<int64_t>(platform::ascii::ReadDigits(text, i).value_or(0));
   return negative ? -value : value;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The rules of the source dialogs: which camera addresses are taken, when the
 // user is asked whether an address delivers a motion-JPEG push stream, and how
-// the answer decides pushStream; and the text form of a capture format.
+// the answer decides pushStream.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -37,16 +37,5 @@ class UrlCheck {
   std::string lastAsked_;
   bool stream_ = false;
 };
-
-// A capture format as the device lists show it: "<width>x<height> <bits> bit".
-struct CaptureFormat {
-  int32_t width = 0;
-  int32_t height = 0;
-  int32_t bits = 0;
-};
-std::string FormatText(const CaptureFormat& format);
-// Reads the three numbers of a format text; false (format untouched) when the text
-// does not start with them.
-bool ParseFormatText(std::string_view text, CaptureFormat& format);
 
 }  // namespace recorder::camera

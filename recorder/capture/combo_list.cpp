@@ -2,23 +2,14 @@
 
 #include <algorithm>
 
+#include "platform/ascii.h"
+
 namespace recorder::capture {
 
 namespace {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
-
-bool LessNoCase(std::string_view a, std::string_view b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                      [](char x, char y) { return Lower(x) < Lower(y); });
-}
-
-bool StartsNoCase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (Lower(s[i]) != Lower(prefix[i])) return false;
-  return true;
-}
+using platform::ascii::LessNoCase;
+using platform::ascii::StartsWithNoCase;
 
 }  // namespace
 
@@ -40,13 +31,13 @@ int ComboList::Add(std::string text) {
 
 int ComboList::FindPrefix(std::string_view prefix) const {
   for (size_t i = 0; i < items_.size(); ++i)
-    if (StartsNoCase(items_[i], prefix)) return int(i);
+    if (StartsWithNoCase(items_[i], prefix)) return int(i);
   return -1;
 }
 
 int ComboList::FindExact(std::string_view text) const {
   for (size_t i = 0; i < items_.size(); ++i)
-    if (items_[i].size() == text.size() && StartsNoCase(items_[i], text)) return int(i);
+    if (platform::ascii::EqualsNoCase(items_[i], text)) return int(i);
   return -1;
 }
 

@@ -1,9 +1,9 @@
 #include "recorder/capture/dx_video.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "media/frame_messages.h"
+#include "platform/ascii.h"
 #include "recorder/capture/capture_messages.h"
 
 namespace recorder::capture {
@@ -156,9 +156,14 @@ bool CDXVideo::ParseFormatText(std::string_view text, int& width, int& height, i
     i = end == std::string::npos ? copy.size() : end;
   }
   if (tokens.size() < 3) return false;
-  width = std::atoi(tokens[0].c_str());
-  height = std::atoi(tokens[1].c_str());
-  bits = std::atoi(tokens[2].c_str());
+  // As atoi reads them, but a number past int32 reads as 0 (no format) instead of undefined.
+  const auto number = [](const std::string& token) {
+    size_t pos = 0;
+    return platform::ascii::ReadInt32(token, pos).value_or(0);
+  };
+  width = number(tokens[0]);
+  height = number(tokens[1]);
+  bits = number(tokens[2]);
   return true;
 }
 

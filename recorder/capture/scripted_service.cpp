@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/ascii.h"
+
 namespace recorder::capture {
 
 namespace {
@@ -141,27 +143,21 @@ class ScriptedDevice : public CaptureDevice {
 bool ReadSize(const std::string& text, int32_t& width, int32_t& height) {
   const size_t x = text.find('x');
   if (x == std::string::npos) return false;
-  try {
-    size_t used = 0;
-    width = std::stoi(text.substr(0, x), &used);
-    if (used != x) return false;
-    height = std::stoi(text.substr(x + 1), &used);
-    return used == text.size() - x - 1 && width > 0 && height > 0 && width <= 8192 && height <= 8192;
-  } catch (...) {
-    return false;
-  }
+  const std::optional<uint64_t> w = platform::ascii::ParseUnsigned(std::string_view(text).substr(0, x), 8192);
+  const std::optional<uint64_t> h = platform::ascii::ParseUnsigned(std::string_view(text).substr(x + 1), 8192);
+  if (!w || !h || *w == 0 || *h == 0) return false;
+  width = int32_t(*w);
+  height = int32_t(*h);
+  return true;
 }
 
 bool ReadNumber(std::istringstream& in, int64_t& value) {
   std::string word;
   if (!(in >> word)) return false;
-  try {
-    size_t used = 0;
-    value = std::stoll(word, &used);
-    return used == word.size();
-  } catch (...) {
-    return false;
-  }
+  const std::optional<int64_t> number = platform::ascii::ParseWhole(word);
+  if (!number) return false;
+  value = *number;
+  return true;
 }
 
 }  // namespace

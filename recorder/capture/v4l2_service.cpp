@@ -11,10 +11,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+
+#include "platform/ascii.h"
 
 namespace recorder::capture {
 
@@ -64,11 +65,6 @@ std::string FieldText(const uint8_t (&field)[N]) {
 
 uint32_t CapsOf(const v4l2_capability& cap) {
   return (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
 }
 
 bool Mentions(const std::string& lowered, std::initializer_list<const char*> words) {
@@ -479,7 +475,7 @@ int32_t V4l2Service::BitsOfPixelFormat(uint32_t f) {
 int32_t V4l2Service::ConnectorOfInput(uint32_t inputType, const std::string& name) {
   if (inputType == V4L2_INPUT_TYPE_TUNER) return kConnectorVideoTuner;
   if (inputType != V4L2_INPUT_TYPE_CAMERA) return 0x7FFF;  // touch sensors and the like: no video input
-  const std::string n = Lower(name);
+  const std::string n = platform::ascii::ToLower(name);
   if (Mentions(n, {"s-video", "svideo", "s video", "y/c"})) return kConnectorSVideo;
   if (Mentions(n, {"composite", "cvbs"})) return kConnectorVideoComposite;
   if (Mentions(n, {"component", "ypbpr", "yuv"})) return kConnectorVideoYRYBY;

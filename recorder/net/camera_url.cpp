@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "platform/ascii.h"
+
 namespace recorder::net {
 
 namespace {
@@ -34,26 +36,14 @@ std::string NextToken(std::string_view text, size_t& pos, std::string_view delim
   return std::string(text.substr(start, end - start));
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
+using platform::ascii::IsDigit;
+using platform::ascii::StartsWithNoCase;
 
 // Leading decimal digits; a value beyond the 16-bit range is clamped to 65535
 // (an impossible port then fails to connect instead of wrapping onto a real one).
 uint16_t LeadingPort(std::string_view token) {
-  uint32_t value = 0;
-  for (char c : token) {
-    if (c < '0' || c > '9') break;
-    value = value * 10 + static_cast<uint32_t>(c - '0');
-    if (value > 65535) return 65535;
-  }
-  return static_cast<uint16_t>(value);
+  size_t pos = 0;
+  return static_cast<uint16_t>(platform::ascii::ReadDigits(token, pos, 65535).value_or(0));
 }
 
 // "[v6 literal]" with an optional ":port", then "/" and the path or the end:
@@ -75,8 +65,6 @@ bool ParseBracketedHost(std::string_view text, size_t pos, CameraAddress& a) {
   a.path = NextToken(text, next, "");
   return true;
 }
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // The first line fit for the log: no control bytes, and cut without splitting
 // a UTF-8 sequence.

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "recorder/camera/events.h"
 #include "media/mjpg.h"
@@ -24,9 +25,8 @@ using media::FrameRecord;
 namespace {
 
 bool EndsWithJpg(const char* name) {
-  const size_t n = std::strlen(name);
-  return n >= 4 && name[n - 4] == '.' && (name[n - 3] | 0x20) == 'j' && (name[n - 2] | 0x20) == 'p' &&
-         (name[n - 1] | 0x20) == 'g';
+  const std::string_view s(name);
+  return s.size() >= 4 && platform::ascii::EqualsNoCase(s.substr(s.size() - 4), ".jpg");
 }
 
 // All decimal digits of a name read as one number; -1 when it does not fit int32.

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "media/frame_messages.h"
+#include "platform/ascii.h"
 #include "recorder/capture/capture_service.h"
 #include "recorder/capture/dx_video.h"
 #include "recorder/ui/open_dialogs.h"
@@ -16,12 +17,9 @@ namespace {
 
 constexpr const char* kNoDevices = " No DirectX devices found on your system.";
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // The format list is sorted alphabetically, without regard to case.
 bool AlphabeticallyBefore(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                      [](char x, char y) { return Lower(x) < Lower(y); });
+  return platform::ascii::LessNoCase(a, b);
 }
 
 }  // namespace

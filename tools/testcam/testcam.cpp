@@ -12,6 +12,7 @@
 #include <iostream>
 #include <string>
 
+#include "platform/ascii.h"
 #include "tools/testcam/testcam_server.h"
 
 namespace {
@@ -27,11 +28,9 @@ void Usage() {
 }
 
 bool ParseInt(const char* text, long lo, long hi, long* out) {
-  char* end = nullptr;
-  errno = 0;
-  long v = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || v < lo || v > hi) return false;
-  *out = v;
+  const std::optional<int64_t> v = platform::ascii::ParseWhole(text);
+  if (!v || *v < lo || *v > hi) return false;
+  *out = long(*v);
   return true;
 }
 

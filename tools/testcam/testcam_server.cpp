@@ -13,6 +13,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/ascii.h"
+
 namespace testcam {
 namespace {
 
@@ -23,12 +25,6 @@ int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
 }
 
 int Base64Value(char c) {
@@ -68,11 +64,11 @@ bool BasicCredentials(const std::string& request, std::string* credentials) {
     if (end == std::string::npos) end = request.size();
     const std::string line = request.substr(pos, end - pos);
     pos = end + 2;
-    if (Lower(line).rfind("authorization:", 0) != 0) continue;
+    if (!platform::ascii::StartsWithNoCase(line, "authorization:")) continue;
     std::string value = line.substr(14);
     size_t first = value.find_first_not_of(' ');
     value = first == std::string::npos ? "" : value.substr(first);
-    if (Lower(value).rfind("basic", 0) != 0) return false;
+    if (!platform::ascii::StartsWithNoCase(value, "basic")) return false;
     std::string token = value.substr(5);
     first = token.find_first_not_of(' ');
     token = first == std::string::npos ? "" : token.substr(first);

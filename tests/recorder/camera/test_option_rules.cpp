@@ -195,35 +195,5 @@ TEST(SourceRules, StreamQuestionIsAskedOncePerAddressAndDecidesPushStream) {
   }
 }
 
-TEST(SourceRules, CaptureFormatTextsReadBack) {
-  struct Case {
-    std::string text;
-    bool ok;
-    CaptureFormat format;
-  };
-  const Case cases[] = {
-      {"640x480 24 bit", true, {640, 480, 24}},
-      {"1920x1080 16 bit", true, {1920, 1080, 16}},
-      {" 320x240 12", true, {320, 240, 12}},
-      {"640 x480 24 bit", false, {}},
-      {"640x480", false, {}},
-      {"", false, {}},
-      {"99999999999x1 8 bit", false, {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    CaptureFormat read{1, 2, 3};
-    EXPECT_EQ(ParseFormatText(c.text, read), c.ok);
-    const CaptureFormat expected = c.ok ? c.format : CaptureFormat{1, 2, 3};
-    EXPECT_EQ(read.width, expected.width);
-    EXPECT_EQ(read.height, expected.height);
-    EXPECT_EQ(read.bits, expected.bits);
-    CaptureFormat again;
-    if (c.ok) {
-      EXPECT_TRUE(ParseFormatText(FormatText(read), again) && again.bits == read.bits);
-    }
-  }
-}
-
 }  // namespace
 }  // namespace recorder::camera
