@@ -19,6 +19,7 @@
 #include <ui_player_dlg.h>
 
 #include "media/mjpg_reader.h"
+#include "platform/ascii.h"
 #include "platform/qt/qt_window.h"
 #include "player/editing.h"
 #include "player/file_info.h"
@@ -259,12 +260,9 @@ void CPlayerDlg::Play() {
 
 int32_t CPlayerDlg::DelayValue() const {
   // Leading digits, else 0; more digits than a 32-bit number holds give its largest value.
-  int64_t value = 0;
-  for (QChar c : ui_->delayEdit->text()) {
-    if (!c.isDigit() || c.unicode() > '9') break;
-    value = std::min<int64_t>(value * 10 + (c.unicode() - '0'), INT32_MAX);
-  }
-  return int32_t(value);
+  const std::string text = ui_->delayEdit->text().toStdString();
+  size_t pos = 0;
+  return int32_t(platform::ascii::ReadDigits(text, pos, INT32_MAX).value_or(0));
 }
 
 void CPlayerDlg::ApplyDelay() { PostToThread<VT_SET_DELAY>(DelayValue()); }

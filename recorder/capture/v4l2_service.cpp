@@ -47,13 +47,9 @@ int Xioctl(int fd, unsigned long request, void* arg) {
 
 // The node number of "videoN", or -1 for other names.
 long NodeNumber(const char* name) {
-  if (std::strncmp(name, "video", 5) != 0 || name[5] == '\0') return -1;
-  long n = 0;
-  for (const char* p = name + 5; *p; ++p) {
-    if (*p < '0' || *p > '9' || n > 1000000) return -1;
-    n = n * 10 + (*p - '0');
-  }
-  return n;
+  if (std::strncmp(name, "video", 5) != 0) return -1;
+  const std::optional<uint64_t> n = platform::ascii::ParseUnsigned(name + 5, 10000000);
+  return n ? long(*n) : -1;
 }
 
 // A fixed-size, possibly unterminated name field of a V4L2 structure.

@@ -12,6 +12,7 @@
 
 #include "media/mjpg.h"
 #include "media/jpeg_codec.h"
+#include "platform/ascii.h"
 
 namespace {
 
@@ -52,7 +53,8 @@ std::string LocalTime(uint32_t stamp) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int frameCount = argc == 3 ? std::atoi(argv[2]) : kDefaultFrames;
+  size_t pos = 0;
+  const int frameCount = argc == 3 ? platform::ascii::ReadInt32(argv[2], pos).value_or(0) : kDefaultFrames;
   if ((argc != 2 && argc != 3) || frameCount <= 0) {
     std::fprintf(stderr, "usage: %s OUTPUT.mjpg [FRAMES]\n", argv[0]);
     return 2;
