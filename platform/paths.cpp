@@ -65,9 +65,7 @@ std::string SettingsFileNameFor(const std::string& programFileName) {
   return programFileName.substr(0, dot) + ".cfg";
 }
 
-std::string HomeVariableFor(const std::string& programName) {
-  return ascii::ToUpper(programName) + "_HOME";
-}
+std::string HomeVariableFor(const std::string& programName) { return ascii::ToUpper(programName) + "_HOME"; }
 
 std::string ConfigDirectoryFor(const std::string& programName, const std::string& programDirectory) {
   const std::string home = Env(HomeVariableFor(programName).c_str());

@@ -1,6 +1,5 @@
 #include "recorder/app/cli.h"
 
-
 #include <algorithm>
 #include <cstdint>
 #include <ctime>
@@ -139,8 +138,7 @@ int CmdList(const std::vector<std::string>& args, const std::string& path, std::
   for (size_t i = 0; i < s.cameras.size(); ++i) {
     const CameraRecord& c = *s.cameras[i];
     out << i << '\t' << (c.cameraType == camera::kCameraIp ? "IP" : "DirectX") << '\t'
-        << camera::MaskUrlPassword(camera::GetText(c.url)) << '\t' << camera::GetText(c.savePath) << '\t'
-        << ModeOf(c);
+        << camera::MaskUrlPassword(camera::GetText(c.url)) << '\t' << camera::GetText(c.savePath) << '\t' << ModeOf(c);
     if (!c.name.empty()) out << "\tname=" << c.name;
     std::string others;
     for (size_t j : byPath[expanded[i]])
@@ -176,9 +174,12 @@ int CmdAddIp(const std::vector<std::string>& args, const std::string& path, std:
   std::optional<std::string> url;
   bool push = false;
   for (size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--push-stream") push = true;
-    else if (LooksLikeOption(args[i]) || url) return UsageError(err, args[i]);
-    else url = args[i];
+    if (args[i] == "--push-stream")
+      push = true;
+    else if (LooksLikeOption(args[i]) || url)
+      return UsageError(err, args[i]);
+    else
+      url = args[i];
   }
   if (!url) return MissingArgument(err, "--add-ip needs a URL");
   auto cam = camera::CreateDefaultCamera();
@@ -209,9 +210,9 @@ std::optional<int32_t> ParseInt32(const std::string& text) {
   return int32_t(*value);
 }
 
-int CmdAddLocal(const std::vector<std::string>& args, const std::string& path, std::ostream& out,
-                std::ostream& err) {
-  if (args.size() < 3) return MissingArgument(err, "--add-local needs a device index and a format such as \"640x480 24 bit\"");
+int CmdAddLocal(const std::vector<std::string>& args, const std::string& path, std::ostream& out, std::ostream& err) {
+  if (args.size() < 3)
+    return MissingArgument(err, "--add-local needs a device index and a format such as \"640x480 24 bit\"");
   if (args.size() > 4) return UsageError(err, args[4]);
   const auto device = ParseInt32(args[1]);
   if (!device || *device < 0) {
@@ -404,16 +405,15 @@ std::string SettingsUsage() {
     name.resize(std::max<size_t>(name.size() + 1, 29), ' ');
     u += name + std::string(f.help) + "\n";
   }
-  u +=
-      "Numbers are whole decimal numbers (optional sign); anything else is refused.\n"
-      "Out-of-range numbers are clamped as noted; 0/1 fields and choice lists take\n"
-      "only the listed values. Colours are the raw value 0x00BBGGRR (blue, green, red).\n"
-      "Texts take no line breaks. Every pair is checked before anything is saved; one\n"
-      "bad pair saves nothing.\n"
-      "Of the font fields, height, weight, italic, underline, strike-out and face take\n"
-      "effect on the overlay; the others are kept in the settings file but not used.\n"
-      "Exit codes: 0 done, 1 error (bad index or value, save failed, recorder running),\n"
-      "2 usage error (unknown option or field, stray or missing argument).\n";
+  u += "Numbers are whole decimal numbers (optional sign); anything else is refused.\n"
+       "Out-of-range numbers are clamped as noted; 0/1 fields and choice lists take\n"
+       "only the listed values. Colours are the raw value 0x00BBGGRR (blue, green, red).\n"
+       "Texts take no line breaks. Every pair is checked before anything is saved; one\n"
+       "bad pair saves nothing.\n"
+       "Of the font fields, height, weight, italic, underline, strike-out and face take\n"
+       "effect on the overlay; the others are kept in the settings file but not used.\n"
+       "Exit codes: 0 done, 1 error (bad index or value, save failed, recorder running),\n"
+       "2 usage error (unknown option or field, stray or missing argument).\n";
   return u;
 }
 
@@ -458,8 +458,10 @@ int RunSettingsCommand(const std::vector<std::string>& args, const std::string& 
   const std::string& cmd = args[0];
   if (cmd == "--help" || cmd == "-h" || cmd == "--version") {
     if (args.size() > 1) return UsageError(err, args[1]);
-    if (cmd == "--version") out << kVersionText << '\n';
-    else out << SettingsUsage();
+    if (cmd == "--version")
+      out << kVersionText << '\n';
+    else
+      out << SettingsUsage();
     return kCliOk;
   }
   if (cmd == "--list") return CmdList(args, settingsPath, out, err);

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-
 namespace recorder::camera {
 
 constexpr size_t kTextField = 260;  // fixed text fields, NUL-terminated
@@ -66,9 +65,9 @@ struct CameraRecord {
   std::vector<uint8_t> motionGrid;
   // Block D: overlay
   int32_t overlayEnabled = 0;
-  int32_t overlayBackground = 0;  // 0 Solid, 1 Transparent, 2 Shadow, 3 Outline
-  int32_t overlayVAlign = 1;      // 0 CENTER, 1 TOP, 2 BOTTOM
-  int32_t overlayHAlign = 0;      // 0 CENTER, 1 LEFT, 2 RIGHT
+  int32_t overlayBackground = 0;         // 0 Solid, 1 Transparent, 2 Shadow, 3 Outline
+  int32_t overlayVAlign = 1;             // 0 CENTER, 1 TOP, 2 BOTTOM
+  int32_t overlayHAlign = 0;             // 0 CENTER, 1 LEFT, 2 RIGHT
   uint32_t overlayBackColor = 0xFFFFFF;  // 0x00BBGGRR
   uint32_t overlayTextColor = 0x000000;
   TextField overlayText{};

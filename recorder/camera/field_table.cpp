@@ -216,8 +216,8 @@ constexpr auto kFields = WithOffsets(std::array{
     Number("jpegQuality", Block::C, &C::jpegQuality, "0..100, clamped", 0, 100, ClampQuality),
     Choice("rotation", Block::C, &C::rotation, "0 none, 1 90, 2 180, 3 270 degrees", kRotations, 0),
     Flag("saveEnabled", Block::C, &C::saveEnabled, "0/1"),
-    Number("frameDelayMs", Block::C, &C::frameDelayMs, "milliseconds, below 1 becomes 0, above 20000 becomes 20000",
-           0, 20000, ClampFrameDelay),
+    Number("frameDelayMs", Block::C, &C::frameDelayMs, "milliseconds, below 1 becomes 0, above 20000 becomes 20000", 0,
+           20000, ClampFrameDelay),
     Text("savePath", Block::C, &C::savePath,
          "absolute path template ending in .mjpg, .jpg or .jpeg; its folder is created", CheckSavePath),
     Flag("saveAsMjpg", Block::C, &C::saveAsMjpg, "0/1, 1 one MJPG file, 0 numbered JPG files"),
@@ -255,8 +255,7 @@ constexpr auto kFields = WithOffsets(std::array{
     Grid(),
     // ---- extension fields: after the fixed file, written when not the default ----
     ExtensionText("name", &C::name, kNameMaxLength, "",
-                  "the camera's name (at most 64 characters): live view title, list tooltip, log lines",
-                  CheckName),
+                  "the camera's name (at most 64 characters): live view title, list tooltip, log lines", CheckName),
 });
 
 // The fixed layout the rows must add up to.
@@ -450,8 +449,8 @@ bool Field::parse(CameraRecord& c, std::string_view text, std::string& error) co
     case FieldKind::Colour: {
       const std::optional<int64_t> value = ParseColour(text);
       if (!value || *value < 0 || *value > kColourMax) {
-        error = own + ": " + Quoted(text) +
-                " is not a colour; give 0x00BBGGRR in hex (0x...) or decimal, at most 0xFFFFFF";
+        error =
+            own + ": " + Quoted(text) + " is not a colour; give 0x00BBGGRR in hex (0x...) or decimal, at most 0xFFFFFF";
         return false;
       }
       WriteNumber(*this, c, *value);

@@ -172,9 +172,7 @@ void ReadExtension(const uint8_t* bytes, size_t length, size_t pos, LoadedSettin
   }
 }
 
-size_t BlockSizeFor(int32_t version) {
-  return version == kOldestVersion ? kCameraBlockSize2000 : kCameraBlockSize;
-}
+size_t BlockSizeFor(int32_t version) { return version == kOldestVersion ? kCameraBlockSize2000 : kCameraBlockSize; }
 
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');

@@ -18,9 +18,7 @@ namespace {
 constexpr const char* kNoDevices = " No DirectX devices found on your system.";
 
 // The format list is sorted alphabetically, without regard to case.
-bool AlphabeticallyBefore(const std::string& a, const std::string& b) {
-  return platform::ascii::LessNoCase(a, b);
-}
+bool AlphabeticallyBefore(const std::string& a, const std::string& b) { return platform::ascii::LessNoCase(a, b); }
 
 }  // namespace
 
