@@ -84,11 +84,7 @@ constexpr std::string_view kVAligns[] = {"CENTER", "TOP", "BOTTOM"};
 constexpr std::string_view kHAligns[] = {"CENTER", "LEFT", "RIGHT"};
 
 constexpr Field Row(std::string_view name, FieldKind kind, Block block, Storage storage, std::string_view help) {
-  Field f;
-  f.name = name;
-  f.kind = kind;
-  f.block = block;
-  f.storage = storage;
+  Field f(name, kind, block, storage);
   f.help = help;
   return f;
 }
@@ -105,9 +101,8 @@ constexpr Field Number(std::string_view name, Block block, int32_t CameraRecord:
 
 constexpr Field Choice(std::string_view name, Block block, int32_t CameraRecord::*member, std::string_view help,
                        std::span<const std::string_view> choices, int32_t defaultChoice) {
-  Field f = Row(name, FieldKind::Choice, block, Storage::Int32, help);
-  f.int32Member = member;
-  f.max = static_cast<int64_t>(choices.size()) - 1;
+  Field f = Number(name, block, member, help, 0, static_cast<int64_t>(choices.size()) - 1);
+  f.kind = FieldKind::Choice;
   f.choices = choices;
   f.defaultChoice = defaultChoice;
   return f;

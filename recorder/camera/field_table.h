@@ -67,6 +67,10 @@ struct ChoiceAlias {
 };
 
 struct Field {
+  constexpr Field() = default;
+  constexpr Field(std::string_view name, FieldKind kind, Block block, Storage storage)
+      : name(name), kind(kind), block(block), storage(storage) {}
+
   std::string_view name;
   FieldKind kind = FieldKind::Number;
   Block block = Block::Leading;
