@@ -73,7 +73,7 @@ struct RtspPicture {
 
 // Counts since the last Open.
 struct RtspStats {
-  uint64_t packets = 0;   // video packets read
+  uint64_t packets = 0;   // pictures' worth of stream given to the decoder
   uint64_t pictures = 0;  // pictures handed out
   uint64_t decodeErrors = 0;  // packets the decoder refused and pictures it marked corrupt
 };

@@ -26,8 +26,10 @@ from gi.repository import GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
 ENCODERS = {
     # key-int-max keeps the key-frame interval what the caller asked for;
     # zerolatency stops x264/x265 holding frames back.
-    "h264": ("x264enc tune=zerolatency speed-preset=ultrafast key-int-max={gop} bitrate={kbps}"
-             " ! video/x-h264,profile=baseline ! rtph264pay name=pay0 pt=96 config-interval=-1"),
+    # scenecut=0: a key frame every {gop} frames and no others, as cameras send.
+    "h264": ("x264enc tune=zerolatency speed-preset={preset} key-int-max={gop} bitrate={kbps}"
+             " option-string=scenecut=0"
+             " ! video/x-h264,profile={profile} ! rtph264pay name=pay0 pt=96 config-interval=-1"),
     "h265": ("x265enc tune=zerolatency speed-preset=ultrafast key-int-max={gop} bitrate={kbps}"
              " ! rtph265pay name=pay0 pt=96 config-interval=-1"),
     "mjpeg": "jpegenc quality=80 ! rtpjpegpay name=pay0 pt=26",
@@ -50,8 +52,11 @@ def launch_line(args):
               f"video/x-raw,width={width},height={height},framerate={args.fps}/1,format=I420 ! "
               "clockoverlay time-format=%H:%M:%S font-desc=\"Sans 24\" ! ")
     gop = args.key_interval or args.fps
-    kbps = max(200, width * height * args.fps // 20000)
-    return "( " + source + ENCODERS[args.codec].format(gop=gop, kbps=kbps) + " )"
+    kbps = args.kbps or max(200, width * height * args.fps // 20000)
+    # Baseline is the cheapest to make; high (CABAC, deblocking) is what most cameras send.
+    preset = "ultrafast" if args.profile == "baseline" else "superfast"
+    return "( " + source + ENCODERS[args.codec].format(gop=gop, kbps=kbps, profile=args.profile,
+                                                       preset=preset) + " )"
 
 
 def main():
@@ -63,6 +68,9 @@ def main():
     parser.add_argument("--fps", type=int, default=10)
     parser.add_argument("--key-interval", type=int, default=0, help="frames between key frames (default: fps)")
     parser.add_argument("--pattern", default="ball", help="videotestsrc pattern (ball moves; snow is noise)")
+    parser.add_argument("--profile", choices=["baseline", "main", "high"], default="baseline",
+                        help="H.264 profile")
+    parser.add_argument("--kbps", type=int, default=0, help="H.264/H.265 bit rate (default: from size and rate)")
     parser.add_argument("--user", default="")
     parser.add_argument("--password", default="")
     parser.add_argument("--auth", choices=["basic", "digest"], default="basic")

@@ -99,7 +99,13 @@ bool Process::StartOnce(std::string* error) {
                                    "--fps",
                                    std::to_string(config_.fps),
                                    "--key-interval",
-                                   std::to_string(config_.keyInterval)};
+                                   std::to_string(config_.keyInterval),
+                                   "--kbps",
+                                   std::to_string(config_.kbps),
+                                   "--pattern",
+                                   config_.pattern,
+                                   "--profile",
+                                   config_.profile};
   if (!config_.user.empty()) {
     args.insert(args.end(), {"--user", config_.user, "--password", config_.password, "--auth", config_.auth});
   }

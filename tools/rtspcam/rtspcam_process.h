@@ -14,6 +14,9 @@ struct Config {
   int height = 240;
   int fps = 10;
   int keyInterval = 0;  // frames between key frames; 0: one per second
+  int kbps = 0;         // H.264/H.265 bit rate; 0: from size and rate
+  std::string pattern = "ball";  // a white ball moving on black; "snow" is noise
+  std::string profile = "baseline";  // H.264 profile: baseline, main or high
   std::string user;     // with password: the camera asks for a login
   std::string password;
   std::string auth = "basic";  // or "digest"
