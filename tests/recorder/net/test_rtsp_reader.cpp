@@ -37,13 +37,13 @@ const std::string& CameraUnavailable() {
     if (!CameraUnavailable().empty()) GTEST_SKIP() << "no RTSP test camera: " << CameraUnavailable(); \
   } while (0)
 
-int LoopbackListener(uint16_t* port) {
+int LoopbackListener(uint16_t* port, int backlog = 8) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof addr;
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 8) != 0 ||
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, backlog) != 0 ||
       getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
     ADD_FAILURE() << "no loopback listener: " << std::strerror(errno);
   }
@@ -56,6 +56,29 @@ struct SilentServer {
   uint16_t port = 0;
   int fd = LoopbackListener(&port);
   ~SilentServer() { close(fd); }
+  std::string Url() const { return "rtsp://127.0.0.1:" + std::to_string(port) + "/stream"; }
+};
+
+// Its accept queue is full, so a new connect is never answered: the handshake itself hangs.
+struct FullServer {
+  uint16_t port = 0;
+  int fd = LoopbackListener(&port, 0);
+  std::vector<int> fillers;
+  FullServer() {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    for (int i = 0; i < 4; ++i) {
+      int c = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+      connect(c, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+      fillers.push_back(c);
+    }
+  }
+  ~FullServer() {
+    for (int c : fillers) close(c);
+    close(fd);
+  }
   std::string Url() const { return "rtsp://127.0.0.1:" + std::to_string(port) + "/stream"; }
 };
 
@@ -295,12 +318,19 @@ TEST(RtspReader, BadAddressesAndServersFailClearly) {
 
 TEST(RtspReader, StopAnswersWithinHalfASecondInEveryState) {
   SKIP_WITHOUT_RTSP_CAMERA();
-  enum class State { ConnectingToSilentServer, LoggingInToPausedCamera, Reading, ReadingFromPausedCamera };
+  enum class State {
+    HandshakeUnanswered,
+    ConnectingToSilentServer,
+    LoggingInToPausedCamera,
+    Reading,
+    ReadingFromPausedCamera
+  };
   struct Row {
     const char* name;
     State state;
     bool byStopCheck;  // the worker's queue peek rather than RequestStop()
   } rows[] = {
+      {"connecting, handshake unanswered", State::HandshakeUnanswered, false},
       {"connecting, silent server", State::ConnectingToSilentServer, false},
       {"connecting, silent server, stop check", State::ConnectingToSilentServer, true},
       {"logging in, camera paused", State::LoggingInToPausedCamera, false},
@@ -316,6 +346,7 @@ TEST(RtspReader, StopAnswersWithinHalfASecondInEveryState) {
   std::string error;
   ASSERT_TRUE(camera.Start(&error)) << error;
   SilentServer silent;
+  FullServer full;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     RtspReader reader;
@@ -331,6 +362,7 @@ TEST(RtspReader, StopAnswersWithinHalfASecondInEveryState) {
     }
     if (row.state == State::ReadingFromPausedCamera || row.state == State::LoggingInToPausedCamera) camera.Pause();
     auto call = [&]() -> RtspResult {
+      if (row.state == State::HandshakeUnanswered) return reader.Open(full.Url(), options);
       if (row.state == State::ConnectingToSilentServer) return reader.Open(silent.Url(), options);
       if (row.state == State::LoggingInToPausedCamera) return reader.Open(url, options);
       RtspPicture picture;
