@@ -178,7 +178,9 @@ struct RtspReader::Impl {
 
   Clock::time_point Now() const { return options.clock ? options.clock() : Clock::now(); }
 
-  bool StopAsked() const { return stop.load(std::memory_order_relaxed) || (options.stopRequested && options.stopRequested()); }
+  bool StopAsked() const {
+    return stop.load(std::memory_order_relaxed) || (options.stopRequested && options.stopRequested());
+  }
 
   // FFmpeg asks this between its waits (about every 100 ms) and before each socket call.
   static int Interrupt(void* opaque) {
@@ -290,6 +292,11 @@ RtspResult RtspReader::Impl::Open(const std::string& url, const RtspOptions& opt
 
   SetDeadline(options.connectTimeoutMs);
   const AVInputFormat* rtsp = av_find_input_format("rtsp");
+  if (!rtsp) {
+    av_dict_free(&dict);
+    Close();
+    return Fail(RtspFailure::Other, "this FFmpeg has no RTSP client");
+  }
   int err = avformat_open_input(&format, url.c_str(), rtsp, &dict);
   av_dict_free(&dict);
   if (err < 0) {
