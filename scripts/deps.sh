@@ -13,6 +13,9 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core locales
   python3 python3-pyftpdlib ffmpeg
+  # the RTSP test camera (tools/rtspcam): GStreamer's RTSP server with H.264/H.265 encoders
+  python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-plugins-ugly gstreamer1.0-plugins-bad gstreamer1.0-x
 )
 case "${1:-}" in
   fuzz) PACKAGES+=(clang libclang-rt-14-dev) ;;
