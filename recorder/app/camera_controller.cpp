@@ -80,12 +80,11 @@ bool CameraController::ReorderRows(const std::vector<size_t>& order) {
 }
 
 bool CameraController::StartLogThread(const std::string& logFilePath, LogEcho echo, platform::WindowHandle view) {
-  auto handle = platform::MessageThread::CreateSuspended(
-      std::make_unique<CLogThread>(logFilePath, logToFile_, std::move(echo), view));
+  auto handle =
+      platform::MessageThread::Start(std::make_unique<CLogThread>(logFilePath, logToFile_, std::move(echo), view));
   if (!handle) return false;
   logThread_ = handle;
   logThreadId_ = handle->Id();
-  platform::MessageThread::Resume(handle);
   return true;
 }
 

@@ -162,12 +162,11 @@ int RunHeadless(const HeadlessOptions& options) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  auto handle = platform::MessageThread::CreateSuspended(std::make_unique<HeadlessMainThread>(options));
+  auto handle = platform::MessageThread::Start(std::make_unique<HeadlessMainThread>(options));
   if (!handle) {
     std::fprintf(stderr, "tollan: could not start the recorder thread\n");
     return 1;
   }
-  platform::MessageThread::Resume(handle);
 
   int received = 0;
   do {

@@ -122,8 +122,7 @@ int RenderScreenshots(const std::string& dir, std::ostream& out, std::ostream& e
     options.workerFactory = [statuses](app::WorkerRequest request) -> platform::ThreadHandlePtr {
       static int next = 0;
       const int status = statuses[next++ % 3];
-      auto handle = platform::MessageThread::CreateSuspended(std::make_unique<StatusWorker>(request.mainWindow, status));
-      if (handle) platform::MessageThread::Resume(handle);
+      auto handle = platform::MessageThread::Start(std::make_unique<StatusWorker>(request.mainWindow, status));
       return handle;
     };
     CMainWindow window(std::move(options));

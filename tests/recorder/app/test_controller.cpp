@@ -59,10 +59,8 @@ class ControllerTest : public ::testing::Test {
         (dir_ / "tollan.cfg").string(), window_,
         [this](app::WorkerRequest request) {
           calls_.push_back({camera::GetText(request.record->url), request.resume, request.liveViewWindow});
-          auto handle = platform::MessageThread::CreateSuspended(
-              std::make_unique<FakeWorker>(request.mainWindow, &liveViewSeen_));
+          auto handle = platform::MessageThread::Start(std::make_unique<FakeWorker>(request.mainWindow, &liveViewSeen_));
           handles_.push_back(handle);
-          platform::MessageThread::Resume(handle);
           return handle;
         });
   }
@@ -186,8 +184,7 @@ TEST_F(ControllerTest, GridChangeReplacesTheGridRestartsAndSaves) {
 }
 
 TEST_F(ControllerTest, SnapshotWorkersAreTrackedAndStoppedAtShutdown) {
-  auto handle = platform::MessageThread::CreateSuspended(std::make_unique<FakeWorker>(window_));
-  platform::MessageThread::Resume(handle);
+  auto handle = platform::MessageThread::Start(std::make_unique<FakeWorker>(window_));
   platform::Message reg{camera::to_main_window::WorkerRegister::kNumber, 0, long(handle->Id()), platform::MakePayload(handle)};
   controller_->HandleMessage(reg);
   EXPECT_EQ(controller_->SnapshotWorkerCount(), 1u);
@@ -357,11 +354,10 @@ TEST(ControllerRetry, UnaskedEndingsAreStartedAgainAfterTheDelayAskedStopsAreNot
       // The first worker fails (or runs when the user stops it); later ones run.
       platform::ThreadHandlePtr h;
       if (starts == 1 && !c.userStops)
-        h = platform::MessageThread::CreateSuspended(std::make_unique<FailingWorker>(request.mainWindow, c.status));
+        h = platform::MessageThread::Start(std::make_unique<FailingWorker>(request.mainWindow, c.status));
       else
-        h = platform::MessageThread::CreateSuspended(std::make_unique<FakeWorker>(request.mainWindow));
+        h = platform::MessageThread::Start(std::make_unique<FakeWorker>(request.mainWindow));
       handles.push_back(h);
-      platform::MessageThread::Resume(h);
       return h;
     });
     controller.SetRetryAfterFailure(c.retryMs);

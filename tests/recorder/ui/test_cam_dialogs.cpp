@@ -87,8 +87,7 @@ struct StarterLog {
 class Inbox {
  public:
   Inbox() : state_(std::make_shared<State>()) {
-    handle_ = platform::MessageThread::CreateSuspended(std::make_unique<Loop>(state_));
-    platform::MessageThread::Resume(handle_);
+    handle_ = platform::MessageThread::Start(std::make_unique<Loop>(state_));
   }
   ~Inbox() {
     platform::PostThreadMessage(handle_->Id(), kQuit, 0, 0);

@@ -90,8 +90,7 @@ class MainWindowTest : public ::testing::Test {
         std::lock_guard<std::mutex> lock(log_.mutex);
         log_.starts.emplace_back(camera::GetText(request.record->url), request.resume);
       }
-      auto handle = platform::MessageThread::CreateSuspended(std::make_unique<FakeWorker>(request.mainWindow, &log_));
-      platform::MessageThread::Resume(handle);
+      auto handle = platform::MessageThread::Start(std::make_unique<FakeWorker>(request.mainWindow, &log_));
       return handle;
     };
     options.prompts.confirmDelete = [this](QWidget*) {
@@ -303,8 +302,7 @@ TEST_F(MainWindowTest, ExitClosesADevicePropertiesWindowBeforeStoppingAnything) 
   auto window = Make();
   AddCameras(*window, 1);
   auto closed = std::make_shared<std::atomic<int>>(0);
-  auto worker = platform::MessageThread::CreateSuspended(std::make_unique<PropertiesWorker>(closed));
-  platform::MessageThread::Resume(worker);
+  auto worker = platform::MessageThread::Start(std::make_unique<PropertiesWorker>(closed));
   capture::DevicePropertiesRequest request;
   request.controls.resize(1);
   request.controls[0].name = "Brightness";
