@@ -11,26 +11,9 @@
 namespace recorder::app {
 
 WorkerFactory DefaultWorkerFactory() {
-  return [](WorkerRequest request) -> platform::ThreadHandlePtr {
-    if (!request.record) return nullptr;
-    if (request.record->cameraType != camera::kCameraIp) {
-      capture::LocalWorkerParams params;
-      params.record = std::move(request.record);
-      params.resume = request.resume;
-      params.logThreadId = request.logThread;
-      params.mainWindow = request.mainWindow;
-      params.liveViewWindow = request.liveViewWindow;
-      params.snapshotTarget = request.snapshotTarget;
-      params.propertiesParent = request.propertiesOwner;
-      return capture::CThreadDXCam::Start(std::move(params));
-    }
-    net::WorkerParams params;
-    params.record = std::move(request.record);
-    params.resume = request.resume;
-    params.logThreadId = request.logThread;
-    params.mainWindow = request.mainWindow;
-    params.liveViewWindow = request.liveViewWindow;
-    params.snapshotTarget = request.snapshotTarget;
+  return [](worker::WorkerParams params) -> platform::ThreadHandlePtr {
+    if (!params.record) return nullptr;
+    if (params.record->cameraType != camera::kCameraIp) return capture::CThreadDXCam::Start(std::move(params));
     return net::CSocThread::Start(std::move(params));
   };
 }
@@ -99,7 +82,7 @@ void CameraController::StartCamera(size_t index, bool resume) {
   if (index >= rows_.size()) return;
   CameraRow& row = rows_[index];
   if (row.workerId != 0 || shuttingDown_) return;
-  WorkerRequest request;
+  worker::WorkerParams request;
   request.record = camera::CopyCamera(*row.record);
   request.resume = resume;
   request.logThread = logThreadId_;
@@ -191,7 +174,7 @@ platform::ThreadHandlePtr CameraController::StartSnapshotWorker(std::unique_ptr<
                                                                 platform::WindowHandle target,
                                                                 platform::WindowHandle propertiesOwner) {
   if (!copy || target == 0 || shuttingDown_) return nullptr;
-  WorkerRequest request;
+  worker::WorkerParams request;
   request.record = std::move(copy);
   request.propertiesOwner = propertiesOwner;
   request.logThread = logThreadId_;

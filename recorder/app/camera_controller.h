@@ -16,23 +16,12 @@
 #include "recorder/app/log_thread.h"
 #include "recorder/camera/camera_record.h"
 #include "recorder/camera/messages.h"
+#include "recorder/worker/camera_worker.h"
 
 namespace recorder::app {
 
-// Everything a worker starts from.
-struct WorkerRequest {
-  std::unique_ptr<camera::CameraRecord> record;  // the worker's own deep copy
-  bool resume = false;                           // append to the existing recording
-  platform::ThreadId logThread = 0;
-  platform::WindowHandle mainWindow = 0;      // status, stop and registration messages
-  platform::WindowHandle liveViewWindow = 0;  // frames while it is visible; 0 for none
-  platform::WindowHandle snapshotTarget = 0;  // non-zero: a snapshot worker for a source dialog
-  // Local cameras' snapshot workers: the window that owns the device's properties
-  // window, which the worker opens before its frame; 0 for none.
-  platform::WindowHandle propertiesOwner = 0;
-};
 // Creates and resumes a worker. Returns its handle, or null when no worker could be made.
-using WorkerFactory = std::function<platform::ThreadHandlePtr(WorkerRequest request)>;
+using WorkerFactory = std::function<platform::ThreadHandlePtr(worker::WorkerParams params)>;
 // Network cameras get the network worker, local capture devices the local camera worker.
 WorkerFactory DefaultWorkerFactory();
 

@@ -14,6 +14,8 @@
 #include "recorder/camera/events.h"
 #include "recorder/camera/settings_file.h"
 #include "recorder/camera/messages.h"
+#include "recorder/capture/thread_dx_cam.h"
+#include "recorder/net/soc_thread.h"
 #include "tests/test_support.h"
 
 using namespace recorder;
@@ -57,7 +59,7 @@ class ControllerTest : public ::testing::Test {
     window_ = platform::RegisterWindow(&inbox_);
     controller_ = std::make_unique<app::CameraController>(
         (dir_ / "tollan.cfg").string(), window_,
-        [this](app::WorkerRequest request) {
+        [this](worker::WorkerParams request) {
           calls_.push_back({camera::GetText(request.record->url), request.resume, request.liveViewWindow});
           auto handle = platform::MessageThread::Start(std::make_unique<FakeWorker>(request.mainWindow, &liveViewSeen_));
           handles_.push_back(handle);
@@ -199,7 +201,7 @@ TEST_F(ControllerTest, LoadKeepsFileOrderAndStartsNothing) {
   AddCameras(2);
   Deliver(2);
   app::CameraController second((dir_ / "tollan.cfg").string(), window_,
-                               [](app::WorkerRequest) { return platform::ThreadHandlePtr(); });
+                               [](worker::WorkerParams) { return platform::ThreadHandlePtr(); });
   second.LoadSettings();
   ASSERT_EQ(second.CameraCount(), 2u);
   EXPECT_EQ(second.Row(0).status, "Stopped");
@@ -208,6 +210,32 @@ TEST_F(ControllerTest, LoadKeepsFileOrderAndStartsNothing) {
   // A source without a worker says so on its row.
   second.StartCamera(0, true);
   EXPECT_EQ(second.Row(0).status, "Init Failed");
+}
+
+// Every kind of camera worker refuses to start without a record, snapshot or not,
+// rather than starting a thread that would read a null record.
+TEST(WorkerStart, EveryWorkerRefusesAMissingRecord) {
+  platform::CollectingWindowTarget target;
+  const platform::WindowHandle window = platform::RegisterWindow(&target);
+  const struct {
+    const char* name;
+    std::function<platform::ThreadHandlePtr(worker::WorkerParams)> start;
+  } workers[] = {
+      {"network", [](worker::WorkerParams p) { return net::CSocThread::Start(std::move(p)); }},
+      {"local", [](worker::WorkerParams p) { return capture::CThreadDXCam::Start(std::move(p)); }},
+      {"factory", app::DefaultWorkerFactory()},
+  };
+  for (const auto& w : workers) {
+    for (const platform::WindowHandle snapshotTarget : {platform::WindowHandle(0), window}) {
+      SCOPED_TRACE(std::string(w.name) + (snapshotTarget ? " snapshot" : ""));
+      worker::WorkerParams params;
+      params.mainWindow = window;
+      params.snapshotTarget = snapshotTarget;
+      EXPECT_EQ(w.start(std::move(params)), nullptr);
+    }
+  }
+  EXPECT_EQ(target.Count(), 0u);  // nothing started, nothing reported
+  platform::UnregisterWindow(window);
 }
 
 // A sorted list decides the order of the settings file; a bad order changes nothing.
@@ -349,7 +377,7 @@ TEST(ControllerRetry, UnaskedEndingsAreStartedAgainAfterTheDelayAskedStopsAreNot
     const auto window = platform::RegisterWindow(&inbox);
     int starts = 0;
     std::vector<platform::ThreadHandlePtr> handles;
-    app::CameraController controller((dir / "tollan.cfg").string(), window, [&](app::WorkerRequest request) {
+    app::CameraController controller((dir / "tollan.cfg").string(), window, [&](worker::WorkerParams request) {
       ++starts;
       // The first worker fails (or runs when the user stops it); later ones run.
       platform::ThreadHandlePtr h;

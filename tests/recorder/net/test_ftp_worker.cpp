@@ -129,9 +129,9 @@ struct FtpWorkerRun {
     camera::SetText(cam->savePath, savePath);
     cam->motionEnabled = 0;
     cam->frameDelayMs = frameDelayMs;
-    net::WorkerParams params;
+    worker::WorkerParams params;
     params.record = std::move(cam);
-    params.logThreadId = events.Id();
+    params.logThread = events.Id();
     params.mainWindow = window;
     worker = net::CSocThread::Start(std::move(params), timing);
     ASSERT_TRUE(worker);

@@ -68,10 +68,10 @@ struct Harness {
   }
 
   void StartWorker(std::unique_ptr<camera::CameraRecord> cam, net::WorkerTiming timing = {}, bool resume = false) {
-    net::WorkerParams params;
+    worker::WorkerParams params;
     params.record = std::move(cam);
     params.resume = resume;
-    params.logThreadId = events.Id();
+    params.logThread = events.Id();
     params.mainWindow = window;
     params.soundPlayer = std::make_shared<SilentPlayer>();
     worker = net::CSocThread::Start(std::move(params), timing);
@@ -103,7 +103,7 @@ struct Harness {
   std::vector<platform::Message> FetchSnapshot() {
     platform::CollectingWindowTarget picture;
     const auto pictureHandle = platform::RegisterWindow(&picture);
-    net::WorkerParams params;
+    worker::WorkerParams params;
     params.record = Camera("image.jpg", false);
     params.snapshotTarget = pictureHandle;
     params.mainWindow = window;

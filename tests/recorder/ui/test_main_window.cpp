@@ -85,7 +85,7 @@ class MainWindowTest : public ::testing::Test {
     options.programPath = "/usr/bin/tollan";
     options.hiddenStart = hidden;
     options.hiddenResumeMs = hiddenResumeMs;
-    options.workerFactory = [this](app::WorkerRequest request) {
+    options.workerFactory = [this](worker::WorkerParams request) {
       {
         std::lock_guard<std::mutex> lock(log_.mutex);
         log_.starts.emplace_back(camera::GetText(request.record->url), request.resume);
