@@ -231,7 +231,7 @@ void CSocThread::FtpPoll() {
   std::vector<uint8_t> bytes;
   FtpRequest request;
   request.stopRequested = [this] { return StopRequested(); };
-  request.timeoutMs = timing_.ftpTimeoutMs;
+  request.timeUp = [this] { return Clock().MsSince(ftpPollStart_) >= timing_.ftpTimeoutMs; };
   std::string reason;
   const bool ok = FtpDownload(address, bytes, request, &reason);
   // A stop that cut the download short is handled by the loop next.

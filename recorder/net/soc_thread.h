@@ -12,6 +12,7 @@
 
 #include "media/frame_image.h"
 #include "recorder/net/camera_url.h"
+#include "recorder/net/ftp_fetch.h"
 #include "recorder/net/stream_cutter.h"
 #include "recorder/worker/camera_worker.h"
 
@@ -27,7 +28,7 @@ struct WorkerTiming {
   uint32_t errorRetryMs = 10000;
   // Least pause after a picture that cannot be decoded (snapshot and FTP cameras).
   uint32_t undecodablePauseMs = 1000;
-  long ftpTimeoutMs = 20000;    // a whole FTP download, however slowly data still comes
+  long ftpTimeoutMs = kFtpTimeoutMs;  // a whole FTP download, however slowly data still comes
 };
 
 class CSocThread : public worker::CameraWorker {
