@@ -227,7 +227,7 @@ bool CameraController::HandleMessage(platform::Message& msg) {
       // Nobody asked for this stop: the worker failed or gave up without a picture.
       if (stopped.failure.empty()) stopped.failure = "ended without an image";
       stopped.retryPending = true;
-      stopped.retryAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(retryMs_);
+      stopped.retryAt = clock_->Now() + std::chrono::milliseconds(retryMs_);
     }
     SetStatus(size_t(row), camera::kStatusStoppedText);
     return true;
@@ -274,7 +274,8 @@ bool CameraController::HandleMessage(platform::Message& msg) {
   return false;
 }
 
-size_t CameraController::RunDueRetries(std::chrono::steady_clock::time_point now) {
+size_t CameraController::RunDueRetries() {
+  const platform::LoopClock::TimePoint now = clock_->Now();
   size_t started = 0;
   for (size_t i = 0; i < rows_.size(); ++i) {
     CameraRow& row = rows_[i];

@@ -61,7 +61,7 @@ struct CameraRow {
   std::string failure;
   bool stopRequested = false;  // the user (or a command) asked this camera to stop
   bool retryPending = false;
-  std::chrono::steady_clock::time_point retryAt{};
+  platform::LoopClock::TimePoint retryAt{};
 };
 
 class CameraController {
@@ -131,7 +131,11 @@ class CameraController {
   // version does. RunDueRetries starts those whose time has come.
   void SetRetryAfterFailure(int retryMs) { retryMs_ = retryMs; }
   // Returns how many cameras were started; onRetry hears of each first.
-  size_t RunDueRetries(std::chrono::steady_clock::time_point now);
+  size_t RunDueRetries();
+  // The clock of the thread that owns the controller, which times the retries; the system clock by default.
+  void SetClock(std::shared_ptr<platform::LoopClock> clock) {
+    if (clock) clock_ = std::move(clock);
+  }
   std::function<void(size_t row, const std::string& failure)> onRetry;
 
   // Messages addressed to the main window: CamStatus, CamStopped, WorkerRegister,
@@ -182,6 +186,7 @@ class CameraController {
   bool shuttingDown_ = false;
   std::thread shutdownWaiter_;
   int retryMs_ = 0;
+  std::shared_ptr<platform::LoopClock> clock_ = platform::SystemClock();
 };
 
 }  // namespace recorder::app

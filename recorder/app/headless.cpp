@@ -51,6 +51,7 @@ class HeadlessMainThread : public platform::MessageThread {
     window_ = platform::RegisterWindow(target_.get());
     controller_ = std::make_unique<CameraController>(options_.settingsPath, window_);
     controller_->SetRetryAfterFailure(options_.retryMs);
+    controller_->SetClock(SharedClock());
     controller_->AddObserver([this](const RowEvent& event) {
       if (event.kind == RowEvent::Kind::Changed && (event.changes & kRowStatus) &&
           event.row < controller_->CameraCount()) {
@@ -104,7 +105,7 @@ class HeadlessMainThread : public platform::MessageThread {
   void OnTimer(uint32_t timerId) override {
     if (stopping_) return;
     if (timerId == retryTimer_) {
-      controller_->RunDueRetries(std::chrono::steady_clock::now());
+      controller_->RunDueRetries();
       retryTimer_ = SetTimer(kRetryCheckMs);
     } else if (timerId == healthTimer_) {
       PrintHealth();

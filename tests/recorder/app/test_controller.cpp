@@ -11,6 +11,7 @@
 #include "platform/message_thread.h"
 #include "platform/window_registry.h"
 #include "recorder/app/camera_controller.h"
+#include "recorder/app/headless.h"
 #include "recorder/camera/events.h"
 #include "recorder/camera/settings_file.h"
 #include "recorder/camera/messages.h"
@@ -364,10 +365,11 @@ TEST(ControllerRetry, UnaskedEndingsAreStartedAgainAfterTheDelayAskedStopsAreNot
     bool retried;
   };
   const std::vector<Case> cases = {
-      {"disk full", camera::kStatusDiskFull, 60000, false, "Diskfull", true},
-      {"no image", -1, 60000, false, "ended without an image", true},
+      // The unattended recorder's own delay.
+      {"disk full", camera::kStatusDiskFull, app::HeadlessOptions{}.retryMs, false, "Diskfull", true},
+      {"no image", -1, app::HeadlessOptions{}.retryMs, false, "ended without an image", true},
       {"window version", camera::kStatusDiskFull, 0, false, "Diskfull", false},
-      {"asked to stop", camera::kStatusStarted, 60000, true, "", false},
+      {"asked to stop", camera::kStatusStarted, app::HeadlessOptions{}.retryMs, true, "", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -389,6 +391,8 @@ TEST(ControllerRetry, UnaskedEndingsAreStartedAgainAfterTheDelayAskedStopsAreNot
       return h;
     });
     controller.SetRetryAfterFailure(c.retryMs);
+    auto clock = std::make_shared<platform::ManualClock>();
+    controller.SetClock(clock);
     std::vector<std::pair<size_t, std::string>> retries;
     controller.onRetry = [&](size_t row, const std::string& failure) { retries.emplace_back(row, failure); };
     controller.AddCamera(camera::CreateDefaultCamera());
@@ -404,9 +408,11 @@ TEST(ControllerRetry, UnaskedEndingsAreStartedAgainAfterTheDelayAskedStopsAreNot
     }
     EXPECT_EQ(controller.Row(0).status, "Stopped");
     EXPECT_EQ(controller.Row(0).failure, c.failure);
-    const auto now = std::chrono::steady_clock::now();
-    EXPECT_EQ(controller.RunDueRetries(now), 0u);  // not before the delay
-    EXPECT_EQ(controller.RunDueRetries(now + std::chrono::milliseconds(c.retryMs + 1000)), c.retried ? 1u : 0u);
+    EXPECT_EQ(controller.RunDueRetries(), 0u);
+    clock->Advance(59999);
+    EXPECT_EQ(controller.RunDueRetries(), 0u);  // not before a minute
+    clock->Advance(1);
+    EXPECT_EQ(controller.RunDueRetries(), c.retried ? 1u : 0u);
     EXPECT_EQ(starts, c.retried ? 2 : 1);
     if (c.retried) {
       ASSERT_EQ(retries.size(), 1u);

@@ -77,14 +77,15 @@ void Pump(int ms = 30) {
 
 class MainWindowTest : public ::testing::Test {
  protected:
-  std::unique_ptr<CMainWindow> Make(bool hidden = false, int hiddenResumeMs = 30000) {
+  // hiddenResumeMs < 0: the program's own delay.
+  std::unique_ptr<CMainWindow> Make(bool hidden = false, int hiddenResumeMs = -1) {
     ui::MainWindowOptions options;
     options.settingsPath = dir_.Path() + "tollan.cfg";
     options.logFilePath = dir_.Path() + "Logfile.txt";
     options.autostartEntryPath = dir_.Path() + "autostart/tollan.desktop";
     options.programPath = "/usr/bin/tollan";
     options.hiddenStart = hidden;
-    options.hiddenResumeMs = hiddenResumeMs;
+    if (hiddenResumeMs >= 0) options.hiddenResumeMs = hiddenResumeMs;
     options.workerFactory = [this](worker::WorkerParams request) {
       {
         std::lock_guard<std::mutex> lock(log_.mutex);
@@ -250,9 +251,12 @@ TEST_F(MainWindowTest, HiddenStartResumesAllLaterUnlessRestoredFirst) {
   }
   const size_t before = Starts();
   {
-    auto restored = Make(true, 100);
+    auto restored = Make(true);
     EXPECT_FALSE(restored->isVisible() && !restored->isMinimized());
     EXPECT_TRUE(restored->HiddenResumePending());
+    // Half a minute after a hidden start.
+    EXPECT_GT(restored->HiddenResumeLeftMs(), 29000);
+    EXPECT_LE(restored->HiddenResumeLeftMs(), 30000);
     restored->Restore();
     EXPECT_FALSE(restored->HiddenResumePending());
     EXPECT_TRUE(restored->isVisible());
