@@ -119,13 +119,6 @@ bool CameraWorker::DeliverFrame(std::unique_ptr<media::FrameRecord> frame, int32
   return true;
 }
 
-CameraWorker::PictureOutcome CameraWorker::HandlePicture(std::vector<uint8_t> jpeg) {
-  std::unique_ptr<media::FrameRecord> frame = DecodePicture(std::move(jpeg));
-  if (!frame) return PictureOutcome::Undecodable;
-  const int32_t level = AnalyseFrame(*frame);
-  return DeliverFrame(std::move(frame), level) ? PictureOutcome::Delivered : PictureOutcome::Ended;
-}
-
 void CameraWorker::NoteSavedFrame() {
   WorkerHealth health;
   if (healthTally_.NoteSaved(output_->currentPath(), Clock().Now(), Clock().WallNow(), health))

@@ -12,8 +12,8 @@
 // - Hand each picture to the frame path: camera JPEG bytes with DecodePicture(),
 //   or a frame record (TakeFrameRecord(), filled by the source) directly; then
 //   AnalyseFrame() (pipeline, motion, sound) and DeliverFrame() (save, health,
-//   live view). HandlePicture() does all three for a source that does not wait in
-//   between. DeliverFrame() returning false means the worker ended: return to the loop.
+//   live view); a source may wait in between (a frame delay). DeliverFrame()
+//   returning false means the worker ended: return to the loop.
 // - Report the source's own status with ReportStatus()/ReportEvent(); ask
 //   StopRequested() between the items of a long step.
 // - Set timers with SetTimer() and receive them in OnSourceTimer(); messages the
@@ -21,6 +21,8 @@
 // - Release the source (sockets, devices, timers, windows) in StopSource(), which
 //   EndWorker() calls once, before the stop is reported.
 // - Read the time only from Clock(): a test runs the worker on a manual clock.
+// - Start it with Launch<Source>(params, extra...) (it refuses a missing record and
+//   puts the worker on params.clock), and pick it in app's DefaultWorkerFactory().
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -100,9 +102,6 @@ class CameraWorker : public platform::MessageThread, protected recording::Record
   // worker), reports the health figures and shows it in a visible live view.
   // False when the worker ended.
   bool DeliverFrame(std::unique_ptr<media::FrameRecord> frame, int32_t level);
-  enum class PictureOutcome { Delivered, Undecodable, Ended };
-  // The whole frame path for camera JPEG bytes.
-  PictureOutcome HandlePicture(std::vector<uint8_t> jpeg);
 
   // Ends the worker once: stops the recording, releases the source, reports the
   // stop (none for kStopReasonDiscard) and leaves the loop.
