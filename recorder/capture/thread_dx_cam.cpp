@@ -55,7 +55,7 @@ void CThreadDXCam::OnSourceMessage(platform::Message& msg) {
 
 void CThreadDXCam::OnWorkerStart() {
   const camera::CameraRecord& cam = Camera();
-  currentPath_ = platform::ExpandTimeCodes(GetText(cam.savePath));
+  currentPath_ = platform::ExpandTimeCodes(GetText(cam.savePath), Clock().WallNow());
   device_.Initialize();
   const int opened = device_.Open(cam.deviceIndex, 0, cam.formatWidth, cam.formatHeight, cam.formatBits);
   // A stop that cut the opening short keeps its own reason: the loop handles it next.
