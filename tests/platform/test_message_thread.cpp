@@ -254,14 +254,16 @@ TEST(MessageThreadTimers, ManualClockFiresTimersWhenAdvancedPastTheirDelay) {
   auto t = std::make_unique<ScriptThread>();
   t->SetClock(clock);
   const LoopClock::TimePoint start = clock->Now();
-  t->init = [&](ScriptThread& self) {
-    reports.Post(R_TIMER_SET, self.SetTimer(10000));
+  auto longTimerId = std::make_shared<uint32_t>(0);
+  t->init = [&, longTimerId](ScriptThread& self) {
+    *longTimerId = self.SetTimer(10000);
+    reports.Post(R_TIMER_SET, *longTimerId);
     reports.Post(R_TIMER_SET, self.SetTimer(1000));
     return true;
   };
-  t->timer = [&](ScriptThread& self, uint32_t id) {
-    reports.Post(R_TIMER, id, self.Clock().MsSince(start));
-    if (self.Clock().WallNow() >= 5010) self.PostQuit(0);
+  t->timer = [&, longTimerId](ScriptThread& self, uint32_t id) {
+    reports.Post(R_TIMER, id, self.Clock().MsSince(start), MakePayload(int64_t(self.Clock().WallNow())));
+    if (id == *longTimerId) self.PostQuit(0);
   };
   ThreadHandlePtr h = MessageThread::Start(std::move(t));
   ASSERT_TRUE(h);
@@ -286,6 +288,10 @@ TEST(MessageThreadTimers, ManualClockFiresTimersWhenAdvancedPastTheirDelay) {
   EXPECT_EQ(all[2].lParam, 1000);
   EXPECT_EQ(all[3].wParam, longTimer);
   EXPECT_EQ(all[3].lParam, 10000);
+  // The calendar moves with it: whole seconds from where the clock started.
+  ASSERT_TRUE(all[2].Peek<int64_t>() && all[3].Peek<int64_t>());
+  EXPECT_EQ(*all[2].Peek<int64_t>(), 5001);
+  EXPECT_EQ(*all[3].Peek<int64_t>(), 5010);
   EXPECT_EQ(clock->PendingTimers(), 0u);
 }
 

@@ -641,6 +641,9 @@ TEST(SocThread, UndecodableSnapshotsPauseTheCameraAndAreLoggedOnce) {
     EXPECT_EQ(h.server.ConnectionCount(), n);
     h.clock->Advance(1000);
   }
+  // The exit is the worker's last event: every earlier one has reached the log by then.
+  ASSERT_TRUE(h.StopWorker(camera::kStopReasonDiscard));
+  ASSERT_TRUE(WaitFor([&] { return h.events.CountOf(camera::kEventSocketThreadExited) == 1; }, 5000));
   EXPECT_EQ(h.events.CountOf(camera::kEventImageUndecodable), 1u);
   for (const auto& e : h.events.Events()) {
     if (e.code == camera::kEventImageUndecodable) {
