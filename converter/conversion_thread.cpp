@@ -28,9 +28,7 @@ platform::ThreadHandlePtr CConversionThread::Create(ConversionRequest request) {
 }
 
 platform::ThreadHandlePtr CConversionThread::Start(ConversionRequest request) {
-  platform::ThreadHandlePtr handle = Create(std::move(request));
-  if (handle) MessageThread::Resume(handle);
-  return handle;
+  return MessageThread::Start(std::make_unique<CConversionThread>(std::move(request)));
 }
 
 bool CConversionThread::InitInstance() { return platform::Post<to_conversion::ConvertStart>(Id()); }

@@ -15,7 +15,7 @@ namespace platform {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using TimePoint = LoopClock::TimePoint;
 
 // The queue of one thread. Posters and the owning thread meet only here; the
 // mutex guards the message list and the open/resumed flags.
@@ -148,7 +148,7 @@ struct MessageThread::Impl {
     uint64_t generation = 0;
   };
   std::shared_ptr<ThreadQueue> queue;
-  std::map<uint32_t, Clock::time_point> timers;
+  std::map<uint32_t, TimePoint> timers;
   std::map<int, Watch> sockets;
   uint64_t nextGeneration = 1;
   bool quit = false;
@@ -161,7 +161,18 @@ struct ThreadQueueAccess {
       std::unique_lock<std::mutex> lock(queue->mutex);
       queue->resumeCv.wait(lock, [&] { return queue->resumed; });
     }
+    std::weak_ptr<ThreadQueue> weakQueue = queue;
+    const std::shared_ptr<LoopClock> clock = thread->clock_;
+    const void* loop = thread.get();
+    clock->Attach(loop, [weakQueue] {
+      if (auto q = weakQueue.lock()) {
+        const uint64_t one = 1;
+        ssize_t ignored = ::write(q->wakeFd, &one, sizeof one);
+        (void)ignored;
+      }
+    });
     thread->Run();
+    clock->Detach(loop);
     const int code = thread->exitCode_;
     ThreadHandlePtr handle = thread->handle_;
     const ThreadId id = thread->id_;
@@ -184,7 +195,17 @@ struct ThreadQueueAccess {
   }
 };
 
-MessageThread::MessageThread() : impl_(std::make_unique<Impl>()) {}
+MessageThread::MessageThread() : clock_(SystemClock()), impl_(std::make_unique<Impl>()) {}
+
+void MessageThread::SetClock(std::shared_ptr<LoopClock> clock) {
+  if (clock) clock_ = std::move(clock);
+}
+
+ThreadHandlePtr MessageThread::Start(std::unique_ptr<MessageThread> thread) {
+  ThreadHandlePtr handle = CreateSuspended(std::move(thread));
+  Resume(handle);
+  return handle;
+}
 
 MessageThread::~MessageThread() = default;
 
@@ -240,11 +261,15 @@ void MessageThread::Resume(const ThreadHandlePtr& handle) {
 
 uint32_t MessageThread::SetTimer(uint32_t delayMs) {
   const uint32_t id = NewTimerId();
-  impl_->timers[id] = Clock::now() + std::chrono::milliseconds(delayMs);
+  const TimePoint due = clock_->Now() + std::chrono::milliseconds(delayMs);
+  impl_->timers[id] = due;
+  clock_->TimerSet(this, id, due);
   return id;
 }
 
-void MessageThread::KillTimer(uint32_t timerId) { impl_->timers.erase(timerId); }
+void MessageThread::KillTimer(uint32_t timerId) {
+  if (impl_->timers.erase(timerId)) clock_->TimerGone(this, timerId);
+}
 
 void MessageThread::WatchSocket(int fd, short events) {
   if (fd < 0) return;
@@ -280,7 +305,7 @@ void MessageThread::Run() {
   ThreadQueue& queue = *impl_->queue;
   std::vector<pollfd> fds;
   std::vector<uint64_t> generations;
-  std::vector<std::pair<Clock::time_point, uint32_t>> due;
+  std::vector<std::pair<TimePoint, uint32_t>> due;
 
   while (!impl_->quit) {
     // Time to the nearest timer, or infinite when none is set.
@@ -288,13 +313,7 @@ void MessageThread::Run() {
     if (!impl_->timers.empty()) {
       auto nearest = std::min_element(impl_->timers.begin(), impl_->timers.end(),
                                       [](const auto& a, const auto& b) { return a.second < b.second; });
-      const auto now = Clock::now();
-      if (nearest->second <= now) {
-        timeout = 0;
-      } else {
-        auto ms = std::chrono::ceil<std::chrono::milliseconds>(nearest->second - now).count();
-        timeout = static_cast<int>(std::min<long long>(ms, 24LL * 3600 * 1000));
-      }
+      timeout = clock_->SleepMs(nearest->second);
     }
 
     fds.clear();
@@ -321,7 +340,7 @@ void MessageThread::Run() {
 
     // Timers that are due, earliest first; each is removed before its handler runs.
     if (!impl_->timers.empty()) {
-      const auto now = Clock::now();
+      const auto now = clock_->Now();
       due.clear();
       for (const auto& [id, when] : impl_->timers)
         if (when <= now) due.emplace_back(when, id);
@@ -330,6 +349,7 @@ void MessageThread::Run() {
         auto it = impl_->timers.find(id);
         if (it == impl_->timers.end()) continue;  // killed by an earlier handler
         impl_->timers.erase(it);
+        clock_->TimerGone(this, id);
         OnTimer(id);
         if (impl_->quit) break;
       }

@@ -15,6 +15,9 @@
 // - A long step (a directory listing, a slow connect) asks StopWaiting() between
 //   items and, when a stop is queued, ends early and returns to the loop, which
 //   then handles the stop.
+// - The thread owns its clock (platform/loop_clock.h): timers fall due by it and
+//   handlers read the time only from it (Clock()), never from the system directly,
+//   so a test that gives the thread a ManualClock steps through every wait.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -24,6 +27,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/loop_clock.h"
 #include "platform/message.h"
 
 namespace platform {
@@ -65,6 +69,14 @@ class MessageThread {
   static ThreadHandlePtr CreateSuspended(std::unique_ptr<MessageThread> thread);
   // Lets a suspended thread run. Safe to call once per thread.
   static void Resume(const ThreadHandlePtr& handle);
+  // CreateSuspended and Resume in one call, for a thread nobody must know of before it runs.
+  static ThreadHandlePtr Start(std::unique_ptr<MessageThread> thread);
+
+  // The clock the thread's timers and handlers run on; the system clock unless
+  // another is set before the thread starts. A null clock keeps the current one.
+  void SetClock(std::shared_ptr<LoopClock> clock);
+  const LoopClock& Clock() const { return *clock_; }
+  const std::shared_ptr<LoopClock>& SharedClock() const { return clock_; }
 
   ThreadId Id() const { return id_; }
   ThreadHandlePtr Handle() const { return handle_; }
@@ -108,6 +120,7 @@ class MessageThread {
   ThreadId id_ = 0;
   ThreadHandlePtr handle_;
   int exitCode_ = 0;
+  std::shared_ptr<LoopClock> clock_;
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -11,26 +11,9 @@
 namespace recorder::app {
 
 WorkerFactory DefaultWorkerFactory() {
-  return [](WorkerRequest request) -> platform::ThreadHandlePtr {
-    if (!request.record) return nullptr;
-    if (request.record->cameraType != camera::kCameraIp) {
-      capture::LocalWorkerParams params;
-      params.record = std::move(request.record);
-      params.resume = request.resume;
-      params.logThreadId = request.logThread;
-      params.mainWindow = request.mainWindow;
-      params.liveViewWindow = request.liveViewWindow;
-      params.snapshotTarget = request.snapshotTarget;
-      params.propertiesParent = request.propertiesOwner;
-      return capture::CThreadDXCam::Start(std::move(params));
-    }
-    net::WorkerParams params;
-    params.record = std::move(request.record);
-    params.resume = request.resume;
-    params.logThreadId = request.logThread;
-    params.mainWindow = request.mainWindow;
-    params.liveViewWindow = request.liveViewWindow;
-    params.snapshotTarget = request.snapshotTarget;
+  return [](worker::WorkerParams params) -> platform::ThreadHandlePtr {
+    if (!params.record) return nullptr;
+    if (params.record->cameraType != camera::kCameraIp) return capture::CThreadDXCam::Start(std::move(params));
     return net::CSocThread::Start(std::move(params));
   };
 }
@@ -80,12 +63,11 @@ bool CameraController::ReorderRows(const std::vector<size_t>& order) {
 }
 
 bool CameraController::StartLogThread(const std::string& logFilePath, LogEcho echo, platform::WindowHandle view) {
-  auto handle = platform::MessageThread::CreateSuspended(
-      std::make_unique<CLogThread>(logFilePath, logToFile_, std::move(echo), view));
+  auto handle =
+      platform::MessageThread::Start(std::make_unique<CLogThread>(logFilePath, logToFile_, std::move(echo), view));
   if (!handle) return false;
   logThread_ = handle;
   logThreadId_ = handle->Id();
-  platform::MessageThread::Resume(handle);
   return true;
 }
 
@@ -100,7 +82,7 @@ void CameraController::StartCamera(size_t index, bool resume) {
   if (index >= rows_.size()) return;
   CameraRow& row = rows_[index];
   if (row.workerId != 0 || shuttingDown_) return;
-  WorkerRequest request;
+  worker::WorkerParams request;
   request.record = camera::CopyCamera(*row.record);
   request.resume = resume;
   request.logThread = logThreadId_;
@@ -192,7 +174,7 @@ platform::ThreadHandlePtr CameraController::StartSnapshotWorker(std::unique_ptr<
                                                                 platform::WindowHandle target,
                                                                 platform::WindowHandle propertiesOwner) {
   if (!copy || target == 0 || shuttingDown_) return nullptr;
-  WorkerRequest request;
+  worker::WorkerParams request;
   request.record = std::move(copy);
   request.propertiesOwner = propertiesOwner;
   request.logThread = logThreadId_;
@@ -245,7 +227,7 @@ bool CameraController::HandleMessage(platform::Message& msg) {
       // Nobody asked for this stop: the worker failed or gave up without a picture.
       if (stopped.failure.empty()) stopped.failure = "ended without an image";
       stopped.retryPending = true;
-      stopped.retryAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(retryMs_);
+      stopped.retryAt = clock_->Now() + std::chrono::milliseconds(retryMs_);
     }
     SetStatus(size_t(row), camera::kStatusStoppedText);
     return true;
@@ -292,7 +274,8 @@ bool CameraController::HandleMessage(platform::Message& msg) {
   return false;
 }
 
-size_t CameraController::RunDueRetries(std::chrono::steady_clock::time_point now) {
+size_t CameraController::RunDueRetries() {
+  const platform::LoopClock::TimePoint now = clock_->Now();
   size_t started = 0;
   for (size_t i = 0; i < rows_.size(); ++i) {
     CameraRow& row = rows_[i];

@@ -16,23 +16,12 @@
 #include "recorder/app/log_thread.h"
 #include "recorder/camera/camera_record.h"
 #include "recorder/camera/messages.h"
+#include "recorder/worker/camera_worker.h"
 
 namespace recorder::app {
 
-// Everything a worker starts from.
-struct WorkerRequest {
-  std::unique_ptr<camera::CameraRecord> record;  // the worker's own deep copy
-  bool resume = false;                           // append to the existing recording
-  platform::ThreadId logThread = 0;
-  platform::WindowHandle mainWindow = 0;      // status, stop and registration messages
-  platform::WindowHandle liveViewWindow = 0;  // frames while it is visible; 0 for none
-  platform::WindowHandle snapshotTarget = 0;  // non-zero: a snapshot worker for a source dialog
-  // Local cameras' snapshot workers: the window that owns the device's properties
-  // window, which the worker opens before its frame; 0 for none.
-  platform::WindowHandle propertiesOwner = 0;
-};
 // Creates and resumes a worker. Returns its handle, or null when no worker could be made.
-using WorkerFactory = std::function<platform::ThreadHandlePtr(WorkerRequest request)>;
+using WorkerFactory = std::function<platform::ThreadHandlePtr(worker::WorkerParams params)>;
 // Network cameras get the network worker, local capture devices the local camera worker.
 WorkerFactory DefaultWorkerFactory();
 
@@ -72,7 +61,7 @@ struct CameraRow {
   std::string failure;
   bool stopRequested = false;  // the user (or a command) asked this camera to stop
   bool retryPending = false;
-  std::chrono::steady_clock::time_point retryAt{};
+  platform::LoopClock::TimePoint retryAt{};
 };
 
 class CameraController {
@@ -142,7 +131,11 @@ class CameraController {
   // version does. RunDueRetries starts those whose time has come.
   void SetRetryAfterFailure(int retryMs) { retryMs_ = retryMs; }
   // Returns how many cameras were started; onRetry hears of each first.
-  size_t RunDueRetries(std::chrono::steady_clock::time_point now);
+  size_t RunDueRetries();
+  // The clock of the thread that owns the controller, which times the retries; the system clock by default.
+  void SetClock(std::shared_ptr<platform::LoopClock> clock) {
+    if (clock) clock_ = std::move(clock);
+  }
   std::function<void(size_t row, const std::string& failure)> onRetry;
 
   // Messages addressed to the main window: CamStatus, CamStopped, WorkerRegister,
@@ -193,6 +186,7 @@ class CameraController {
   bool shuttingDown_ = false;
   std::thread shutdownWaiter_;
   int retryMs_ = 0;
+  std::shared_ptr<platform::LoopClock> clock_ = platform::SystemClock();
 };
 
 }  // namespace recorder::app

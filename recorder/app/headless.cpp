@@ -52,6 +52,7 @@ class HeadlessMainThread : public platform::MessageThread {
     window_ = platform::RegisterWindow(target_.get());
     controller_ = std::make_unique<CameraController>(options_.settingsPath, window_);
     controller_->SetRetryAfterFailure(options_.retryMs);
+    controller_->SetClock(SharedClock());
     controller_->AddObserver([this](const RowEvent& event) {
       if (event.kind == RowEvent::Kind::Changed && (event.changes & kRowStatus) &&
           event.row < controller_->CameraCount()) {
@@ -105,7 +106,7 @@ class HeadlessMainThread : public platform::MessageThread {
   void OnTimer(uint32_t timerId) override {
     if (stopping_) return;
     if (timerId == retryTimer_) {
-      controller_->RunDueRetries(std::chrono::steady_clock::now());
+      controller_->RunDueRetries();
       retryTimer_ = SetTimer(kRetryCheckMs);
     } else if (timerId == healthTimer_) {
       PrintHealth();
@@ -169,12 +170,11 @@ int RunHeadless(const HeadlessOptions& options) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  auto handle = platform::MessageThread::CreateSuspended(std::make_unique<HeadlessMainThread>(options));
+  auto handle = platform::MessageThread::Start(std::make_unique<HeadlessMainThread>(options));
   if (!handle) {
     std::fprintf(stderr, "tollan: could not start the recorder thread\n");
     return 1;
   }
-  platform::MessageThread::Resume(handle);
 
   int received = 0;
   do {

@@ -11,31 +11,11 @@
 #include <string>
 
 #include "media/frame_image.h"
-#include "platform/message_thread.h"
-#include "recorder/camera/camera_record.h"
 #include "recorder/capture/capture_service.h"
 #include "recorder/capture/dx_video.h"
-#include "recorder/frame/alarm_sound.h"
-#include "recorder/frame/motion_detector.h"
-#include "recorder/recording/frame_records.h"
-#include "recorder/recording/health_tally.h"
-#include "recorder/recording/recording_output.h"
+#include "recorder/worker/camera_worker.h"
 
 namespace recorder::capture {
-
-struct LocalWorkerParams {
-  std::unique_ptr<camera::CameraRecord> record;  // the worker's own deep copy
-  bool resume = false;                           // append to the existing recording
-  platform::ThreadId logThreadId = 0;
-  platform::WindowHandle mainWindow = 0;        // status, stop and registration messages
-  platform::WindowHandle liveViewWindow = 0;    // frames while it is visible; 0 for none
-  platform::WindowHandle snapshotTarget = 0;    // non-zero: a snapshot worker reporting to this window
-  platform::WindowHandle propertiesParent = 0;  // snapshot: owner of the properties window; 0 for none
-  std::shared_ptr<frame::SoundPlayer> soundPlayer;  // null: the desktop player
-  std::shared_ptr<CaptureService> service;          // null: DefaultCaptureService()
-};
-
-using WorkerClock = std::function<std::chrono::steady_clock::time_point()>;
 
 // Delays of the worker; fixed in production, observed or shortened by tests.
 struct LocalWorkerTiming {
@@ -51,31 +31,30 @@ struct LocalWorkerTiming {
   uint32_t propertiesOpenTimeoutMs = 10000;
   // A change in the properties window shows in the preview this much later.
   uint32_t settingsPreviewMs = 250;
-  WorkerClock clock;                                // measures each tick; null: steady_clock
   std::function<void(uint32_t delayMs)> onFrameTimer;  // hears every frame timer set
 };
 
-class CThreadDXCam : public platform::MessageThread, private recording::RecordingReporter {
+class CThreadDXCam : public worker::CameraWorker {
  public:
-  explicit CThreadDXCam(LocalWorkerParams params, LocalWorkerTiming timing = {});
+  // service: the capture devices; null for DefaultCaptureService().
+  CThreadDXCam(worker::WorkerParams params, LocalWorkerTiming timing = {},
+               std::shared_ptr<CaptureService> service = nullptr);
   ~CThreadDXCam() override;
 
-  // Creates the worker suspended and resumes it. Returns its handle (id via Id()).
-  static platform::ThreadHandlePtr Start(LocalWorkerParams params, LocalWorkerTiming timing = {});
+  // Starts a worker; null without a record. Returns its handle (id via Id()).
+  static platform::ThreadHandlePtr Start(worker::WorkerParams params, LocalWorkerTiming timing = {},
+                                         std::shared_ptr<CaptureService> service = nullptr);
 
  protected:
   bool InitInstance() override;
-  void OnMessage(platform::Message& msg) override;
-  void OnTimer(uint32_t timerId) override;
+  void OnWorkerStart() override;
+  void OnSnapshotStart() override;
+  void OnSourceMessage(platform::Message& msg) override;
+  void OnSourceTimer(uint32_t timerId) override;
+  void StopSource() override;
+  std::string LoggedName() const override;
 
  private:
-  // RecordingReporter
-  void ReportStatus(int32_t status) override;
-  void ReportEvent(int32_t code, const std::string& argument) override;
-  bool StopRequested() const override;
-
-  void OnWorkerStart();
-  void OnSnapshotStart();
   void OnFrameTick();
   void OnSnapshotFrame();
   void SendFrame(platform::WindowHandle window);
@@ -86,29 +65,12 @@ class CThreadDXCam : public platform::MessageThread, private recording::Recordin
   void ShowProperties(platform::WindowHandle owner, AfterProperties after);
   void EndPropertiesWait();
   void StartFrameTimer(uint32_t delayMs);
-  void NoteSavedFrame();
-  void EndWorker(int32_t reason);
-  bool IsSnapshot() const { return snapshotTarget_ != 0; }
-  std::chrono::steady_clock::time_point Now() const;
 
-  std::unique_ptr<camera::CameraRecord> record_;
-  bool resume_;
-  platform::ThreadId logThreadId_;
-  platform::WindowHandle mainWindow_;
-  platform::WindowHandle liveViewWindow_;
-  platform::WindowHandle snapshotTarget_;
-  platform::WindowHandle propertiesParent_;
-  std::shared_ptr<frame::SoundPlayer> soundPlayer_;
   LocalWorkerTiming timing_;
-
   CDXVideo device_;
-  frame::MotionDetector detector_;
-  std::unique_ptr<recording::RecordingOutput> output_;
   std::string currentPath_;
-  bool stopping_ = false;
   uint32_t frameTimer_ = 0;
   uint32_t snapshotTimer_ = 0;
-  uint32_t soundTimer_ = 0;
 
   // The properties window while the worker waits for it.
   bool propertiesOpen_ = false;
@@ -117,15 +79,9 @@ class CThreadDXCam : public platform::MessageThread, private recording::Recordin
   platform::WindowHandle settingsFrameTarget_ = 0;
   uint32_t propertiesTimer_ = 0;
   uint32_t settingsPreviewTimer_ = 0;
-  std::chrono::steady_clock::time_point propertiesAsked_{};
+  platform::LoopClock::TimePoint propertiesAsked_{};
 
-  // Frame records, reused while no live view takes them: a picture of the same size
-  // is decoded into the last one's pixel buffer without allocating or clearing.
-  recording::FrameRecords frameRecords_;
   bool dropLogged_ = false;  // "Frame was dropped" once until frames come again
-
-  // Health figures for the main window.
-  recording::HealthTally healthTally_;
 };
 
 }  // namespace recorder::capture

@@ -112,7 +112,7 @@ bool FtpDownload(const CameraAddress& address, std::vector<uint8_t>& out, const 
   // Bounded waits so that a dead or dripping server cannot hold the worker for long.
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, 5000L);
   curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, 5000L);
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, request.timeoutMs);
+  if (!request.timeUp) curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, request.timeoutMs);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 10L);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnData);
@@ -131,6 +131,10 @@ bool FtpDownload(const CameraAddress& address, std::vector<uint8_t>& out, const 
   while (!done) {
     if (request.stopRequested && request.stopRequested()) {
       abandoned = true;
+      break;
+    }
+    if (request.timeUp && request.timeUp()) {
+      rc = CURLE_OPERATION_TIMEDOUT;
       break;
     }
     if (curl_multi_perform(multi, &running) != CURLM_OK) {

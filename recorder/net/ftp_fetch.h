@@ -17,6 +17,9 @@ constexpr long kFtpTimeoutMs = 20000;
 struct FtpRequest {
   // Asked while the download runs; true abandons it (a stop waits for the worker).
   std::function<bool()> stopRequested;
+  // The whole download's time limit, measured by the caller's clock when it gives
+  // timeUp (asked while the download runs; true ends it as timed out), else here.
+  std::function<bool()> timeUp;
   long timeoutMs = kFtpTimeoutMs;
 };
 

@@ -16,8 +16,6 @@
 #include "media/frame_messages.h"
 #include "recorder/camera/events.h"
 #include "recorder/camera/messages.h"
-#include "recorder/frame/frame_pipeline.h"
-#include "media/jpeg_codec.h"
 #include "recorder/net/ftp_fetch.h"
 
 namespace recorder::net {
@@ -25,13 +23,8 @@ namespace recorder::net {
 using namespace camera;
 using media::FrameImage;
 using media::FrameRecord;
-using Clock = std::chrono::steady_clock;
 
 namespace {
-
-long long MillisecondsSince(Clock::time_point then) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - then).count();
-}
 
 uint32_t TimerDelay(long long ms) { return ms > 0 ? static_cast<uint32_t>(std::min<long long>(ms, UINT32_MAX)) : 0; }
 
@@ -54,76 +47,30 @@ bool SendAll(int fd, const std::string& data) {
 
 }  // namespace
 
-CSocThread::CSocThread(WorkerParams params, WorkerTiming timing)
-    : record_(std::move(params.record)),
-      resume_(params.resume),
-      logThreadId_(params.logThreadId),
-      mainWindow_(params.mainWindow),
-      liveViewWindow_(params.liveViewWindow),
-      snapshotTarget_(params.snapshotTarget),
-      soundPlayer_(std::move(params.soundPlayer)),
+CSocThread::CSocThread(worker::WorkerParams params, WorkerTiming timing)
+    : CameraWorker(std::move(params), {kEventSocketThreadStarted, kEventSocketThreadExited}, timing.soundDelayMs),
       timing_(timing) {}
 
 CSocThread::~CSocThread() {
   if (socket_ >= 0) close(socket_);
 }
 
-platform::ThreadHandlePtr CSocThread::Start(WorkerParams params, WorkerTiming timing) {
-  auto handle = platform::MessageThread::CreateSuspended(std::make_unique<CSocThread>(std::move(params), timing));
-  if (handle) platform::MessageThread::Resume(handle);
-  return handle;
+platform::ThreadHandlePtr CSocThread::Start(worker::WorkerParams params, WorkerTiming timing) {
+  return Launch<CSocThread>(std::move(params), timing);
 }
 
-bool CSocThread::InitInstance() {
-  if (IsSnapshot())
-    platform::Post<to_worker::SnapshotStart>(Id());
-  else
-    platform::Post<to_worker::WorkerStart>(Id());
-  return true;
-}
-
-int CSocThread::ExitInstance() { return 0; }
-
-std::string CSocThread::LoggedUrl() const {
+std::string CSocThread::LoggedName() const {
   // The stored URL keeps its password; the log never shows it.
-  return record_ ? camera::MaskUrlPassword(camera::GetText(record_->url)) : std::string();
+  return camera::MaskUrlPassword(camera::GetText(Camera().url));
 }
 
-void CSocThread::ReportStatus(int32_t status) {
-  if (record_ && !IsSnapshot()) platform::Post<to_main_window::CamStatus>(mainWindow_, Id(), status);
-}
-
-void CSocThread::ReportEvent(int32_t code, const std::string& argument) {
-  if (logThreadId_) camera::PostLogEvent(logThreadId_, code, argument, Id());
-}
-
-bool CSocThread::StopRequested() const { return stopping_ || StopWaiting(to_worker::ThreadStop::kNumber); }
-
-void CSocThread::OnMessage(platform::Message& msg) {
-  if (stopping_) return;
-  if (platform::Is<to_worker::WorkerStart>(msg))
-    OnWorkerStart();
-  else if (platform::Is<to_worker::SnapshotStart>(msg))
-    OnSnapshotStart();
-  else if (platform::Is<to_worker::ThreadStop>(msg))
-    EndWorker(static_cast<int32_t>(msg.wParam));
-  else if (platform::Is<to_worker::LiveViewChanged>(msg))
-    liveViewWindow_ = static_cast<platform::WindowHandle>(msg.wParam);
-  else if (platform::Is<to_worker::CutHeldImage>(msg))
-    HandleHeldImage();
+void CSocThread::OnSourceMessage(platform::Message& msg) {
+  if (platform::Is<to_worker::CutHeldImage>(msg)) HandleHeldImage();
 }
 
 void CSocThread::OnWorkerStart() {
-  ReportEvent(camera::kEventSocketThreadStarted, LoggedUrl());
-  if (!record_->motionGrid.empty()) detector_.SetGrid(record_->motionGrid.data(), record_->motionGrid.size());
-  output_ = std::make_unique<recording::RecordingOutput>(*record_, static_cast<recording::RecordingReporter&>(*this));
-  if (!output_->StartRecording(resume_)) {
-    // A stop that cut the start short keeps its own reason: the loop handles it next.
-    if (!StopRequested()) EndWorker(camera::kStopReasonStop);
-    return;
-  }
-  if (stopping_) return;
-  address_ = ParseCameraUrl(camera::GetText(record_->url));
+  if (!StartOutput()) return;
+  address_ = ParseCameraUrl(camera::GetText(Camera().url));
   ReportStatus(camera::kStatusConnecting);
   if (address_.isFtp)
     FtpPoll();
@@ -132,10 +79,7 @@ void CSocThread::OnWorkerStart() {
 }
 
 void CSocThread::OnSnapshotStart() {
-  if (record_) {
-    platform::Post<to_main_window::WorkerRegister>(mainWindow_, 0, Id(), Handle());
-  }
-  address_ = ParseCameraUrl(camera::GetText(record_->url));
+  address_ = ParseCameraUrl(camera::GetText(Camera().url));
   if (address_.isFtp)
     FtpPoll();
   else
@@ -281,13 +225,13 @@ void CSocThread::EndOutage() {
 // ------------------------------------------------------------------------ FTP
 
 void CSocThread::FtpPoll() {
-  ftpPollStart_ = Clock::now();
+  ftpPollStart_ = Clock().Now();
   // The address is split again for every download.
-  const CameraAddress address = ParseCameraUrl(camera::GetText(record_->url));
+  const CameraAddress address = ParseCameraUrl(camera::GetText(Camera().url));
   std::vector<uint8_t> bytes;
   FtpRequest request;
   request.stopRequested = [this] { return StopRequested(); };
-  request.timeoutMs = timing_.ftpTimeoutMs;
+  request.timeUp = [this] { return Clock().MsSince(ftpPollStart_) >= timing_.ftpTimeoutMs; };
   std::string reason;
   const bool ok = FtpDownload(address, bytes, request, &reason);
   // A stop that cut the download short is handled by the loop next.
@@ -314,7 +258,7 @@ void CSocThread::FtpPoll() {
 // -------------------------------------------------------------------- receive
 
 void CSocThread::OnSocketReady(int fd, short revents) {
-  if (stopping_ || fd != socket_) return;
+  if (Stopping() || fd != socket_) return;
   if (phase_ == Phase::Connecting)
     OnConnectReady();
   else if (phase_ == Phase::Receiving)
@@ -396,7 +340,7 @@ void CSocThread::OnImage(std::vector<uint8_t> image) {
     EndWorker(camera::kStopReasonDiscard);
     return;
   }
-  if (!record_->pushStream) {
+  if (!Camera().pushStream) {
     // A snapshot address answers one picture per connection; the next fetch opens
     // a new one, so the server's close that follows is not an error.
     CloseSocket();
@@ -406,20 +350,16 @@ void CSocThread::OnImage(std::vector<uint8_t> image) {
 
 // --------------------------------------------------------------------- frames
 
-long long CSocThread::RestOfFrameDelay(bool haveMark, Clock::time_point since) const {
-  long long wait = record_->frameDelayMs;
-  if (haveMark) wait -= MillisecondsSince(since);
+long long CSocThread::RestOfFrameDelay(bool haveMark, platform::LoopClock::TimePoint since) const {
+  long long wait = Camera().frameDelayMs;
+  if (haveMark) wait -= Clock().MsSince(since);
   return std::max(wait, 0LL);
 }
 
 void CSocThread::ProcessImage(std::vector<uint8_t> jpeg) {
   KillPollTimer();
-  std::unique_ptr<media::FrameRecord> record = frameRecords_.Take();
-  const bool decoded = media::DecodeJpeg(jpeg.data(), jpeg.size(), record->image);
-  jpeg.clear();
-  jpeg.shrink_to_fit();
-  if (!decoded) {
-    frameRecords_.Keep(std::move(record));
+  std::unique_ptr<media::FrameRecord> frame = DecodePicture(std::move(jpeg));
+  if (!frame) {
     OnUndecodable();
     return;
   }
@@ -431,13 +371,8 @@ void CSocThread::ProcessImage(std::vector<uint8_t> jpeg) {
     ReportStatus(camera::kStatusStarted);
   }
 
-  const frame::PipelineResult result = frame::RunFramePipeline(*record, *record_, detector_);
-  if (result.triggered) {
-    output_->OnMotionTrigger();
-    if (record_->motionSound && soundTimer_ == 0) soundTimer_ = SetTimer(timing_.soundDelayMs);
-  }
-  pendingFrame_ = std::move(record);
-  pendingLevel_ = result.level;
+  pendingLevel_ = AnalyseFrame(*frame);
+  pendingFrame_ = std::move(frame);
 
   // Frame pacing, HTTP only: at most one processed frame per frameDelayMs. The
   // wait is a timer so that a stop is answered at once; the socket is not watched
@@ -453,23 +388,11 @@ void CSocThread::ProcessImage(std::vector<uint8_t> jpeg) {
 }
 
 void CSocThread::FinishFrame() {
-  std::unique_ptr<media::FrameRecord> record = std::move(pendingFrame_);
-  if (!record) return;
-  lastFrameMark_ = Clock::now();
+  std::unique_ptr<media::FrameRecord> frame = std::move(pendingFrame_);
+  if (!frame) return;
+  lastFrameMark_ = Clock().Now();
   haveFrameMark_ = true;
-
-  if (output_->ShouldSave()) {
-    const auto saved = output_->SaveFrame(record->image);
-    if (saved == recording::RecordingOutput::SaveResult::Fatal) {
-      EndWorker(camera::kStopReasonStop);
-      return;
-    }
-    if (stopping_) return;
-    if (saved == recording::RecordingOutput::SaveResult::Handled) NoteSavedFrame();
-  }
-
-  frameRecords_.ShowOrKeep(liveViewWindow_, std::move(record), pendingLevel_);
-  ScheduleNextFetch(false);
+  if (DeliverFrame(std::move(frame), pendingLevel_)) ScheduleNextFetch(false);
 }
 
 void CSocThread::OnUndecodable() {
@@ -484,7 +407,7 @@ void CSocThread::ScheduleNextFetch(bool afterUndecodable) {
     long long wait = RestOfFrameDelay(true, ftpPollStart_);
     if (afterUndecodable) wait = std::max<long long>(wait, timing_.undecodablePauseMs);
     SetPollTimer(TimerDelay(wait));
-  } else if (record_->pushStream) {
+  } else if (Camera().pushStream) {
     // The stream goes on: take its next picture, and reconnect if none comes.
     phase_ = Phase::Receiving;
     if (socket_ >= 0) WatchSocket(socket_, POLLIN);
@@ -503,39 +426,25 @@ void CSocThread::ScheduleNextFetch(bool afterUndecodable) {
   }
 }
 
-void CSocThread::NoteSavedFrame() {
-  WorkerHealth health;
-  if (healthTally_.NoteSaved(output_->currentPath(), health))
-    platform::Post<to_main_window::WorkerHealthReport>(mainWindow_, Id(), 0, std::move(health));
-}
-
 void CSocThread::ReportTestImage(std::vector<uint8_t>* jpeg) {
   if (jpeg && !jpeg->empty()) {
     const intptr_t length = static_cast<intptr_t>(jpeg->size());
-    platform::Post<media::ShowFrame>(snapshotTarget_, 1, length, std::move(*jpeg));
+    platform::Post<media::ShowFrame>(SnapshotTarget(), 1, length, std::move(*jpeg));
   } else {
-    platform::Post<media::ShowFrame>(snapshotTarget_, 0, 0);
+    platform::Post<media::ShowFrame>(SnapshotTarget(), 0, 0);
   }
 }
 
 // --------------------------------------------------------------------- timers
 
-void CSocThread::OnTimer(uint32_t timerId) {
-  if (timerId == soundTimer_ && soundTimer_ != 0) {
-    soundTimer_ = 0;
-    if (stopping_) return;
-    if (!soundPlayer_) soundPlayer_ = frame::CreateDesktopSoundPlayer();
-    if (soundPlayer_) soundPlayer_->Play(camera::GetText(record_->soundFile));
-    return;
-  }
+void CSocThread::OnSourceTimer(uint32_t timerId) {
   if (timerId == frameTimer_ && frameTimer_ != 0) {
     frameTimer_ = 0;
-    if (!stopping_) FinishFrame();
+    FinishFrame();
     return;
   }
   if (timerId != pollTimer_ || pollTimer_ == 0) return;
   pollTimer_ = 0;
-  if (stopping_) return;
   if (phase_ == Phase::Connecting) {
     OnConnectFailed();  // the connect's time limit
     return;
@@ -557,26 +466,11 @@ void CSocThread::OnTimer(uint32_t timerId) {
   }
 }
 
-void CSocThread::EndWorker(int32_t reason) {
-  if (stopping_) return;
-  stopping_ = true;
-  if (output_) {
-    output_->SetStopping();
-    output_->StopRecording();
-  }
+void CSocThread::StopSource() {
   KillPollTimer();
-  if (soundTimer_) KillTimer(soundTimer_), soundTimer_ = 0;
   if (frameTimer_) KillTimer(frameTimer_), frameTimer_ = 0;
   pendingFrame_.reset();  // a frame still waiting out the delay is not saved
-  if (reason != camera::kStopReasonDiscard && record_)
-    platform::Post<to_main_window::CamStopped>(mainWindow_, Id(), reason);
-  if (IsSnapshot()) {
-    if (record_) platform::Post<to_main_window::WorkerUnregister>(mainWindow_, 0, Id());
-  } else {
-    ReportEvent(camera::kEventSocketThreadExited, LoggedUrl());
-  }
   CloseSocket();
-  PostQuit(0);
 }
 
 void CSocThread::CloseSocket() {

@@ -3,7 +3,6 @@
 // (or downloads them over FTP), runs them through the frame pipeline, saves them
 // and reconnects after every failure. Also serves as a short-lived snapshot worker
 // that fetches one test image for a window.
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,28 +10,13 @@
 
 #include <sys/socket.h>
 
-#include "platform/message_thread.h"
-#include "recorder/camera/camera_record.h"
-#include "recorder/recording/frame_records.h"
-#include "recorder/recording/health_tally.h"
-#include "recorder/recording/recording_output.h"
-#include "recorder/frame/alarm_sound.h"
 #include "media/frame_image.h"
-#include "recorder/frame/motion_detector.h"
 #include "recorder/net/camera_url.h"
+#include "recorder/net/ftp_fetch.h"
 #include "recorder/net/stream_cutter.h"
+#include "recorder/worker/camera_worker.h"
 
 namespace recorder::net {
-
-struct WorkerParams {
-  std::unique_ptr<camera::CameraRecord> record;  // the worker's own deep copy
-  bool resume = false;                         // append to the existing recording
-  platform::ThreadId logThreadId = 0;
-  platform::WindowHandle mainWindow = 0;       // status, stop and registration messages
-  platform::WindowHandle liveViewWindow = 0;   // frames while it is visible; 0 for none
-  platform::WindowHandle snapshotTarget = 0;   // non-zero: snapshot worker reporting to this window
-  std::shared_ptr<frame::SoundPlayer> soundPlayer;  // null: the desktop player
-};
 
 // Connection and fetch timing; fixed in production, shortened only by tests.
 struct WorkerTiming {
@@ -44,29 +28,28 @@ struct WorkerTiming {
   uint32_t errorRetryMs = 10000;
   // Least pause after a picture that cannot be decoded (snapshot and FTP cameras).
   uint32_t undecodablePauseMs = 1000;
-  long ftpTimeoutMs = 20000;    // a whole FTP download, however slowly data still comes
+  long ftpTimeoutMs = kFtpTimeoutMs;  // a whole FTP download, however slowly data still comes
 };
 
-class CSocThread : public platform::MessageThread, private recording::RecordingReporter {
+class CSocThread : public worker::CameraWorker {
  public:
-  explicit CSocThread(WorkerParams params, WorkerTiming timing = {});
+  CSocThread(worker::WorkerParams params, WorkerTiming timing = {});
   ~CSocThread() override;
 
-  // Creates the worker suspended and resumes it. Returns its handle (id via Id()).
-  static platform::ThreadHandlePtr Start(WorkerParams params, WorkerTiming timing = {});
+  // Starts a worker; null without a record. Returns its handle (id via Id()).
+  static platform::ThreadHandlePtr Start(worker::WorkerParams params, WorkerTiming timing = {});
 
  protected:
-  bool InitInstance() override;
-  int ExitInstance() override;
-  void OnMessage(platform::Message& msg) override;
-  void OnTimer(uint32_t timerId) override;
-  void OnSocketReady(int fd, short revents) override;
+  std::string LoggedName() const override;  // the address without its password
+  // Recording: the output, then the first connect or download; snapshot: only the fetch.
+  void OnWorkerStart() override;
+  void OnSnapshotStart() override;
+  void OnSocketReady(int fd, short revents) override;     // connect finished, or data came
+  void OnSourceMessage(platform::Message& msg) override;  // a second picture the cutter holds
+  void OnSourceTimer(uint32_t timerId) override;          // poll timer and frame wait
+  void StopSource() override;                             // the timers and the socket
 
  private:
-  // RecordingReporter
-  void ReportStatus(int32_t status) override;
-  void ReportEvent(int32_t code, const std::string& argument) override;
-  bool StopRequested() const override;
 
   // Where the HTTP side of the worker stands; the poll timer and socket
   // readiness mean different things in each.
@@ -82,8 +65,6 @@ class CSocThread : public platform::MessageThread, private recording::RecordingR
     int family = 0;
   };
 
-  void OnWorkerStart();
-  void OnSnapshotStart();
   void ConnectAndRequest();
   void ConnectNextEndpoint();
   void OnConnectReady();
@@ -108,24 +89,13 @@ class CSocThread : public platform::MessageThread, private recording::RecordingR
   void ReportFailure(int32_t code, const std::string& argument);
   // A picture decoded: the outage, if any, is over, and its end is logged when its start was.
   void EndOutage();
-  void NoteSavedFrame();
   void ReportTestImage(std::vector<uint8_t>* jpeg);  // null: no image
-  void EndWorker(int32_t reason);
   void CloseSocket();
   void SetPollTimer(uint32_t ms);
   void KillPollTimer();
-  bool IsSnapshot() const { return snapshotTarget_ != 0; }
   // Milliseconds of the frame delay still to wait after `since`; the whole delay without a mark.
-  long long RestOfFrameDelay(bool haveMark, std::chrono::steady_clock::time_point since) const;
-  std::string LoggedUrl() const;
+  long long RestOfFrameDelay(bool haveMark, platform::LoopClock::TimePoint since) const;
 
-  std::unique_ptr<camera::CameraRecord> record_;
-  bool resume_;
-  platform::ThreadId logThreadId_;
-  platform::WindowHandle mainWindow_;
-  platform::WindowHandle liveViewWindow_;
-  platform::WindowHandle snapshotTarget_;
-  std::shared_ptr<frame::SoundPlayer> soundPlayer_;
   WorkerTiming timing_;
 
   CameraAddress address_;
@@ -134,21 +104,14 @@ class CSocThread : public platform::MessageThread, private recording::RecordingR
   std::vector<Endpoint> endpoints_;  // resolved addresses of the host, tried in order
   size_t endpointIndex_ = 0;
   StreamCutter cutter_;
-  frame::MotionDetector detector_;
-  std::unique_ptr<recording::RecordingOutput> output_;
-  bool stopping_ = false;
   uint32_t pollTimer_ = 0;
-  uint32_t soundTimer_ = 0;
   uint32_t frameTimer_ = 0;  // ends the frame-delay wait
-  // Frame records, reused while no live view takes them: a picture of the same size
-  // is decoded into the last one's pixel buffer without allocating or clearing.
-  recording::FrameRecords frameRecords_;
   // The frame waiting out the frame delay, with its motion level.
   std::unique_ptr<media::FrameRecord> pendingFrame_;
   int32_t pendingLevel_ = -1;
-  std::chrono::steady_clock::time_point lastFrameMark_{};
+  platform::LoopClock::TimePoint lastFrameMark_{};
   bool haveFrameMark_ = false;
-  std::chrono::steady_clock::time_point ftpPollStart_{};
+  platform::LoopClock::TimePoint ftpPollStart_{};
 
   // The start of the current connection's answer, until its status is known.
   std::string answerHead_;
@@ -160,9 +123,6 @@ class CSocThread : public platform::MessageThread, private recording::RecordingR
   // its kind, and so is its end, once.
   bool started_ = false;
   bool outageLogged_ = false;
-
-  // Health figures for the main window.
-  recording::HealthTally healthTally_;
 };
 
 }  // namespace recorder::net

@@ -7,17 +7,19 @@
 #include <ctime>
 #include <string>
 
+#include "platform/loop_clock.h"
 #include "recorder/camera/messages.h"
 
 namespace recorder::recording {
 
 class HealthTally {
  public:
-  // Counts one saved frame; true with `report` filled when a report is due.
-  bool NoteSaved(const std::string& currentFile, camera::WorkerHealth& report) {
+  // Counts one frame saved at `now` (the worker's clock) and `wallNow` (calendar
+  // seconds); true with `report` filled when a report is due.
+  bool NoteSaved(const std::string& currentFile, platform::LoopClock::TimePoint now, std::time_t wallNow,
+                 camera::WorkerHealth& report) {
     ++framesSaved_;
-    lastSavedTime_ = static_cast<int64_t>(std::time(nullptr));
-    const auto now = std::chrono::steady_clock::now();
+    lastSavedTime_ = static_cast<int64_t>(wallNow);
     if (reported_ && now - lastReport_ < std::chrono::seconds(1)) return false;
     reported_ = true;
     lastReport_ = now;
@@ -31,7 +33,7 @@ class HealthTally {
   int64_t framesSaved_ = 0;
   int64_t lastSavedTime_ = 0;
   bool reported_ = false;
-  std::chrono::steady_clock::time_point lastReport_{};
+  platform::LoopClock::TimePoint lastReport_{};
 };
 
 }  // namespace recorder::recording

@@ -74,7 +74,7 @@ RecordingOutput::RecordingOutput(const CameraRecord& camera, RecordingReporter& 
 
 RecordingOutput::~RecordingOutput() { StopRecording(); }
 
-std::time_t RecordingOutput::Now() const { return clock_ ? clock_() : std::time(nullptr); }
+std::time_t RecordingOutput::Now() const { return clock_->WallNow(); }
 
 bool RecordingOutput::ShouldSave() const {
   return camera_.saveEnabled != 0 && (camera_.motionEnabled == 0 || saveCounter_ < camera_.frameSaveCount);

@@ -3,10 +3,11 @@
 // ring of numbered JPEG files under an expanded save path.
 #include <cstdint>
 #include <ctime>
-#include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 
+#include "platform/loop_clock.h"
 #include "recorder/camera/camera_record.h"
 #include "media/frame_image.h"
 
@@ -49,9 +50,11 @@ class RecordingOutput {
   void StopRecording();
   // Marks the worker as stopping: long steps (cleaning, resume scan) end at once.
   void SetStopping() { stopping_ = true; }
-  // Replaces the clock used for path expansion and frame time stamps (tests);
-  // an empty function restores time(nullptr).
-  void SetClock(std::function<std::time_t()> clock) { clock_ = std::move(clock); }
+  // The clock whose calendar time expands the path and stamps the frames: the
+  // worker's own; null restores the system clock.
+  void SetClock(std::shared_ptr<const platform::LoopClock> clock) {
+    clock_ = clock ? std::move(clock) : platform::SystemClock();
+  }
 
   const std::string& currentPath() const { return currentPath_; }
   int32_t saveCounter() const { return saveCounter_; }
@@ -80,7 +83,7 @@ class RecordingOutput {
   int32_t saveCounter_ = 0;
   bool resumeMode_ = false;
   bool stopping_ = false;
-  std::function<std::time_t()> clock_;
+  std::shared_ptr<const platform::LoopClock> clock_ = platform::SystemClock();
 };
 
 }  // namespace recorder::recording

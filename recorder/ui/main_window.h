@@ -92,6 +92,8 @@ class CMainWindow : public QWidget {
   // The same, waiting on this thread (session end, quitting without Exit).
   void ShutdownNow();
   bool HiddenResumePending() const { return resumeTimer_.isActive(); }
+  // Milliseconds until the hidden start resumes every camera; -1 when none is pending.
+  int HiddenResumeLeftMs() const { return resumeTimer_.isActive() ? resumeTimer_.remainingTime() : -1; }
   static constexpr int kPropertiesCloseMs = 1000;
 
   // Double click on a row: show a hidden or minimised live view of a running camera,

@@ -119,11 +119,10 @@ int RenderScreenshots(const std::string& dir, std::ostream& out, std::ostream& e
     // The cameras are added bottom row first; each reports one status (-1: none,
     // and that one is stopped below).
     const int statuses[] = {camera::kStatusDiskFull, -1, camera::kStatusStarted};
-    options.workerFactory = [statuses](app::WorkerRequest request) -> platform::ThreadHandlePtr {
+    options.workerFactory = [statuses](worker::WorkerParams request) -> platform::ThreadHandlePtr {
       static int next = 0;
       const int status = statuses[next++ % 3];
-      auto handle = platform::MessageThread::CreateSuspended(std::make_unique<StatusWorker>(request.mainWindow, status));
-      if (handle) platform::MessageThread::Resume(handle);
+      auto handle = platform::MessageThread::Start(std::make_unique<StatusWorker>(request.mainWindow, status));
       return handle;
     };
     CMainWindow window(std::move(options));

@@ -245,6 +245,56 @@ TEST(MessageThreadTimers, OneShotFreshIdsKillAndZeroDelay) {
   EXPECT_EQ(fire[2], *finalTimer);
 }
 
+// On a manual clock nothing falls due until the test moves the time; then the
+// loop wakes by itself and fires, in order, exactly the timers whose time has
+// come, and its handlers read the same time.
+TEST(MessageThreadTimers, ManualClockFiresTimersWhenAdvancedPastTheirDelay) {
+  Reports reports;
+  auto clock = std::make_shared<ManualClock>(5000);
+  auto t = std::make_unique<ScriptThread>();
+  t->SetClock(clock);
+  const LoopClock::TimePoint start = clock->Now();
+  auto longTimerId = std::make_shared<uint32_t>(0);
+  t->init = [&, longTimerId](ScriptThread& self) {
+    *longTimerId = self.SetTimer(10000);
+    reports.Post(R_TIMER_SET, *longTimerId);
+    reports.Post(R_TIMER_SET, self.SetTimer(1000));
+    return true;
+  };
+  t->timer = [&, longTimerId](ScriptThread& self, uint32_t id) {
+    reports.Post(R_TIMER, id, self.Clock().MsSince(start), MakePayload(int64_t(self.Clock().WallNow())));
+    if (id == *longTimerId) self.PostQuit(0);
+  };
+  ThreadHandlePtr h = MessageThread::Start(std::move(t));
+  ASSERT_TRUE(h);
+  ASSERT_TRUE(clock->WaitForTimer(10000));
+  ASSERT_TRUE(clock->WaitForTimer(1000));
+
+  clock->Advance(999);
+  EXPECT_TRUE(clock->WaitForTimer(1));  // the 1 s timer waits on, 1 ms away
+  EXPECT_EQ(clock->PendingTimers(), 2u);
+  clock->Advance(1);
+  ASSERT_TRUE(reports.target.WaitForCount(3, kLongWaitMs));
+  EXPECT_EQ(clock->PendingTimers(), 1u);
+  EXPECT_TRUE(clock->WaitForTimer(9000));
+  clock->Advance(9000);
+  ASSERT_TRUE(h->Wait(kLongWaitMs));
+
+  auto all = reports.target.TakeAll();
+  ASSERT_EQ(all.size(), 4u);
+  const auto longTimer = all[0].wParam, shortTimer = all[1].wParam;
+  EXPECT_EQ(all[2].id, uint32_t(R_TIMER));
+  EXPECT_EQ(all[2].wParam, shortTimer);
+  EXPECT_EQ(all[2].lParam, 1000);
+  EXPECT_EQ(all[3].wParam, longTimer);
+  EXPECT_EQ(all[3].lParam, 10000);
+  // The calendar moves with it: whole seconds from where the clock started.
+  ASSERT_TRUE(all[2].Peek<int64_t>() && all[3].Peek<int64_t>());
+  EXPECT_EQ(*all[2].Peek<int64_t>(), 5001);
+  EXPECT_EQ(*all[3].Peek<int64_t>(), 5010);
+  EXPECT_EQ(clock->PendingTimers(), 0u);
+}
+
 // --------------------------------------------------------------- peeking and quit
 
 // A handler peeks for a stop while messages wait behind it. The peek handles

@@ -64,8 +64,7 @@ TEST(ThreadRegistry, StopAllClosesGroupsHighestFirstAndWaitsForEach) {
   } workers[] = {{"a", 1}, {"b", 2}, {"c", 1}, {"d", 3}};
   std::vector<platform::ThreadHandlePtr> handles;
   for (const auto& w : workers) {
-    handles.push_back(platform::MessageThread::CreateSuspended(std::make_unique<Worker>(w.name, w.group, registry, journal)));
-    platform::MessageThread::Resume(handles.back());
+    handles.push_back(platform::MessageThread::Start(std::make_unique<Worker>(w.name, w.group, registry, journal)));
   }
   while (registry.Count() < 4) std::this_thread::yield();
 

@@ -11,9 +11,12 @@
 #include "platform/message_thread.h"
 #include "platform/window_registry.h"
 #include "recorder/app/camera_controller.h"
+#include "recorder/app/headless.h"
 #include "recorder/camera/events.h"
 #include "recorder/camera/settings_file.h"
 #include "recorder/camera/messages.h"
+#include "recorder/capture/thread_dx_cam.h"
+#include "recorder/net/soc_thread.h"
 #include "tests/test_support.h"
 
 using namespace recorder;
@@ -57,12 +60,10 @@ class ControllerTest : public ::testing::Test {
     window_ = platform::RegisterWindow(&inbox_);
     controller_ = std::make_unique<app::CameraController>(
         (dir_ / "tollan.cfg").string(), window_,
-        [this](app::WorkerRequest request) {
+        [this](worker::WorkerParams request) {
           calls_.push_back({camera::GetText(request.record->url), request.resume, request.liveViewWindow});
-          auto handle = platform::MessageThread::CreateSuspended(
-              std::make_unique<FakeWorker>(request.mainWindow, &liveViewSeen_));
+          auto handle = platform::MessageThread::Start(std::make_unique<FakeWorker>(request.mainWindow, &liveViewSeen_));
           handles_.push_back(handle);
-          platform::MessageThread::Resume(handle);
           return handle;
         });
   }
@@ -186,8 +187,7 @@ TEST_F(ControllerTest, GridChangeReplacesTheGridRestartsAndSaves) {
 }
 
 TEST_F(ControllerTest, SnapshotWorkersAreTrackedAndStoppedAtShutdown) {
-  auto handle = platform::MessageThread::CreateSuspended(std::make_unique<FakeWorker>(window_));
-  platform::MessageThread::Resume(handle);
+  auto handle = platform::MessageThread::Start(std::make_unique<FakeWorker>(window_));
   platform::Message reg{camera::to_main_window::WorkerRegister::kNumber, 0, long(handle->Id()), platform::MakePayload(handle)};
   controller_->HandleMessage(reg);
   EXPECT_EQ(controller_->SnapshotWorkerCount(), 1u);
@@ -202,7 +202,7 @@ TEST_F(ControllerTest, LoadKeepsFileOrderAndStartsNothing) {
   AddCameras(2);
   Deliver(2);
   app::CameraController second((dir_ / "tollan.cfg").string(), window_,
-                               [](app::WorkerRequest) { return platform::ThreadHandlePtr(); });
+                               [](worker::WorkerParams) { return platform::ThreadHandlePtr(); });
   second.LoadSettings();
   ASSERT_EQ(second.CameraCount(), 2u);
   EXPECT_EQ(second.Row(0).status, "Stopped");
@@ -211,6 +211,32 @@ TEST_F(ControllerTest, LoadKeepsFileOrderAndStartsNothing) {
   // A source without a worker says so on its row.
   second.StartCamera(0, true);
   EXPECT_EQ(second.Row(0).status, "Init Failed");
+}
+
+// Every kind of camera worker refuses to start without a record, snapshot or not,
+// rather than starting a thread that would read a null record.
+TEST(WorkerStart, EveryWorkerRefusesAMissingRecord) {
+  platform::CollectingWindowTarget target;
+  const platform::WindowHandle window = platform::RegisterWindow(&target);
+  const struct {
+    const char* name;
+    std::function<platform::ThreadHandlePtr(worker::WorkerParams)> start;
+  } workers[] = {
+      {"network", [](worker::WorkerParams p) { return net::CSocThread::Start(std::move(p)); }},
+      {"local", [](worker::WorkerParams p) { return capture::CThreadDXCam::Start(std::move(p)); }},
+      {"factory", app::DefaultWorkerFactory()},
+  };
+  for (const auto& w : workers) {
+    for (const platform::WindowHandle snapshotTarget : {platform::WindowHandle(0), window}) {
+      SCOPED_TRACE(std::string(w.name) + (snapshotTarget ? " snapshot" : ""));
+      worker::WorkerParams params;
+      params.mainWindow = window;
+      params.snapshotTarget = snapshotTarget;
+      EXPECT_EQ(w.start(std::move(params)), nullptr);
+    }
+  }
+  EXPECT_EQ(target.Count(), 0u);  // nothing started, nothing reported
+  platform::UnregisterWindow(window);
 }
 
 // A sorted list decides the order of the settings file; a bad order changes nothing.
@@ -339,10 +365,11 @@ TEST(ControllerRetry, UnaskedEndingsAreStartedAgainAfterTheDelayAskedStopsAreNot
     bool retried;
   };
   const std::vector<Case> cases = {
-      {"disk full", camera::kStatusDiskFull, 60000, false, "Diskfull", true},
-      {"no image", -1, 60000, false, "ended without an image", true},
+      // The unattended recorder's own delay.
+      {"disk full", camera::kStatusDiskFull, app::HeadlessOptions{}.retryMs, false, "Diskfull", true},
+      {"no image", -1, app::HeadlessOptions{}.retryMs, false, "ended without an image", true},
       {"window version", camera::kStatusDiskFull, 0, false, "Diskfull", false},
-      {"asked to stop", camera::kStatusStarted, 60000, true, "", false},
+      {"asked to stop", camera::kStatusStarted, app::HeadlessOptions{}.retryMs, true, "", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -352,19 +379,20 @@ TEST(ControllerRetry, UnaskedEndingsAreStartedAgainAfterTheDelayAskedStopsAreNot
     const auto window = platform::RegisterWindow(&inbox);
     int starts = 0;
     std::vector<platform::ThreadHandlePtr> handles;
-    app::CameraController controller((dir / "tollan.cfg").string(), window, [&](app::WorkerRequest request) {
+    app::CameraController controller((dir / "tollan.cfg").string(), window, [&](worker::WorkerParams request) {
       ++starts;
       // The first worker fails (or runs when the user stops it); later ones run.
       platform::ThreadHandlePtr h;
       if (starts == 1 && !c.userStops)
-        h = platform::MessageThread::CreateSuspended(std::make_unique<FailingWorker>(request.mainWindow, c.status));
+        h = platform::MessageThread::Start(std::make_unique<FailingWorker>(request.mainWindow, c.status));
       else
-        h = platform::MessageThread::CreateSuspended(std::make_unique<FakeWorker>(request.mainWindow));
+        h = platform::MessageThread::Start(std::make_unique<FakeWorker>(request.mainWindow));
       handles.push_back(h);
-      platform::MessageThread::Resume(h);
       return h;
     });
     controller.SetRetryAfterFailure(c.retryMs);
+    auto clock = std::make_shared<platform::ManualClock>();
+    controller.SetClock(clock);
     std::vector<std::pair<size_t, std::string>> retries;
     controller.onRetry = [&](size_t row, const std::string& failure) { retries.emplace_back(row, failure); };
     controller.AddCamera(camera::CreateDefaultCamera());
@@ -380,9 +408,11 @@ TEST(ControllerRetry, UnaskedEndingsAreStartedAgainAfterTheDelayAskedStopsAreNot
     }
     EXPECT_EQ(controller.Row(0).status, "Stopped");
     EXPECT_EQ(controller.Row(0).failure, c.failure);
-    const auto now = std::chrono::steady_clock::now();
-    EXPECT_EQ(controller.RunDueRetries(now), 0u);  // not before the delay
-    EXPECT_EQ(controller.RunDueRetries(now + std::chrono::milliseconds(c.retryMs + 1000)), c.retried ? 1u : 0u);
+    EXPECT_EQ(controller.RunDueRetries(), 0u);
+    clock->Advance(59999);
+    EXPECT_EQ(controller.RunDueRetries(), 0u);  // not before a minute
+    clock->Advance(1);
+    EXPECT_EQ(controller.RunDueRetries(), c.retried ? 1u : 0u);
     EXPECT_EQ(starts, c.retried ? 2 : 1);
     if (c.retried) {
       ASSERT_EQ(retries.size(), 1u);

@@ -68,8 +68,7 @@ TEST(ControllerLive, StopRestartAndDiscardReachRealWorkers) {
   // Reason 1: deleting discards the worker without an answer.
   const auto worker = controller.Row(0).worker;
   controller.DeleteCameras({0});
-  ASSERT_TRUE(worker->Wait(10000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(worker->Wait(10000));  // posts to a window are delivered at once: all it sent is here
   for (auto& m : inbox.TakeAll()) EXPECT_NE(m.id, camera::to_main_window::CamStopped::kNumber);
   EXPECT_EQ(controller.CameraCount(), 0u);
 

@@ -56,9 +56,8 @@ class LogFixture {
  public:
   LogFixture(const std::string& path, int32_t flag, app::LogEcho echo = {}) {
     window_ = platform::RegisterWindow(&target_);
-    handle_ = platform::MessageThread::CreateSuspended(std::make_unique<CLogThread>(path, flag, std::move(echo)));
+    handle_ = platform::MessageThread::Start(std::make_unique<CLogThread>(path, flag, std::move(echo)));
     EXPECT_NE(handle_, nullptr);
-    platform::MessageThread::Resume(handle_);
   }
   ~LogFixture() {
     Stop();

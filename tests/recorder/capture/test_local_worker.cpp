@@ -1,5 +1,5 @@
 // The local camera worker over the scripted capture service: recording and its
-// stop reasons, an unplugged device, tick pacing with an injected clock, the live
+// stop reasons, an unplugged device, tick pacing on a manual clock, the live
 // view, missing frames, device settings with the properties window, snapshots,
 // and recording from a real V4L2 device when the machine has one.
 #include <gtest/gtest.h>
@@ -25,13 +25,46 @@ namespace {
 
 using worker_test::EventSink;
 using worker_test::WaitFor;
-using Clock = std::chrono::steady_clock;
 
 constexpr const char* kCamera = "device Desk Camera\nformat 320x240 24\nformat 320x240 16\n";
 
 class SilentPlayer : public frame::SoundPlayer {
  public:
   void Play(const std::string&) override {}
+};
+
+// Devices whose every sample takes a while of the worker's clock.
+class SlowService : public CaptureService {
+ public:
+  SlowService(std::shared_ptr<CaptureService> inner, std::shared_ptr<platform::ManualClock> clock, uint32_t ms)
+      : inner_(std::move(inner)), clock_(std::move(clock)), ms_(ms) {}
+  std::optional<std::vector<DeviceEntry>> Devices() override { return inner_->Devices(); }
+  std::unique_ptr<CaptureDevice> OpenDevice(int position, int& error) override {
+    auto device = inner_->OpenDevice(position, error);
+    return device ? std::make_unique<Device>(std::move(device), clock_, ms_) : nullptr;
+  }
+
+ private:
+  struct Device : CaptureDevice {
+    Device(std::unique_ptr<CaptureDevice> d, std::shared_ptr<platform::ManualClock> c, uint32_t ms)
+        : inner(std::move(d)), clock(std::move(c)), ms(ms) {}
+    std::vector<MediaType> MediaTypes() override { return inner->MediaTypes(); }
+    int Start(const MediaType& type, const std::function<bool()>& stop) override { return inner->Start(type, stop); }
+    bool LatestSample(int32_t bits, media::FrameImage& image) override {
+      clock->Advance(ms);
+      return inner->LatestSample(bits, image);
+    }
+    std::vector<DeviceInput> Inputs() override { return inner->Inputs(); }
+    bool SelectInput(int input) override { return inner->SelectInput(input); }
+    std::vector<DeviceControl> Controls() override { return inner->Controls(); }
+    bool SetControl(uint32_t id, int32_t value) override { return inner->SetControl(id, value); }
+    std::unique_ptr<CaptureDevice> inner;
+    std::shared_ptr<platform::ManualClock> clock;
+    uint32_t ms;
+  };
+  std::shared_ptr<CaptureService> inner_;
+  std::shared_ptr<platform::ManualClock> clock_;
+  uint32_t ms_;
 };
 
 // A window that collects what it is sent, registered for the test's length.
@@ -93,21 +126,22 @@ struct Harness {
 
   void Start(std::unique_ptr<camera::CameraRecord> cam, LocalWorkerTiming timing = {},
              platform::WindowHandle liveView = 0, platform::WindowHandle snapshotTarget = 0,
-             platform::WindowHandle propertiesParent = 0) {
-    LocalWorkerParams params;
+             platform::WindowHandle propertiesParent = 0, std::shared_ptr<platform::LoopClock> clock = nullptr) {
+    worker::WorkerParams params;
     params.record = std::move(cam);
-    params.logThreadId = events.Id();
+    params.logThread = events.Id();
     params.mainWindow = main.handle;
     params.liveViewWindow = liveView;
     params.snapshotTarget = snapshotTarget;
-    params.propertiesParent = propertiesParent;
+    params.propertiesOwner = propertiesParent;
     params.soundPlayer = std::make_shared<SilentPlayer>();
-    params.service = service;
+    params.clock = std::move(clock);
     timing.onFrameTimer = [this](uint32_t delay) {
       const std::lock_guard<std::mutex> lock(timersMutex);
       frameTimers.push_back(delay);
     };
-    worker = CThreadDXCam::Start(std::move(params), std::move(timing));
+    worker = CThreadDXCam::Start(std::move(params), std::move(timing),
+                                 devices ? devices : std::shared_ptr<CaptureService>(service));
     ASSERT_TRUE(worker);
   }
 
@@ -143,6 +177,7 @@ struct Harness {
   EventSink events;
   Window main;
   std::shared_ptr<ScriptedService> service;
+  std::shared_ptr<CaptureService> devices;  // set: used instead of the scripted service
   platform::ThreadHandlePtr worker;
   std::vector<std::string> seen;
   std::vector<camera::WorkerHealth> health;
@@ -221,14 +256,12 @@ TEST(LocalWorker, TicksArePacedFromTheirStart) {
     Harness h;
     auto cam = h.Camera();
     cam->frameDelayMs = 1000;
-    // Each tick reads the clock at its start and at its end; the processing time lies between.
-    auto calls = std::make_shared<std::atomic<int>>(0);
-    LocalWorkerTiming timing;
-    timing.clock = [calls, processing = c.processingMs] {
-      const int n = (*calls)++;
-      return Clock::time_point{} + std::chrono::milliseconds(n / 2 * 100000 + (n % 2 ? processing : 0));
-    };
-    h.Start(std::move(cam), std::move(timing));
+    // Each sample takes the processing time of the worker's clock.
+    auto clock = std::make_shared<platform::ManualClock>();
+    h.devices = std::make_shared<SlowService>(h.service, clock, c.processingMs);
+    h.Start(std::move(cam), {}, 0, 0, 0, clock);
+    ASSERT_TRUE(clock->WaitForTimer(1000));
+    clock->Advance(1000);
     ASSERT_TRUE(WaitFor([&] { return h.FrameTimers().size() >= 2; }, 10000));
     const auto timers = h.FrameTimers();
     EXPECT_EQ(timers[0], 1000u);  // the first tick, after the frame delay
@@ -364,12 +397,11 @@ TEST(LocalWorker, RecordsFromARealDevice) {
   cam->deviceIndex = probe.DevicePosition(0);
   ASSERT_TRUE(CDXVideo::ParseFormatText(formats.SelectedText(), cam->formatWidth, cam->formatHeight, cam->formatBits));
   cam->frameDelayMs = 100;
-  LocalWorkerParams params;
-  params.service = service;
+  worker::WorkerParams params;
   params.record = std::move(cam);
-  params.logThreadId = h.events.Id();
+  params.logThread = h.events.Id();
   params.mainWindow = h.main.handle;
-  h.worker = CThreadDXCam::Start(std::move(params));
+  h.worker = CThreadDXCam::Start(std::move(params), {}, service);
   ASSERT_TRUE(h.worker);
   EXPECT_TRUE(WaitFor([&] { return h.SavedFrames() >= 3; }, 15000)) << formats.SelectedText();
   ASSERT_TRUE(h.Stop(camera::kStopReasonStop));

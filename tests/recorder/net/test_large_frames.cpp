@@ -38,9 +38,9 @@ struct PushRecording {
     camera::SetText(cam->savePath, Path());
     cam->motionEnabled = 0;
     cam->frameDelayMs = 0;
-    net::WorkerParams params;
+    worker::WorkerParams params;
     params.record = std::move(cam);
-    params.logThreadId = events.Id();
+    params.logThread = events.Id();
     params.mainWindow = window;
     params.soundPlayer = std::make_shared<SilentPlayer>();
     net::WorkerTiming timing;

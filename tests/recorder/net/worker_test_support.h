@@ -27,8 +27,7 @@ class EventSink {
  public:
   EventSink() {
     auto thread = std::make_unique<SinkThread>(this);
-    handle_ = platform::MessageThread::CreateSuspended(std::move(thread));
-    platform::MessageThread::Resume(handle_);
+    handle_ = platform::MessageThread::Start(std::move(thread));
   }
   ~EventSink() {
     platform::PostThreadMessage(handle_->Id(), recorder::camera::to_log::ThreadStop::kNumber, 0, 0);

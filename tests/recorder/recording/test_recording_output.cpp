@@ -73,16 +73,16 @@ class RecordingTest : public ::testing::Test {
     camera_.jpegQuality = 60;
   }
   void SetPath(const std::string& path) { camera::SetText(camera_.savePath, path); }
-  // A fixed clock, so "%s" in a template is under the test's control.
+  // A manual clock, so "%s" in a template is under the test's control.
   void UseClock(RecordingOutput& out) {
-    out.SetClock([this] { return now_; });
+    out.SetClock(clock_);
   }
 
   test_support::ScopedTempDir tmp_{"recording"};
   const std::string root_ = tmp_.Path().substr(0, tmp_.Path().size() - 1);  // no trailing '/'
   camera::CameraRecord camera_;
   FakeReporter reporter_;
-  std::time_t now_ = 1000;
+  std::shared_ptr<platform::ManualClock> clock_ = std::make_shared<platform::ManualClock>(1000);
 };
 
 // ---- MJPG files -------------------------------------------------------------
@@ -128,7 +128,7 @@ TEST_F(RecordingTest, PathChangeStartsNewEmptyFileAndClosesTheOld) {
 
   // Stale bytes in the next file must not survive the change, even under resume.
   std::ofstream(second) << "stale bytes that are not a frame";
-  now_ = 2000;
+  clock_->SetWallTime(2000);
   ASSERT_EQ(out.SaveFrame(TestImage(3)), SaveResult::Handled);
   EXPECT_EQ(out.currentPath(), second);
 
@@ -392,7 +392,7 @@ TEST_F(RecordingTest, CleaningRemovesPlainFilesOnlyAndFollowsNoLinks) {
   ASSERT_EQ(out.SaveFrame(TestImage(1)), SaveResult::Handled);
   EXPECT_TRUE(fs::exists(root_ + "/1000/other.txt"));
 
-  now_ = 2000;
+  clock_->SetWallTime(2000);
   ASSERT_EQ(out.SaveFrame(TestImage(2)), SaveResult::Handled);
   EXPECT_FALSE(fs::exists(next + "old.mjpg"));
   EXPECT_FALSE(fs::is_symlink(next + "link.txt"));
@@ -419,7 +419,7 @@ TEST_F(RecordingTest, CleaningKeepsAnotherCamerasOpenFile) {
   UseClock(cleaner);
   ASSERT_TRUE(cleaner.StartRecording(false));
   std::ofstream(root_ + "/2000/stale.txt") << "stale";
-  now_ = 2000;  // the cleaner moves into the other camera's folder
+  clock_->SetWallTime(2000);  // the cleaner moves into the other camera's folder
   ASSERT_EQ(cleaner.SaveFrame(TestImage(2)), SaveResult::Handled);
   EXPECT_FALSE(fs::exists(root_ + "/2000/stale.txt"));
 
@@ -439,7 +439,7 @@ TEST_F(RecordingTest, CleaningKeepsTheOwnFileStillOpenInTheSameFolder) {
   ASSERT_EQ(out.SaveFrame(TestImage(1)), SaveResult::Handled);
   ASSERT_EQ(out.SaveFrame(TestImage(2)), SaveResult::Handled);
   std::ofstream(root_ + "/rec/stale.txt") << "stale";
-  now_ = 2000;
+  clock_->SetWallTime(2000);
   ASSERT_EQ(out.SaveFrame(TestImage(3)), SaveResult::Handled);
   EXPECT_FALSE(fs::exists(root_ + "/rec/stale.txt"));
   EXPECT_EQ(FrameCount(root_ + "/rec/v_1000.mjpg"), 2u);
@@ -456,7 +456,7 @@ TEST_F(RecordingTest, CleaningStopsAtOnceWhenTheWorkerStops) {
   RecordingOutput out(camera_, reporter_);
   UseClock(out);
   ASSERT_TRUE(out.StartRecording(false));
-  now_ = 2000;
+  clock_->SetWallTime(2000);
   reporter_.stopAfterPeeks = 0;
   EXPECT_EQ(out.SaveFrame(TestImage(1)), SaveResult::NotHandled);
   EXPECT_TRUE(fs::exists(root_ + "/2000/a.txt"));
@@ -486,7 +486,7 @@ TEST_F(RecordingTest, FullDiskReportsAndKeepsWholeFrames) {
     if (::setrlimit(RLIMIT_FSIZE, &rl) != 0) ::_exit(10);
     FakeReporter rep;
     RecordingOutput out(camera_, rep);
-    out.SetClock([] { return std::time_t(1000); });
+    out.SetClock(std::make_shared<platform::ManualClock>(1000));
     if (!out.StartRecording(false)) ::_exit(11);
     for (int i = 0; i < 2; ++i)
       if (out.SaveFrame(TestImage(0)) != SaveResult::Handled) ::_exit(12);

@@ -87,8 +87,7 @@ struct StarterLog {
 class Inbox {
  public:
   Inbox() : state_(std::make_shared<State>()) {
-    handle_ = platform::MessageThread::CreateSuspended(std::make_unique<Loop>(state_));
-    platform::MessageThread::Resume(handle_);
+    handle_ = platform::MessageThread::Start(std::make_unique<Loop>(state_));
   }
   ~Inbox() {
     platform::PostThreadMessage(handle_->Id(), kQuit, 0, 0);
@@ -376,12 +375,11 @@ TEST(DeviceProperties, WindowSetsTheDeviceWhileItsWorkerWaits) {
     platform::ThreadHandlePtr worker;
     const SnapshotStarter start = [&](std::unique_ptr<CameraRecord> copy, platform::WindowHandle target,
                                       platform::WindowHandle owner) {
-      capture::LocalWorkerParams params;
+      worker::WorkerParams params;
       params.record = std::move(copy);
       params.snapshotTarget = target;
-      params.propertiesParent = owner;
-      params.service = service;
-      worker = capture::CThreadDXCam::Start(std::move(params));
+      params.propertiesOwner = owner;
+      worker = capture::CThreadDXCam::Start(std::move(params), {}, service);
       return worker;
     };
     auto camera = Camera(camera::kCameraLocal);
@@ -538,7 +536,7 @@ TEST(IpCameraSelect, ConnectFetchesATestPictureFromTheTestCamera) {
     std::vector<platform::ThreadHandlePtr> workers;
     const SnapshotStarter start = [&](std::unique_ptr<CameraRecord> copy, platform::WindowHandle target,
                                       platform::WindowHandle) {
-      net::WorkerParams params;
+      worker::WorkerParams params;
       params.record = std::move(copy);
       params.snapshotTarget = target;
       workers.push_back(net::CSocThread::Start(std::move(params)));

@@ -46,10 +46,8 @@ TEST(LogView, FedByTheLogThread) {
   const test_support::ScopedTempDir tmp{"logview"};
   const std::string path = tmp.Path("Logfile.txt");
   ui::CLogView view;
-  auto thread = platform::MessageThread::CreateSuspended(
-      std::make_unique<app::CLogThread>(path, 1, app::LogEcho{}, view.Handle()));
+  auto thread = platform::MessageThread::Start(std::make_unique<app::CLogThread>(path, 1, app::LogEcho{}, view.Handle()));
   ASSERT_NE(thread, nullptr);
-  platform::MessageThread::Resume(thread);
   const platform::ThreadId log = thread->Id();
   view.SetLogThread(log);
   ASSERT_TRUE(camera::PostLogEvent(log, camera::kEventConnectFailed, "127.0.0.1"));

@@ -77,21 +77,21 @@ void Pump(int ms = 30) {
 
 class MainWindowTest : public ::testing::Test {
  protected:
-  std::unique_ptr<CMainWindow> Make(bool hidden = false, int hiddenResumeMs = 30000) {
+  // hiddenResumeMs < 0: the program's own delay.
+  std::unique_ptr<CMainWindow> Make(bool hidden = false, int hiddenResumeMs = -1) {
     ui::MainWindowOptions options;
     options.settingsPath = dir_.Path() + "tollan.cfg";
     options.logFilePath = dir_.Path() + "Logfile.txt";
     options.autostartEntryPath = dir_.Path() + "autostart/tollan.desktop";
     options.programPath = "/usr/bin/tollan";
     options.hiddenStart = hidden;
-    options.hiddenResumeMs = hiddenResumeMs;
-    options.workerFactory = [this](app::WorkerRequest request) {
+    if (hiddenResumeMs >= 0) options.hiddenResumeMs = hiddenResumeMs;
+    options.workerFactory = [this](worker::WorkerParams request) {
       {
         std::lock_guard<std::mutex> lock(log_.mutex);
         log_.starts.emplace_back(camera::GetText(request.record->url), request.resume);
       }
-      auto handle = platform::MessageThread::CreateSuspended(std::make_unique<FakeWorker>(request.mainWindow, &log_));
-      platform::MessageThread::Resume(handle);
+      auto handle = platform::MessageThread::Start(std::make_unique<FakeWorker>(request.mainWindow, &log_));
       return handle;
     };
     options.prompts.confirmDelete = [this](QWidget*) {
@@ -271,9 +271,12 @@ TEST_F(MainWindowTest, HiddenStartResumesAllLaterUnlessRestoredFirst) {
   }
   const size_t before = Starts();
   {
-    auto restored = Make(true, 100);
+    auto restored = Make(true);
     EXPECT_FALSE(restored->isVisible() && !restored->isMinimized());
     EXPECT_TRUE(restored->HiddenResumePending());
+    // Half a minute after a hidden start.
+    EXPECT_GT(restored->HiddenResumeLeftMs(), 29000);
+    EXPECT_LE(restored->HiddenResumeLeftMs(), 30000);
     restored->Restore();
     EXPECT_FALSE(restored->HiddenResumePending());
     EXPECT_TRUE(restored->isVisible());
@@ -323,8 +326,7 @@ TEST_F(MainWindowTest, ExitClosesADevicePropertiesWindowBeforeStoppingAnything) 
   auto window = Make();
   AddCameras(*window, 1);
   auto closed = std::make_shared<std::atomic<int>>(0);
-  auto worker = platform::MessageThread::CreateSuspended(std::make_unique<PropertiesWorker>(closed));
-  platform::MessageThread::Resume(worker);
+  auto worker = platform::MessageThread::Start(std::make_unique<PropertiesWorker>(closed));
   capture::DevicePropertiesRequest request;
   request.controls.resize(1);
   request.controls[0].name = "Brightness";

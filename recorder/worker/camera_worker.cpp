@@ -1,0 +1,145 @@
+#include "recorder/worker/camera_worker.h"
+
+#include "media/jpeg_codec.h"
+#include "recorder/camera/events.h"
+#include "recorder/camera/messages.h"
+#include "recorder/frame/frame_pipeline.h"
+
+namespace recorder::worker {
+
+using namespace camera;
+
+CameraWorker::CameraWorker(WorkerParams params, SourceEvents events, uint32_t soundDelayMs)
+    : record_(std::move(params.record)),
+      resume_(params.resume),
+      logThread_(params.logThread),
+      mainWindow_(params.mainWindow),
+      liveViewWindow_(params.liveViewWindow),
+      snapshotTarget_(params.snapshotTarget),
+      propertiesOwner_(params.propertiesOwner),
+      soundPlayer_(std::move(params.soundPlayer)),
+      events_(events),
+      soundDelayMs_(soundDelayMs) {
+  if (!record_) record_ = CreateDefaultCamera();  // Launch refuses none; a direct construction still has one
+}
+
+CameraWorker::~CameraWorker() = default;
+
+bool CameraWorker::InitInstance() {
+  if (IsSnapshot())
+    platform::Post<to_worker::SnapshotStart>(Id());
+  else
+    platform::Post<to_worker::WorkerStart>(Id());
+  return true;
+}
+
+void CameraWorker::ReportStatus(int32_t status) {
+  if (!IsSnapshot()) platform::Post<to_main_window::CamStatus>(mainWindow_, Id(), status);
+}
+
+void CameraWorker::ReportEvent(int32_t code, const std::string& argument) {
+  if (logThread_) PostLogEvent(logThread_, code, argument, Id());
+}
+
+bool CameraWorker::StopRequested() const { return stopping_ || StopWaiting(to_worker::ThreadStop::kNumber); }
+
+void CameraWorker::OnMessage(platform::Message& msg) {
+  if (stopping_) return;
+  if (platform::Is<to_worker::WorkerStart>(msg)) {
+    ReportEvent(events_.started, LoggedName());
+    OnWorkerStart();
+  } else if (platform::Is<to_worker::SnapshotStart>(msg)) {
+    // Registered, so that shutdown waits for it.
+    platform::Post<to_main_window::WorkerRegister>(mainWindow_, 0, Id(), Handle());
+    OnSnapshotStart();
+  } else if (platform::Is<to_worker::ThreadStop>(msg)) {
+    EndWorker(static_cast<int32_t>(msg.wParam));
+  } else if (platform::Is<to_worker::LiveViewChanged>(msg)) {
+    liveViewWindow_ = static_cast<platform::WindowHandle>(msg.wParam);
+  } else {
+    OnSourceMessage(msg);
+  }
+}
+
+void CameraWorker::OnTimer(uint32_t timerId) {
+  if (stopping_) return;
+  if (timerId == soundTimer_ && soundTimer_ != 0) {
+    soundTimer_ = 0;
+    if (!soundPlayer_) soundPlayer_ = frame::CreateDesktopSoundPlayer();
+    if (soundPlayer_) soundPlayer_->Play(GetText(record_->soundFile));
+    return;
+  }
+  OnSourceTimer(timerId);
+}
+
+bool CameraWorker::StartOutput() {
+  if (!record_->motionGrid.empty()) detector_.SetGrid(record_->motionGrid.data(), record_->motionGrid.size());
+  output_ = std::make_unique<recording::RecordingOutput>(*record_, static_cast<recording::RecordingReporter&>(*this));
+  output_->SetClock(SharedClock());
+  if (!output_->StartRecording(resume_)) {
+    // A stop that cut the start short keeps its own reason: the loop handles it next.
+    if (!StopRequested()) EndWorker(kStopReasonStop);
+    return false;
+  }
+  return !stopping_;
+}
+
+std::unique_ptr<media::FrameRecord> CameraWorker::DecodePicture(std::vector<uint8_t> jpeg) {
+  std::unique_ptr<media::FrameRecord> frame = frameRecords_.Take();
+  const bool decoded = media::DecodeJpeg(jpeg.data(), jpeg.size(), frame->image);
+  if (decoded) return frame;
+  frameRecords_.Keep(std::move(frame));
+  return nullptr;
+}
+
+int32_t CameraWorker::AnalyseFrame(media::FrameRecord& frame) {
+  const frame::PipelineResult result = frame::RunFramePipeline(frame, *record_, detector_);
+  if (result.triggered && output_) {
+    output_->OnMotionTrigger();
+    if (record_->motionSound && soundTimer_ == 0) soundTimer_ = SetTimer(soundDelayMs_);
+  }
+  return result.level;
+}
+
+bool CameraWorker::DeliverFrame(std::unique_ptr<media::FrameRecord> frame, int32_t level) {
+  if (!output_ || stopping_) {
+    frameRecords_.Keep(std::move(frame));
+    return false;
+  }
+  if (output_->ShouldSave()) {
+    const auto saved = output_->SaveFrame(frame->image);
+    if (saved == recording::RecordingOutput::SaveResult::Fatal) {
+      EndWorker(kStopReasonStop);
+      return false;
+    }
+    if (stopping_) return false;
+    if (saved == recording::RecordingOutput::SaveResult::Handled) NoteSavedFrame();
+  }
+  frameRecords_.ShowOrKeep(liveViewWindow_, std::move(frame), level);
+  return true;
+}
+
+void CameraWorker::NoteSavedFrame() {
+  WorkerHealth health;
+  if (healthTally_.NoteSaved(output_->currentPath(), Clock().Now(), Clock().WallNow(), health))
+    platform::Post<to_main_window::WorkerHealthReport>(mainWindow_, Id(), 0, std::move(health));
+}
+
+void CameraWorker::EndWorker(int32_t reason) {
+  if (stopping_) return;
+  stopping_ = true;
+  if (output_) {
+    output_->SetStopping();
+    output_->StopRecording();
+  }
+  if (soundTimer_) KillTimer(soundTimer_), soundTimer_ = 0;
+  StopSource();
+  if (reason != kStopReasonDiscard) platform::Post<to_main_window::CamStopped>(mainWindow_, Id(), reason);
+  if (IsSnapshot())
+    platform::Post<to_main_window::WorkerUnregister>(mainWindow_, 0, Id());
+  else
+    ReportEvent(events_.exited, LoggedName());
+  PostQuit(0);
+}
+
+}  // namespace recorder::worker
