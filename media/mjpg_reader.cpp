@@ -84,37 +84,95 @@ uint64_t CMjpgReader::MeasureFirstFrame() {
   // rule, so that seeking to the end of the scale still lands before the last frame.
   mjpg::FrameSearch search;
   mjpg::FrameSpan span;
-  size_t read = 0;
-  return CutAt(0, search, span, read) ? uint64_t(span.next) : 0;
+  return FindFrame(0, search, span, false) ? windowBase_ + span.next : 0;
 }
 
-bool CMjpgReader::CutAt(uint64_t p0, mjpg::FrameSearch& search, mjpg::FrameSpan& span, size_t& n) {
+void CMjpgReader::NoteSkipped(uint64_t offset, uint64_t bytes, bool frame) {
+  if (bytes == 0) return;
+  if (!damage_.Any()) damage_.firstOffset = offset;
+  damage_.bytesSkipped += bytes;
+  if (frame) ++damage_.framesSkipped;
+}
+
+bool CMjpgReader::FindFrame(uint64_t p0, mjpg::FrameSearch& search, mjpg::FrameSpan& span, bool count) {
   window_.resize(std::max(window_.size(), mjpg::kReadWindow));
-  n = ReadAt(p0, window_.data(), mjpg::kReadWindow);
-  size_t asked = mjpg::kReadWindow;
-  // FF D8, then the first FF D9 from the window's start; the window grows while it
-  // holds FF D8 without FF D9, up to the frame size limit.
+  windowBase_ = p0;
+  windowBytes_ = ReadAt(p0, window_.data(), mjpg::kReadWindow);
+  bool atEnd = windowBytes_ < mjpg::kReadWindow;
+  const auto note = [&](size_t bytes, bool frame) {
+    if (count) NoteSkipped(windowBase_, bytes, frame);
+  };
+  // Drops the first k bytes as damage and tops the window up again. The bytes kept
+  // have not been looked at yet (except after a cut-off frame), so each byte is
+  // still scanned about once.
+  const auto skip = [&](size_t k, bool frame) {
+    note(k, frame);
+    std::memmove(window_.data(), window_.data() + k, windowBytes_ - k);
+    windowBytes_ -= k;
+    windowBase_ += k;
+    if (!atEnd && windowBytes_ < mjpg::kReadWindow) {
+      const size_t want = mjpg::kReadWindow - windowBytes_;
+      const size_t got = ReadAt(windowBase_ + windowBytes_, window_.data() + windowBytes_, want);
+      windowBytes_ += got;
+      atEnd = got < want;
+    }
+    search = {};
+  };
   for (;;) {
     size_t more = 0;
-    const mjpg::CutResult result = mjpg::ContinueCut(window_.data(), n, search, span, &more);
-    if (result == mjpg::CutResult::Frame) return true;
-    if (result == mjpg::CutResult::NoFrame || n < asked) return false;  // short read: the file ends in the frame
-    window_.resize(std::max(window_.size(), n + more));
-    const size_t got = ReadAt(p0 + n, window_.data() + n, more);
-    asked += more;
-    n += got;
+    const mjpg::CutResult result = mjpg::ContinueCut(window_.data(), windowBytes_, search, span, &more);
+    // A second start of image before the end of the first: the first frame was cut
+    // off (a recording resumed after a crash). Go on from the second.
+    if (result != mjpg::CutResult::NoFrame && search.soi2 >= 0) {
+      skip(size_t(search.soi2), true);
+      continue;
+    }
+    if (result == mjpg::CutResult::Frame) {
+      note(span.start, false);  // stray bytes before the frame
+      return true;
+    }
+    if (result == mjpg::CutResult::ReadMore) {
+      if (atEnd) {
+        // The file ends inside this frame: the end of a recording, not damage.
+        note(size_t(search.soi), false);
+        return false;
+      }
+      window_.resize(std::max(window_.size(), windowBytes_ + more));
+      const size_t got = ReadAt(windowBase_ + windowBytes_, window_.data() + windowBytes_, more);
+      windowBytes_ += got;
+      atEnd = got < more;
+      continue;
+    }
+    if (search.soi >= 0) {
+      // A frame over the size limit: on from the next start of image, or from where
+      // the search stopped.
+      skip(search.soi2 >= 0 ? size_t(search.soi2) : search.next, true);
+      continue;
+    }
+    const size_t at = search.next;
+    if (at + 1 < windowBytes_ && window_[at] == mjpg::kEoi[0] && window_[at + 1] == mjpg::kEoi[1]) {
+      skip(at + 2, false);  // an end of image with no start before it
+      continue;
+    }
+    // No marker at all in what was read.
+    if (atEnd) {
+      note(windowBytes_, false);
+      return false;
+    }
+    skip(std::max<size_t>(at, 1), false);
   }
 }
 
 bool CMjpgReader::ReadNextFrame(std::vector<uint8_t>& jpeg, uint32_t* timestamp) {
   if (fd_ < 0) return false;
-  const uint64_t p0 = position_;
   mjpg::FrameSearch search;
   mjpg::FrameSpan span;
-  size_t n = 0;
-  const bool cut = CutAt(p0, search, span, n);
-  position_ = p0 + n;
-  if (!cut) return false;
+  const bool cut = FindFrame(position_, search, span, true);
+  const size_t n = windowBytes_;
+  if (!cut) {
+    position_ = windowBase_ + n;
+    return false;
+  }
   const size_t s = span.start;
   const size_t end = span.next;  // just past FF D9
 
@@ -134,8 +192,8 @@ bool CMjpgReader::ReadNextFrame(std::vector<uint8_t>& jpeg, uint32_t* timestamp)
 
   jpeg.assign(window_.begin() + long(s), window_.begin() + long(end));
   if (timestamp) *timestamp = stamp;
-  position_ = p0 + end;
-  frameStart_ = p0 + s;
+  position_ = windowBase_ + end;
+  frameStart_ = windowBase_ + s;
   return true;
 }
 

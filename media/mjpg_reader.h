@@ -1,8 +1,14 @@
 #pragma once
 // Reads JPEG frames out of an MJPG file without an index: every position is a
 // byte offset, and seeking works on byte fractions of the file length on a scale
-// of 86400 steps. Each read scans raw bytes for JPEG markers, so stray bytes
-// between frames are skipped and no header or trailer is needed.
+// of 86400 steps. Each read scans raw bytes for JPEG markers, so no header or
+// trailer is needed.
+//
+// Damaged recordings are read past: bytes that hold no whole frame (stray bytes,
+// a stray end marker, a frame over the 16 MiB limit, a frame cut off by the start
+// of the next one) are skipped, counted and reported by GetDamage(), and reading
+// goes on at the next start of image. A frame cut off by the end of the file is
+// how a recording ends when the power fails: the end, not damage.
 //
 // A reader is used by one thread. Other programs may append to the file while it
 // is open; its length is asked of the file system each time.
@@ -62,13 +68,27 @@ class CMjpgReader {
   uint64_t GetFrameStart() const { return frameStart_; }
   uint64_t GetFirstFrameSize() const { return firstFrameSize_; }
 
+  // What reading has skipped so far.
+  struct Damage {
+    uint64_t bytesSkipped = 0;   // every byte that was not part of a whole frame read
+    uint64_t framesSkipped = 0;  // of them, frames begun but never whole
+    uint64_t firstOffset = 0;    // file offset of the first skipped byte
+    bool Any() const { return bytesSkipped > 0; }
+  };
+  const Damage& GetDamage() const { return damage_; }
+  // Where the next ReadNextFrame starts.
+  void SetPosition(uint64_t offset) { position_ = offset; }
+
  private:
   // Reads up to n bytes at offset; a read error ends the bytes read there.
   size_t ReadAt(uint64_t offset, uint8_t* into, size_t n) const;
   uint64_t MeasureFirstFrame();
-  // Cuts the first frame at or after p0 into the window, growing it as the frame
-  // needs; n receives the bytes read.
-  bool CutAt(uint64_t p0, mjpg::FrameSearch& search, mjpg::FrameSpan& span, size_t& n);
+  // Cuts the first whole frame at or after p0 into the window, growing it as the
+  // frame needs and skipping what holds none. windowBase_ and windowBytes_ then say
+  // where the window starts in the file and how much of it was read; `span` is
+  // relative to the window. False at the end of the file.
+  bool FindFrame(uint64_t p0, mjpg::FrameSearch& search, mjpg::FrameSpan& span, bool count);
+  void NoteSkipped(uint64_t offset, uint64_t bytes, bool frame);
   // Reads 4096-byte blocks on from `from`, end to end, up to the first that holds
   // FF D8, and positions there. False when a read comes back empty.
   bool FindStartForward(uint64_t from);
@@ -77,6 +97,9 @@ class CMjpgReader {
   uint64_t position_ = 0;
   uint64_t frameStart_ = 0;
   uint64_t firstFrameSize_ = 0;
+  uint64_t windowBase_ = 0;
+  size_t windowBytes_ = 0;
+  Damage damage_;
   // The read window: kReadWindow bytes, grown while a frame needs it (up to its
   // 16 MiB limit) and kept at that size for the frames that follow.
   std::vector<uint8_t> window_;
