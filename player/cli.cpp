@@ -7,6 +7,7 @@
 
 #include "media/frame_messages.h"
 #include "media/mjpg_reader.h"
+#include "platform/files.h"
 #include "platform/window_registry.h"
 #include "player/editing.h"
 #include "player/file_info.h"
@@ -152,14 +153,19 @@ class Session {
   std::vector<uint8_t> picture_;
 };
 
+int CannotOpen(const std::string& path, std::ostream& err) {
+  const std::string why = platform::ReadFailureReason(path);
+  err << "velmo: cannot open " << path << ": " << (why.empty() ? "it could not be read" : why) << "\n";
+  return 1;
+}
+
 // Why a file could not be edited or exported.
 int NotOpened(const Session& session, const std::string& path, std::ostream& err) {
   if (session.Invalid()) {
-    err << kInvalidVideoFormat << "\n";
-  } else {
-    err << "velmo: cannot open " << path << "\n";
+    err << "velmo: " << path << ":" << kInvalidVideoFormat << "\n";
+    return 1;
   }
-  return 1;
+  return CannotOpen(path, err);
 }
 
 std::optional<int> FrameNumber(const std::string& text) {
@@ -203,26 +209,32 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::ostream
   return true;
 }
 
+// Frames and times of a file, and what the reader skipped in it: exit 1 when it
+// skipped anything, so scripts see a damaged recording.
 int Info(const std::string& path, std::ostream& out, std::ostream& err) {
   media::CMjpgReader reader;
-  if (!reader.Open(path)) {
-    err << "velmo: cannot open " << path << "\n";
-    return 1;
-  }
+  if (!reader.Open(path)) return CannotOpen(path, err);
   std::vector<uint8_t> jpeg;
   uint32_t first = 0, last = 0;
   if (!reader.ReadNextFrame(jpeg, &first)) {
-    out << kInvalidVideoFormat << "\n";
+    err << "velmo: " << path << ":" << kInvalidVideoFormat << "\n";
     return 1;
   }
   uint64_t frames = 1;
   last = first;
   while (reader.ReadNextFrame(jpeg, &last)) ++frames;
+  const media::CMjpgReader::Damage& damage = reader.GetDamage();
   out << "Frames: " << frames << "\n"
       << "First frame time:" << TimeStampText(first) << "\n"
       << "Last frame time:" << TimeStampText(last) << "\n"
-      << "Video Size: " << SizeText(int64_t(reader.GetLength())) << "\n";
-  return 0;
+      << "Video Size: " << SizeText(int64_t(reader.GetLength())) << "\n"
+      << "Damaged bytes skipped: " << damage.bytesSkipped << "\n";
+  if (!damage.Any()) return 0;
+  out << "Damaged frames skipped: " << damage.framesSkipped << "\n"
+      << "First damage at byte: " << damage.firstOffset << "\n";
+  err << "velmo: " << path << " is damaged: " << damage.bytesSkipped << " bytes skipped, the first at byte "
+      << damage.firstOffset << "\n";
+  return 1;
 }
 
 int NoFrame(std::ostream& err, const std::string& path, int n, int frames) {

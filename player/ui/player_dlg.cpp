@@ -29,6 +29,7 @@
 #include "player/ui/copy_dlg.h"
 #include "widgets/dialog_units.h"
 #include "widgets/picture_box.h"
+#include "widgets/file_paths.h"
 #include "widgets/progress_ex.h"
 #include "widgets/prompts.h"
 #include "widgets/maximise_grow.h"
@@ -59,7 +60,6 @@ QIcon MediaIcon(QStyle* style, const char* themeName, QStyle::StandardPixmap fal
 intptr_t PackPoint(const QPoint& p) { return intptr_t(uint16_t(int16_t(p.x())) | uint32_t(uint16_t(int16_t(p.y()))) << 16); }
 QPoint UnpackPoint(intptr_t v) { return {int16_t(uint16_t(v & 0xFFFF)), int16_t(uint16_t((v >> 16) & 0xFFFF))}; }
 
-std::string EncodePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 }  // namespace
 
@@ -320,7 +320,7 @@ std::string CPlayerDlg::ChooseMjpg(bool save, const char* title) {
   request.title = QString::fromUtf8(title);
   request.filter = kMjpgFilter;
   if (save) request.defaultSuffix = QString(kMjpgExtension).mid(1);
-  return EncodePath(prompts_->ChooseFile(this, request));
+  return widgets::EncodePath(prompts_->ChooseFile(this, request));
 }
 
 void CPlayerDlg::ChooseEditFiles(EditOp op) {
@@ -346,7 +346,7 @@ void CPlayerDlg::SaveCurrentFrame() {
   request.suggestedName = kStillSuggestedName;
   const QString chosen = prompts_->ChooseFile(this, request);
   if (chosen.isEmpty()) return;
-  switch (SaveStill(frame, StillExportPath(EncodePath(chosen)))) {
+  switch (SaveStill(frame, StillExportPath(widgets::EncodePath(chosen)))) {
     case StillSave::Saved: break;
     case StillSave::CreateFailed: prompts_->Tell(this, kStillSaveFailed, kStillCreateFailedCaption, BoxIcon::Error); break;
     case StillSave::WriteFailed: prompts_->Tell(this, kStillSaveFailed, kStillWriteFailedCaption, BoxIcon::Error); break;

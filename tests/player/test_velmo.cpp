@@ -91,7 +91,7 @@ TEST(Velmo, CommandLineOperations) {
        "Video Size: 24.78 KB\n",
        "",
        {}},
-      {"info on a file without frames", {"--info", junk}, 1, " Invalid Video File Format!", "", {}},
+      {"info on a file without frames", {"--info", junk}, 1, "", " Invalid Video File Format!", {}},
       {"extract frames 2 to 4", {"--extract", input, "--from", "2", "--to", "4", "-o", out}, 0, "", "",
        Join(frames, 1, 4)},
       {"remove the first two frames", {"--remove", input, "--from", "1", "--to", "2", "-o", out}, 0, "", "",
