@@ -55,7 +55,7 @@ bool ReplacementFile::Create(const std::string& target, int* error) {
     // Hidden, and named after the target so a left-over file says what it was.
     std::string temp = folder + "." + name + suffix;
     if (temp.size() - folder.size() > 255) temp = folder + "." + name.substr(0, 180) + suffix;
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       fd_ = fd;
       target_ = target;

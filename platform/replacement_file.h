@@ -17,7 +17,7 @@ class ReplacementFile {
   ReplacementFile(const ReplacementFile&) = delete;
   ReplacementFile& operator=(const ReplacementFile&) = delete;
 
-  // Creates the temporary file for `target`, open for writing, with the mode a new
+  // Creates the temporary file for `target`, open for reading and writing, with the mode a new
   // file would get. An existing target that is a folder is refused (EISDIR). False
   // with the system's error number in *error.
   bool Create(const std::string& target, int* error);

@@ -87,6 +87,7 @@ CPlayerDlg::CPlayerDlg(PlayerDlgOptions options)
   ui_->picture->SetContextMenuHandler([this](const QPoint& point) {
     platform::Post<PLAYER_CONTEXT_MENU>(Handle(), 0, PackPoint(point));
   });
+  ui_->picture->SetFrameShownHandler([this] { PostToThread<VT_FRAME_SHOWN>(); });
 
   SetupControls();
   ui_->positionBar->SetRange(0, media::CMjpgReader::kFractionRange);
@@ -232,6 +233,7 @@ void CPlayerDlg::StartFile(const std::string& path) {
   setup.sizeLabel = sizeTarget_->Handle();
   setup.progressBar = copyDlg_ ? copyDlg_->ProgressHandle() : 0;
   setup.frameDelayMs = DelayValue();
+  setup.pictureAnswers = true;
   platform::ThreadHandlePtr thread =
       options_.threadFactory ? options_.threadFactory(std::move(setup)) : CVideoThread::Create(std::move(setup));
   if (!thread) return;
@@ -285,7 +287,7 @@ void CPlayerDlg::HandleMessage(platform::Message& msg) {
   if (platform::Is<PLAYER_THREAD_CLOSED>(msg)) {
     ThreadClosed();
   } else if (platform::Is<PLAYER_NOTICE>(msg)) {
-    ShowNotice(int(msg.wParam));
+    ShowNotice(int(msg.wParam), platform::Take<PLAYER_NOTICE>(msg));
   } else if (platform::Is<PLAYER_PLAY_STATE>(msg)) {
     ShowPlaying(msg.wParam == 1);
   } else if (platform::Is<PLAYER_CONTEXT_MENU>(msg)) {
@@ -307,10 +309,12 @@ void CPlayerDlg::ThreadClosed() {
   ShowPlaying(false);
 }
 
-void CPlayerDlg::ShowNotice(int code) {
+void CPlayerDlg::ShowNotice(int code, const std::string& reason) {
   const NoticeText* notice = FindNotice(code);
   if (!notice) return;
-  prompts_->Tell(this, QString::fromUtf8(notice->text), QString::fromUtf8(notice->caption),
+  QString text = QString::fromUtf8(notice->text);
+  if (!reason.empty()) text += "\n\n" + widgets::DecodePath(reason);
+  prompts_->Tell(this, text, QString::fromUtf8(notice->caption),
                  notice->exclamation ? BoxIcon::Exclamation : BoxIcon::Information);
 }
 
@@ -346,11 +350,12 @@ void CPlayerDlg::SaveCurrentFrame() {
   request.suggestedName = kStillSuggestedName;
   const QString chosen = prompts_->ChooseFile(this, request);
   if (chosen.isEmpty()) return;
-  switch (SaveStill(frame, StillExportPath(widgets::EncodePath(chosen)))) {
-    case StillSave::Saved: break;
-    case StillSave::CreateFailed: prompts_->Tell(this, kStillSaveFailed, kStillCreateFailedCaption, BoxIcon::Error); break;
-    case StillSave::WriteFailed: prompts_->Tell(this, kStillSaveFailed, kStillWriteFailedCaption, BoxIcon::Error); break;
-  }
+  std::string reason;
+  const StillSave saved = SaveStill(frame, StillExportPath(widgets::EncodePath(chosen)), &reason);
+  if (saved == StillSave::Saved) return;
+  const QString text = QString(kStillSaveFailed) + "\n\n" + widgets::DecodePath(reason);
+  prompts_->Tell(this, text, saved == StillSave::CreateFailed ? kStillCreateFailedCaption : kStillWriteFailedCaption,
+                 BoxIcon::Error);
 }
 
 void CPlayerDlg::SetCopying(bool copying) {
@@ -403,21 +408,21 @@ void CPlayerDlg::FitPicture() {
   // Lays the controls out for the present size now, also while the window is hidden.
   ui_->mainLayout->setGeometry(rect());
   const QSize target = size() - ui_->picture->size() + QSize(kFitWidth, kFitHeight);
-  hide();
+  // Resized in place: hiding a dialog that runs its own loop would end that loop,
+  // and with it the program.
   resize(target);
   CentreOnScreen();
-  show();
-  raise();
-  activateWindow();
+  if (isVisible()) {
+    raise();
+    activateWindow();
+  }
   ui_->mainLayout->setGeometry(rect());
 }
 
 void CPlayerDlg::RestoreFirstSize() {
-  hide();
   if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)) setWindowState(Qt::WindowNoState);
   resize(firstSize_);
   CentreOnScreen();
-  show();
 }
 
 void CPlayerDlg::Grow(int dx, int dy) {
