@@ -52,6 +52,9 @@ bool CMjpgReader::Open(const std::string& path, Sharing sharing) {
 void CMjpgReader::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  windowBase_ = 0;
+  windowBytes_ = 0;
+  bufferOffset_ = 0;
 }
 
 size_t CMjpgReader::ReadAt(uint64_t offset, uint8_t* into, size_t n) const {
@@ -73,18 +76,53 @@ uint64_t CMjpgReader::GetLength() const {
 }
 
 uint64_t CMjpgReader::MeasureFirstFrame() {
-  window_.resize(std::max(window_.size(), mjpg::kReadWindow));
-  const size_t n = ReadAt(0, window_.data(), mjpg::kReadWindow);
-  const long s1 = FindMarker(window_.data(), n, mjpg::kSoi);
+  StartAt(0);
+  Fill(mjpg::kReadWindow);
+  const uint8_t* w = Data();
+  const size_t n = windowBytes_;
+  const long s1 = FindMarker(w, n, mjpg::kSoi);
   if (s1 < 0) return 0;
-  const long s2 = FindMarker(window_.data(), n, mjpg::kSoi, size_t(s1) + 2);
+  const long s2 = FindMarker(w, n, mjpg::kSoi, size_t(s1) + 2);
   if (s2 >= 0) return uint64_t(s2);
-  if (n < mjpg::kReadWindow || FindMarker(window_.data(), n, mjpg::kEoi) >= 0) return 0;
+  if (n < mjpg::kReadWindow || FindMarker(w, n, mjpg::kEoi) >= 0) return 0;
   // A first frame larger than the first window: its end, found by the growing
   // rule, so that seeking to the end of the scale still lands before the last frame.
   mjpg::FrameSearch search;
   mjpg::FrameSpan span;
   return FindFrame(0, search, span, false) ? windowBase_ + span.next : 0;
+}
+
+void CMjpgReader::StartAt(uint64_t offset) {
+  // Bytes already read stay valid: a file is only ever appended to.
+  if (offset >= windowBase_ && offset <= windowBase_ + windowBytes_) {
+    Drop(size_t(offset - windowBase_));
+    return;
+  }
+  windowBase_ = offset;
+  windowBytes_ = 0;
+  bufferOffset_ = 0;
+}
+
+void CMjpgReader::Drop(size_t bytes) {
+  bufferOffset_ += bytes;
+  windowBase_ += bytes;
+  windowBytes_ -= bytes;
+  if (windowBytes_ == 0) bufferOffset_ = 0;
+}
+
+bool CMjpgReader::Fill(size_t want) {
+  if (windowBytes_ >= want) return true;
+  if (bufferOffset_ + want > window_.size()) {
+    // Move the bytes kept to the front (at most once per window of bytes read on),
+    // and grow the buffer when a frame needs more.
+    if (bufferOffset_ > 0) std::memmove(window_.data(), window_.data() + bufferOffset_, windowBytes_);
+    bufferOffset_ = 0;
+    if (want > window_.size()) window_.resize(std::max(want, 2 * mjpg::kReadWindow));
+  }
+  const size_t need = want - windowBytes_;
+  const size_t got = ReadAt(windowBase_ + windowBytes_, Data() + windowBytes_, need);
+  windowBytes_ += got;
+  return got == need;
 }
 
 void CMjpgReader::NoteSkipped(uint64_t offset, uint64_t bytes, bool frame) {
@@ -95,10 +133,8 @@ void CMjpgReader::NoteSkipped(uint64_t offset, uint64_t bytes, bool frame) {
 }
 
 bool CMjpgReader::FindFrame(uint64_t p0, mjpg::FrameSearch& search, mjpg::FrameSpan& span, bool count) {
-  window_.resize(std::max(window_.size(), mjpg::kReadWindow));
-  windowBase_ = p0;
-  windowBytes_ = ReadAt(p0, window_.data(), mjpg::kReadWindow);
-  bool atEnd = windowBytes_ < mjpg::kReadWindow;
+  StartAt(p0);
+  bool atEnd = !Fill(mjpg::kReadWindow);
   const auto note = [&](size_t bytes, bool frame) {
     if (count) NoteSkipped(windowBase_, bytes, frame);
   };
@@ -107,20 +143,13 @@ bool CMjpgReader::FindFrame(uint64_t p0, mjpg::FrameSearch& search, mjpg::FrameS
   // still scanned about once.
   const auto skip = [&](size_t k, bool frame) {
     note(k, frame);
-    std::memmove(window_.data(), window_.data() + k, windowBytes_ - k);
-    windowBytes_ -= k;
-    windowBase_ += k;
-    if (!atEnd && windowBytes_ < mjpg::kReadWindow) {
-      const size_t want = mjpg::kReadWindow - windowBytes_;
-      const size_t got = ReadAt(windowBase_ + windowBytes_, window_.data() + windowBytes_, want);
-      windowBytes_ += got;
-      atEnd = got < want;
-    }
+    Drop(k);
+    if (!atEnd) atEnd = !Fill(mjpg::kReadWindow);
     search = {};
   };
   for (;;) {
     size_t more = 0;
-    const mjpg::CutResult result = mjpg::ContinueCut(window_.data(), windowBytes_, search, span, &more);
+    const mjpg::CutResult result = mjpg::ContinueCut(Data(), windowBytes_, search, span, &more);
     // A second start of image before the end of the first: the first frame was cut
     // off (a recording resumed after a crash). Go on from the second.
     if (result != mjpg::CutResult::NoFrame && search.soi2 >= 0) {
@@ -137,10 +166,7 @@ bool CMjpgReader::FindFrame(uint64_t p0, mjpg::FrameSearch& search, mjpg::FrameS
         note(size_t(search.soi), false);
         return false;
       }
-      window_.resize(std::max(window_.size(), windowBytes_ + more));
-      const size_t got = ReadAt(windowBase_ + windowBytes_, window_.data() + windowBytes_, more);
-      windowBytes_ += got;
-      atEnd = got < more;
+      atEnd = !Fill(windowBytes_ + more);
       continue;
     }
     if (search.soi >= 0) {
@@ -150,7 +176,8 @@ bool CMjpgReader::FindFrame(uint64_t p0, mjpg::FrameSearch& search, mjpg::FrameS
       continue;
     }
     const size_t at = search.next;
-    if (at + 1 < windowBytes_ && window_[at] == mjpg::kEoi[0] && window_[at + 1] == mjpg::kEoi[1]) {
+    const uint8_t* w = Data();
+    if (at + 1 < windowBytes_ && w[at] == mjpg::kEoi[0] && w[at + 1] == mjpg::kEoi[1]) {
       skip(at + 2, false);  // an end of image with no start before it
       continue;
     }
@@ -168,29 +195,31 @@ bool CMjpgReader::ReadNextFrame(std::vector<uint8_t>& jpeg, uint32_t* timestamp)
   mjpg::FrameSearch search;
   mjpg::FrameSpan span;
   const bool cut = FindFrame(position_, search, span, true);
-  const size_t n = windowBytes_;
   if (!cut) {
-    position_ = windowBase_ + n;
+    position_ = windowBase_ + windowBytes_;
     return false;
   }
+  const uint8_t* w = Data();
   const size_t s = span.start;
   const size_t end = span.next;  // just past FF D9
+  // The window a single read would have given, for the time stamp search below.
+  const size_t n = std::min(windowBytes_, std::max(end, mjpg::kReadWindow));
 
   // The time stamp comes from the first FF FE of the whole window, which for a
   // frame without one is the next frame's. The cut already knows the first one
   // between FF D8 and FF D9, so each byte is looked at once.
-  long c = FindMarker(window_.data(), s, mjpg::kCom);
+  long c = FindMarker(w, s, mjpg::kCom);
   if (c < 0) c = search.com;
-  if (c < 0) c = FindMarker(window_.data(), n, mjpg::kCom, end);
+  if (c < 0) c = FindMarker(w, n, mjpg::kCom, end);
   uint32_t stamp = 0;
   if (c >= 0 && size_t(c) + 3 < n) {
-    const unsigned len = window_[size_t(c) + 3];
+    const unsigned len = w[size_t(c) + 3];
     const size_t text = size_t(c) + 4;
     if (len >= mjpg::kMinCommentLength && len <= mjpg::kMaxCommentLength && text + (len - 2) <= n)
-      mjpg::ParseStampText(window_.data() + text, len - 2, stamp);
+      mjpg::ParseStampText(w + text, len - 2, stamp);
   }
 
-  jpeg.assign(window_.begin() + long(s), window_.begin() + long(end));
+  jpeg.assign(w + s, w + end);
   if (timestamp) *timestamp = stamp;
   position_ = windowBase_ + end;
   frameStart_ = windowBase_ + s;

@@ -88,6 +88,15 @@ class CMjpgReader {
   // where the window starts in the file and how much of it was read; `span` is
   // relative to the window. False at the end of the file.
   bool FindFrame(uint64_t p0, mjpg::FrameSearch& search, mjpg::FrameSpan& span, bool count);
+  // The window: windowBytes_ bytes of the file from windowBase_, kept in window_
+  // from bufferOffset_ on, so a read that starts where the last one left off reads
+  // only what is new.
+  uint8_t* Data() { return window_.data() + bufferOffset_; }
+  // Makes the window start at `offset`, keeping what it holds from there on.
+  void StartAt(uint64_t offset);
+  void Drop(size_t bytes);
+  // Reads on until the window holds `want` bytes; false when the file ended first.
+  bool Fill(size_t want);
   void NoteSkipped(uint64_t offset, uint64_t bytes, bool frame);
   // Reads 4096-byte blocks on from `from`, end to end, up to the first that holds
   // FF D8, and positions there. False when a read comes back empty.
@@ -99,9 +108,10 @@ class CMjpgReader {
   uint64_t firstFrameSize_ = 0;
   uint64_t windowBase_ = 0;
   size_t windowBytes_ = 0;
+  size_t bufferOffset_ = 0;
   Damage damage_;
-  // The read window: kReadWindow bytes, grown while a frame needs it (up to its
-  // 16 MiB limit) and kept at that size for the frames that follow.
+  // The read window's buffer: twice kReadWindow, grown while a frame needs it (up
+  // to its 16 MiB limit) and kept at that size for the frames that follow.
   std::vector<uint8_t> window_;
 };
 
