@@ -1,24 +1,66 @@
 #!/usr/bin/env bash
-# The player's edit copy against cp: a 2 GB recording is made in /tmp, its first
-# half (about 1 GB) extracted through the playback thread, and the same bytes copied
-# with cp in the same run. Prints both speeds and their ratio (goal: at least 0.5).
-# Usage: player_bench.sh BUILD_DIR
+# The player on a 2 GB recording, made in /tmp by repeating the frames of a small
+# recording and deleted at the end:
+#   1. the `velmo --extract` command on the whole file, against cp of the same
+#      bytes in the same run (goal: at least 0.5 of cp's speed);
+#   2. the playback thread's extract of the first half, against cp;
+#   3. the player window playing the file for 10 s at frame delay 0, offscreen:
+#      peak resident memory (goal: under 150 MB) and how fast Pause answers.
+# Usage: player_bench.sh BUILD_DIR  (a Release build with the benchmarks)
 set -euo pipefail
 BUILD=${1:?build dir}
-BENCH="$BUILD/bench/bench_reader"
+VELMO="$BUILD/player/velmo"
+DEMO="$BUILD/tools/mjpgdemo/mjpgdemo"
+READER="$BUILD/bench/bench_reader"
+PLAYBACK="$BUILD/bench/bench_playback"
 WORK=$(mktemp -d /tmp/player_bench_XXXXXX)
 trap 'rm -rf "$WORK"' EXIT
 
-"$BENCH" --make "$WORK/big.mjpg" 2048
-read -r BYTES EXTRACT_S < <("$BENCH" --extract "$WORK/big.mjpg" "$WORK/half.mjpg")
+now() { date +%s.%N; }
+speeds() {  # NAME BYTES SECONDS_OF_NAME SECONDS_OF_CP
+  awk -v n="$1" -v b="$2" -v e="$3" -v c="$4" 'BEGIN {
+    mb = b / 1048576
+    printf "bytes copied:  %d (%.0f MiB)\n", b, mb
+    printf "%-14s %.3f s, %.0f MB/s\n", n ":", e, mb / e
+    printf "cp:            %.3f s, %.0f MB/s\n", c, mb / c
+    printf "ratio %s/cp speed: %.2f (goal >= 0.5)\n", n, c / e
+  }'
+}
+
+# 200 frames of 640 x 480, repeated to about 64 MiB, and that repeated to 2 GiB.
+"$DEMO" "$WORK/small.mjpg" 200 >/dev/null
+: >"$WORK/chunk.mjpg"
+while [ "$(stat -c %s "$WORK/chunk.mjpg")" -lt 67108864 ]; do cat "$WORK/small.mjpg" >>"$WORK/chunk.mjpg"; done
+for _ in $(seq 32); do cat "$WORK/chunk.mjpg"; done >"$WORK/big.mjpg"
+rm -f "$WORK/small.mjpg" "$WORK/chunk.mjpg"
+BYTES=$(stat -c %s "$WORK/big.mjpg")
+FRAMES=$("$VELMO" --info "$WORK/big.mjpg" | awk '/^Frames:/ { print $2 }')
+echo "recording: $BYTES bytes, $FRAMES frames"
+
+echo "== velmo --extract of every frame against cp"
 sync
-START=$(date +%s.%N)
+START=$(now)
+"$VELMO" --extract "$WORK/big.mjpg" --from 1 --to "$FRAMES" -o "$WORK/extract.mjpg"
+END=$(now)
+cmp -s "$WORK/big.mjpg" "$WORK/extract.mjpg" || { echo "the extract differs from the recording" >&2; exit 1; }
+rm -f "$WORK/extract.mjpg"
+sync
+CP_START=$(now)
+cp --reflink=never "$WORK/big.mjpg" "$WORK/copy.mjpg"
+CP_END=$(now)
+rm -f "$WORK/copy.mjpg"
+speeds "velmo extract" "$BYTES" "$(awk -v s="$START" -v e="$END" 'BEGIN { print e - s }')" \
+  "$(awk -v s="$CP_START" -v e="$CP_END" 'BEGIN { print e - s }')"
+
+echo "== the playback thread's extract of the first half against cp"
+sync
+read -r HALF EXTRACT_S < <("$READER" --extract "$WORK/big.mjpg" "$WORK/half.mjpg")
+sync
+CP_START=$(now)
 cp --reflink=never "$WORK/half.mjpg" "$WORK/copy.mjpg"
-END=$(date +%s.%N)
-awk -v b="$BYTES" -v e="$EXTRACT_S" -v s="$START" -v t="$END" 'BEGIN {
-  c = t - s; mb = b / 1048576
-  printf "bytes copied:  %d (%.0f MiB)\n", b, mb
-  printf "velmo extract: %.3f s, %.0f MB/s\n", e, mb / e
-  printf "cp:            %.3f s, %.0f MB/s\n", c, mb / c
-  printf "ratio extract/cp speed: %.2f (goal >= 0.5)\n", c / e
-}'
+CP_END=$(now)
+rm -f "$WORK/half.mjpg" "$WORK/copy.mjpg"
+speeds "thread extract" "$HALF" "$EXTRACT_S" "$(awk -v s="$CP_START" -v e="$CP_END" 'BEGIN { print e - s }')"
+
+echo "== playing the recording for 10 s at frame delay 0"
+"$PLAYBACK" "$WORK/big.mjpg" 10

@@ -114,7 +114,15 @@ class Session {
   // Steps forward to frame n (never back) and sets a mark there. False, with the
   // number of frames seen in *frames, when the file ends before frame n.
   bool MarkAt(int n, bool start, int* frames) {
-    for (int i = frame_; i < n; ++i) Post<VT_NEXT_FRAME>(thread_->Id());
+    if (n > frame_) {
+      const int before = frame_;
+      Post<VT_STEP_FRAMES>(thread_->Id(), n - frame_);
+      Pump([&](platform::Message& msg) {
+        if (!platform::Is<PLAYER_STEPPED>(msg)) return false;
+        frame_ = before + int(msg.wParam);  // only the last frame stepped to is shown
+        return true;
+      });
+    }
     if (start) {
       Post<VT_MARK_START>(thread_->Id());
     } else {

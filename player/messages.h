@@ -54,6 +54,9 @@ struct VT_ABORT_EDIT : ThreadMessage<WM_USER + 218> {};
 // The picture has shown a frame it was sent: playback reads the next one only
 // when the frames sent before it have been shown (at most two on their way).
 struct VT_FRAME_SHOWN : ThreadMessage<WM_USER + 219> {};
+// Stop and step wParam frames on, showing only the last (the command line's way
+// to a frame number); answered with PLAYER_STEPPED.
+struct VT_STEP_FRAMES : ThreadMessage<WM_USER + 220> {};
 }  // namespace to_video_thread
 
 // To the player window (CPlayerDlg).
@@ -71,6 +74,8 @@ struct PLAYER_COPYING : WindowMessage<WM_USER + 215> {};
 struct PLAYER_CHOOSE_FILES : WindowMessage<WM_USER + 216> {};
 // The shutdown thread has stopped every playback thread; the window may end.
 struct PLAYER_STOPPED_ALL : WindowMessage<WM_USER + 217> {};
+// The answer to VT_STEP_FRAMES: wParam the frames stepped, fewer when the file ended.
+struct PLAYER_STEPPED : WindowMessage<WM_USER + 218> {};
 }  // namespace to_player_window
 
 // To the controls the thread keeps current: the two status labels, the position

@@ -55,6 +55,7 @@ void CVideoThread::OnMessage(platform::Message& msg) {
     case VT_SET_DELAY::kNumber: SetDelay(int32_t(std::clamp<intptr_t>(msg.wParam, INT32_MIN, INT32_MAX))); break;
     case VT_PREV_FRAME::kNumber: Step(Move::Previous); break;
     case VT_NEXT_FRAME::kNumber: Step(Move::Next); break;
+    case VT_STEP_FRAMES::kNumber: StepFrames(msg.wParam); break;
     case VT_MARK_START::kNumber:
       StopPlaying();
       startMark_ = reader_.GetFrameStart();
@@ -176,6 +177,19 @@ void CVideoThread::PlayPause() {
 void CVideoThread::Step(Move move) {
   StopPlaying();
   ShowFrame(move);
+}
+
+void CVideoThread::StepFrames(intptr_t count) {
+  StopPlaying();
+  intptr_t stepped = 0;
+  // The frames passed over are read, not shown; a close waiting ends the walk.
+  std::vector<uint8_t> passed;
+  while (stepped + 1 < count && reader_.ReadNextFrame(passed)) {
+    ++stepped;
+    if (stepped % 4096 == 0 && StopWaiting(VT_CLOSE::kNumber)) break;
+  }
+  if (stepped + 1 == count && ShowFrame(Move::Next)) ++stepped;
+  Post<PLAYER_STEPPED>(setup_.mainWindow, stepped);
 }
 
 void CVideoThread::Seek(int fraction) {

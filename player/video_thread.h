@@ -69,6 +69,7 @@ class CVideoThread : public platform::MessageThread {
   void StopPlaying();
   void PlayPause();
   void Step(Move move);
+  void StepFrames(intptr_t count);
   void Seek(int fraction);
   void SetDelay(int32_t delayMs);
   void PostNotice(int code, std::string reason = {});
