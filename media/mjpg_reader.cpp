@@ -79,7 +79,7 @@ uint64_t CMjpgReader::MeasureFirstFrame() {
   StartAt(0);
   Fill(mjpg::kReadWindow);
   const uint8_t* w = Data();
-  const size_t n = windowBytes_;
+  const size_t n = std::min(windowBytes_, mjpg::kReadWindow);  // the first window alone
   const long s1 = FindMarker(w, n, mjpg::kSoi);
   if (s1 < 0) return 0;
   const long s2 = FindMarker(w, n, mjpg::kSoi, size_t(s1) + 2);
@@ -113,16 +113,19 @@ void CMjpgReader::Drop(size_t bytes) {
 bool CMjpgReader::Fill(size_t want) {
   if (windowBytes_ >= want) return true;
   if (bufferOffset_ + want > window_.size()) {
-    // Move the bytes kept to the front (at most once per window of bytes read on),
-    // and grow the buffer when a frame needs more.
+    // Move the bytes kept to the front (at most once per few windows of bytes read
+    // on), and grow the buffer when a frame needs more.
     if (bufferOffset_ > 0) std::memmove(window_.data(), window_.data() + bufferOffset_, windowBytes_);
     bufferOffset_ = 0;
-    if (want > window_.size()) window_.resize(std::max(want, 2 * mjpg::kReadWindow));
+    if (want > window_.size()) window_.resize(std::max(want, kBufferSize));
   }
+  // Reads on to the end of the buffer, so that frame after frame costs one read
+  // per few windows rather than one per frame.
   const size_t need = want - windowBytes_;
-  const size_t got = ReadAt(windowBase_ + windowBytes_, Data() + windowBytes_, need);
+  const size_t room = window_.size() - bufferOffset_ - windowBytes_;
+  const size_t got = ReadAt(windowBase_ + windowBytes_, Data() + windowBytes_, std::max(need, room));
   windowBytes_ += got;
-  return got == need;
+  return got >= need;
 }
 
 void CMjpgReader::NoteSkipped(uint64_t offset, uint64_t bytes, bool frame) {
@@ -190,15 +193,27 @@ bool CMjpgReader::FindFrame(uint64_t p0, mjpg::FrameSearch& search, mjpg::FrameS
   }
 }
 
-bool CMjpgReader::ReadNextFrame(std::vector<uint8_t>& jpeg, uint32_t* timestamp) {
-  if (fd_ < 0) return false;
+bool CMjpgReader::SkipNextFrame() {
   mjpg::FrameSearch search;
   mjpg::FrameSpan span;
-  const bool cut = FindFrame(position_, search, span, true);
-  if (!cut) {
+  return CutNext(search, span);
+}
+
+bool CMjpgReader::CutNext(mjpg::FrameSearch& search, mjpg::FrameSpan& span) {
+  if (fd_ < 0) return false;
+  if (!FindFrame(position_, search, span, true)) {
     position_ = windowBase_ + windowBytes_;
     return false;
   }
+  position_ = windowBase_ + span.next;
+  frameStart_ = windowBase_ + span.start;
+  return true;
+}
+
+bool CMjpgReader::ReadNextFrame(std::vector<uint8_t>& jpeg, uint32_t* timestamp) {
+  mjpg::FrameSearch search;
+  mjpg::FrameSpan span;
+  if (!CutNext(search, span)) return false;
   const uint8_t* w = Data();
   const size_t s = span.start;
   const size_t end = span.next;  // just past FF D9
@@ -221,8 +236,6 @@ bool CMjpgReader::ReadNextFrame(std::vector<uint8_t>& jpeg, uint32_t* timestamp)
 
   jpeg.assign(w + s, w + end);
   if (timestamp) *timestamp = stamp;
-  position_ = windowBase_ + end;
-  frameStart_ = windowBase_ + s;
   return true;
 }
 

@@ -48,6 +48,9 @@ class CMjpgReader {
   // FF D9 in `jpeg` and its time stamp (0 = none) in *timestamp. False at the end of
   // the file or when no frame can be cut there; `jpeg` is then left as it was.
   bool ReadNextFrame(std::vector<uint8_t>& jpeg, uint32_t* timestamp = nullptr);
+  // ReadNextFrame without the frame's bytes and time stamp: the positions move on
+  // to the next frame alone (stepping over frames to a frame number).
+  bool SkipNextFrame();
   // The frame before the one read last: the earliest FF D8 of the nearest 4096-byte
   // block before it, so short frames may be stepped over. At the first frame, the
   // first frame again.
@@ -88,6 +91,9 @@ class CMjpgReader {
   // where the window starts in the file and how much of it was read; `span` is
   // relative to the window. False at the end of the file.
   bool FindFrame(uint64_t p0, mjpg::FrameSearch& search, mjpg::FrameSpan& span, bool count);
+  // FindFrame at the current position; moves the positions on to the frame found.
+  bool CutNext(mjpg::FrameSearch& search, mjpg::FrameSpan& span);
+  static constexpr size_t kBufferSize = 4 * mjpg::kReadWindow;
   // The window: windowBytes_ bytes of the file from windowBase_, kept in window_
   // from bufferOffset_ on, so a read that starts where the last one left off reads
   // only what is new.
@@ -110,7 +116,7 @@ class CMjpgReader {
   size_t windowBytes_ = 0;
   size_t bufferOffset_ = 0;
   Damage damage_;
-  // The read window's buffer: twice kReadWindow, grown while a frame needs it (up
+  // The read window's buffer: kBufferSize, grown while a frame needs it (up
   // to its 16 MiB limit) and kept at that size for the frames that follow.
   std::vector<uint8_t> window_;
 };

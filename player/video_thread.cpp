@@ -182,9 +182,8 @@ void CVideoThread::Step(Move move) {
 void CVideoThread::StepFrames(intptr_t count) {
   StopPlaying();
   intptr_t stepped = 0;
-  // The frames passed over are read, not shown; a close waiting ends the walk.
-  std::vector<uint8_t> passed;
-  while (stepped + 1 < count && reader_.ReadNextFrame(passed)) {
+  // The frames passed over are cut, not copied or shown; a close waiting ends the walk.
+  while (stepped + 1 < count && reader_.SkipNextFrame()) {
     ++stepped;
     if (stepped % 4096 == 0 && StopWaiting(VT_CLOSE::kNumber)) break;
   }
