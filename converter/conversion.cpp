@@ -31,6 +31,8 @@ const std::array<ResultMessage, 8> kResults = {{
      ResultIcon::Exclamation},
     {"The output file is the MJPG file itself. Choose another output file.", "Output File Invalid",
      ResultIcon::Error},
+    {"Conversion completed; damaged parts of the MJPG file were skipped.", "Conversion Complete!",
+     ResultIcon::Exclamation},
 }};
 
 }  // namespace
