@@ -92,7 +92,7 @@ void CConversionThread::Begin() {
   if (const std::string why = WhyTypeCannotBeWritten(request_.videoType); !why.empty())
     return Finish(kResultWriterError, false, why);
   int error = 0;
-  if (!output_.Create(output, &error)) return Finish(kResultWriterError, false, output + ": " + platform::ErrorText(error));
+  if (!output_.Create(output, &error)) return Finish(kResultWriterError, false, output + ": " + platform::ReplacementErrorText(error));
   output_.CloseFd();  // the writer opens it by name
   writer_ = CreateWriter(request_.videoType, output_.TempPath(), uint32_t(rate));
   if (!writer_) return Finish(kResultWriterError, false);
@@ -122,7 +122,7 @@ bool CConversionThread::KeepOutput(std::string* detail) {
   }
   int error = 0;
   if (output_.Commit(&error)) return true;
-  *detail = request_.outputPath + ": " + platform::ErrorText(error);
+  *detail = request_.outputPath + ": " + platform::ReplacementErrorText(error);
   return false;
 }
 

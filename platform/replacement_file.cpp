@@ -1,5 +1,7 @@
 #include "platform/replacement_file.h"
 
+#include "platform/files.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -17,6 +20,10 @@ namespace {
 std::atomic<unsigned> gTempCounter{0};
 
 }  // namespace
+
+std::string ReplacementErrorText(int error) {
+  return error == EINVAL ? "not a regular file" : ErrorText(error);
+}
 
 ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
@@ -33,17 +40,28 @@ ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
   return *this;
 }
 
-bool ReplacementFile::Create(const std::string& target, int* error) {
+bool ReplacementFile::Create(const std::string& path, int* error) {
   Discard();
   int dummy = 0;
   int& err = error ? *error : dummy;
-  if (target.empty() || target.back() == '/') {
-    err = target.empty() ? ENOENT : EISDIR;
+  if (path.empty() || path.back() == '/') {
+    err = path.empty() ? ENOENT : EISDIR;
     return false;
   }
+  // A link is followed: the file it names is the one replaced, beside itself.
+  std::string target = path;
   struct stat st {};
-  if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    err = EISDIR;
+  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+      target = real;
+      std::free(real);
+    }
+  }
+  const bool exists = ::stat(target.c_str(), &st) == 0;
+  // Only a regular file can be replaced: renaming over a folder fails, and over a
+  // device or a pipe it would put a plain file in its place.
+  if (exists && !S_ISREG(st.st_mode)) {
+    err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     return false;
   }
   const size_t slash = target.rfind('/');
@@ -57,6 +75,8 @@ bool ReplacementFile::Create(const std::string& target, int* error) {
     if (temp.size() - folder.size() > 255) temp = folder + "." + name.substr(0, 180) + suffix;
     const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
+      // The file that takes an old one's place keeps its permissions.
+      if (exists) ::fchmod(fd, st.st_mode & 07777);
       fd_ = fd;
       target_ = target;
       tempPath_ = std::move(temp);

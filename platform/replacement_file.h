@@ -17,10 +17,12 @@ class ReplacementFile {
   ReplacementFile(const ReplacementFile&) = delete;
   ReplacementFile& operator=(const ReplacementFile&) = delete;
 
-  // Creates the temporary file for `target`, open for reading and writing, with the mode a new
-  // file would get. An existing target that is a folder is refused (EISDIR). False
-  // with the system's error number in *error.
-  bool Create(const std::string& target, int* error);
+  // Creates the temporary file for `path`, open for reading and writing, with the
+  // permissions of the file it replaces (else those a new file gets). A link is
+  // followed to the file it names. An existing target that is not a regular file
+  // is refused: EISDIR for a folder, EINVAL for a device or a pipe. False with the
+  // system's error number in *error.
+  bool Create(const std::string& path, int* error);
   bool IsOpen() const { return !tempPath_.empty(); }
   int Fd() const { return fd_; }
   // Closes the descriptor, for writers that open the temporary file by its path.
@@ -39,5 +41,8 @@ class ReplacementFile {
   std::string target_;
   std::string tempPath_;
 };
+
+// The words for an error of Create or Commit.
+std::string ReplacementErrorText(int error);
 
 }  // namespace platform

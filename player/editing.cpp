@@ -81,7 +81,7 @@ platform::ReplacementFile CreateEditOutput(const std::string& path, const std::v
   notice = kNoticeCannotWrite;
   reason.clear();
   const auto refuse = [&](int error) {
-    reason = path + ": " + platform::ErrorText(error);
+    reason = path + ": " + platform::ReplacementErrorText(error);
     return platform::ReplacementFile();
   };
   // An existing target is only looked at here: it keeps its bytes until the edit ends.
@@ -233,7 +233,7 @@ CopyJob::State CopyJob::Run(const std::function<bool()>& yield, const NoticeSink
   int error = 0;
   const std::string target = output_.Target();
   if (!output_.Commit(&error)) {
-    notice(kNoticeWriteFailed, target + ": " + platform::ErrorText(error));
+    notice(kNoticeWriteFailed, target + ": " + platform::ReplacementErrorText(error));
     return State::WriteFailed;
   }
   return State::Done;

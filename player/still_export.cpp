@@ -25,7 +25,7 @@ StillSave SaveStill(const std::vector<uint8_t>& jpeg, const std::string& path, s
   platform::ReplacementFile file;
   int error = 0;
   const auto failed = [&](StillSave result) {
-    if (reason) *reason = path + ": " + platform::ErrorText(error);
+    if (reason) *reason = path + ": " + platform::ReplacementErrorText(error);
     return result;
   };
   if (!file.Create(path, &error)) return failed(StillSave::CreateFailed);
