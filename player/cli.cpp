@@ -42,14 +42,17 @@ const char* const kUsage =
     "Plays and edits MJPG recordings. Without a command the player window opens,\n"
     "playing FILE when one is given. Frames are counted from 1 in reading order.\n"
     "  --screenshots   every window rendered offscreen to DIR/*.png\n"
-    "  --info          frame count, first and last frame times and file size\n"
+    "  --info          frame count, first and last frame times, file size and the\n"
+    "                  damaged bytes skipped (exit status 1 when there were any)\n"
     "  --extract       frames N to M, byte for byte, into OUT\n"
     "  --remove        FILE without frames N to M into OUT\n"
     "  --append        FILE followed by SECOND into OUT\n"
     "  --export-frame  frame N as recorded into the JPEG file OUT (\".jpg\" added\n"
     "                  when the name has no dot)\n"
-    "The output of an edit is never one of its inputs. Exit status 0 when done,\n"
-    "1 when the operation failed, 2 for a wrong command line.\n";
+    "The output of an edit is never one of its inputs. It is written beside OUT and\n"
+    "takes OUT's place only when complete: a failure, SIGINT or SIGTERM leaves an\n"
+    "old OUT as it was. Damaged parts of a recording are read past. Exit status 0\n"
+    "when done, 1 when the operation failed, 2 for a wrong command line.\n";
 
 void PrintNotice(std::ostream& err, int code, const std::string& reason) {
   const NoticeText* n = FindNotice(code);
