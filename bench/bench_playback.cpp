@@ -3,6 +3,7 @@
 // memory of the process, the position reached and how long Pause took to answer.
 //
 // Usage: bench_playback FILE SECONDS
+//        bench_playback --make FILE   a short 1920 x 1080 recording to repeat
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -14,6 +15,7 @@
 
 #include "player/ui/player_dlg.h"
 #include "widgets/progress_ex.h"
+#include "widgets/screenshot_support.h"
 
 namespace {
 
@@ -30,8 +32,10 @@ long StatusKb(const char* key) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--make")
+    return widgets::WriteSampleRecording(argv[2], 60, 1920, 1080, 12) ? 0 : 1;
   if (argc != 3) {
-    std::fprintf(stderr, "usage: bench_playback FILE SECONDS\n");
+    std::fprintf(stderr, "usage: bench_playback FILE SECONDS | --make FILE\n");
     return 2;
   }
   qputenv("QT_QPA_PLATFORM", "offscreen");
