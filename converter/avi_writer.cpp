@@ -52,15 +52,6 @@ bool CAviWriter::SetUp(int32_t width, int32_t height, int32_t bitsPerPixel) {
   return true;
 }
 
-bool CAviWriter::AppendFrame(int32_t width, int32_t height, const uint8_t* pixels, int32_t bitsPerPixel) {
-  if (state_ == kReleased) return false;
-  if (state_ == kCreated) {
-    if (!SetUp(width, height, bitsPerPixel)) return false;
-    state_ = kWriting;
-  }
-  return WritePicture(stream_.PictureFromPixels(width, height, pixels, bitsPerPixel));
-}
-
 bool CAviWriter::WritePicture(bool prepared) {
   // The counter moves on whether or not the write works.
   const int64_t index = frameCounter_++;

@@ -15,14 +15,12 @@ class CAviWriter : public CVideoWriter {
   CAviWriter(std::string path, uint32_t codecCode, uint32_t frameRate);
   ~CAviWriter() override;
 
-  bool AppendFrame(int32_t width, int32_t height, const uint8_t* pixels, int32_t bitsPerPixel) override;
-
   // Whether an encoder for the code is installed (looked up now, not at build time).
   static bool CodecInstalled(uint32_t codecCode);
 
  private:
   bool WritePicture(bool prepared) override;
-  bool SetUp(int32_t width, int32_t height, int32_t bitsPerPixel);
+  bool SetUp(int32_t width, int32_t height, int32_t bitsPerPixel) override;
 
   std::string path_;
   uint32_t codecCode_;

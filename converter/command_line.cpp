@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <optional>
@@ -81,6 +82,7 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err) {
   sigaction(SIGTERM, &action, &oldTerm);
 
   int result = -1;
+  std::string detail;
   platform::ThreadHandlePtr thread = CConversionThread::Start(std::move(request));
   if (thread) {
     ProgressPrinter progress(err);
@@ -91,7 +93,10 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err) {
       target.WaitForCount(1, 100);
       for (platform::Message& msg : target.TakeAll()) {
         if (platform::Is<to_converter_window::ConvertProgress>(msg)) progress.Show(msg.wParam, msg.lParam);
-        else if (platform::Is<to_converter_window::ConvertResult>(msg)) result = int(msg.wParam);
+        else if (platform::Is<to_converter_window::ConvertResult>(msg)) {
+          result = int(msg.wParam);
+          detail = platform::Take<to_converter_window::ConvertResult>(msg);
+        }
         else if (platform::Is<to_converter_window::ConvertEnded>(msg)) ended = true;
       }
     }
@@ -102,21 +107,27 @@ int Convert(const Options& options, std::ostream& out, std::ostream& err) {
   sigaction(SIGINT, &oldInt, nullptr);
   sigaction(SIGTERM, &oldTerm, nullptr);
 
-  const ResultMessage* message = FindResultMessage(result);
-  if (!message) {
+  const std::string text = ResultText(result, detail);
+  if (text.empty()) {
     err << "brandle: the conversion could not be started\n";
     return kExitFailed;
   }
-  std::ostream& to = result == kResultComplete ? out : err;
-  to << message->text << "\n";
-  return result == kResultComplete ? kExitComplete : kExitFailed;
+  const bool completed = result == kResultComplete || result == kResultDamaged;
+  (completed ? out : err) << text << "\n";
+  if (result == kResultComplete) return kExitComplete;
+  return result == kResultDamaged ? kExitDamaged : kExitFailed;
 }
 
 }  // namespace
 
 std::string Usage() {
-  std::string types;
-  for (const VideoType& t : VideoTypes()) types += std::string(types.empty() ? "" : "|") + "\"" + t.text + "\"";
+  std::string types, writable, missing;
+  for (size_t i = 0; i < VideoTypes().size(); ++i) {
+    const VideoType& t = VideoTypes()[i];
+    types += std::string(types.empty() ? "" : "|") + "\"" + t.text + "\"";
+    std::string& list = WhyTypeCannotBeWritten(int(i)).empty() ? writable : missing;
+    list += std::string(list.empty() ? "" : ", ") + t.text;
+  }
   return "Usage: brandle                     the converter window\n"
          "       brandle --screenshots DIR   its windows rendered to DIR/*.png, then exit\n"
          "       brandle INPUT.mjpg [OUTPUT] [--type TYPE] [--fps N] [--via-rgb]\n"
@@ -124,19 +135,22 @@ std::string Usage() {
          "frame at the chosen rate (the recording times are not used).\n"
          "  --type TYPE   " + types + "\n"
          "                (any case; default \"Windows Media Video\"). Divx, MSVC and MPEG4\n"
-         "                write AVI files, \"Windows Media Video\" an ASF file; I5V0 and\n"
-         "                MPEG4 need codecs that this system may not have\n"
-         "  --fps N       frames per second, 1 to 30 (default 10)\n"
+         "                write AVI files, \"Windows Media Video\" an ASF file.\n"
+         "                This system can write: " + (writable.empty() ? "none" : writable) + "\n" +
+         (missing.empty() ? "" : "                and has no encoder for: " + missing + "\n") +
+         "  --fps N       frames per second, a whole number from 1 to 30 (default 10)\n"
          "  --via-rgb     decode every frame to 24-bit pixels first (slower; the output\n"
          "                looks the same)\n"
          "  -h, --help    this text\n"
          "  --version     the program version\n"
          "Without OUTPUT, the input's name with the type's extension is used (.wmv,\n"
-         ".avi, or .mp4 for MPEG4). Any file at OUTPUT is replaced; OUTPUT must not be\n"
-         "the input. Progress goes to standard error; SIGINT or SIGTERM stop early and\n"
-         "keep what was converted as a playable file.\n"
+         ".avi, or .mp4 for MPEG4). OUTPUT must not be the input. A file at OUTPUT is\n"
+         "replaced only when the conversion has ended; a conversion that fails leaves it\n"
+         "as it was. Damaged parts of the input are skipped and reported. Progress goes\n"
+         "to standard error; SIGINT or SIGTERM stop early and keep what was converted\n"
+         "as a playable file.\n"
          "Exit codes: 0 conversion complete, 1 conversion failed or stopped early,\n"
-         "2 usage error.\n";
+         "2 usage error, 3 conversion complete with damaged frames or bytes skipped.\n";
 }
 
 bool IsWindowStart(const std::vector<std::string>& args, std::string& screenshotDir) {
@@ -160,15 +174,25 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
 
   Options options;
   std::vector<std::string> paths;
+  std::vector<std::string> seen;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    const bool option = a == "--type" || a == "--fps" || a == "--via-rgb";
+    if (option && std::find(seen.begin(), seen.end(), a) != seen.end())
+      return UsageError(err, a + " is given more than once");
+    if (option) seen.push_back(a);
     if (a == "--type" || a == "--fps") {
       if (i + 1 >= args.size()) return UsageError(err, a + " needs a value");
       const std::string& value = args[++i];
       if (a == "--fps") {
+        // Whole digits only: "10abc" or "1e1" are not a rate.
+        if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos)
+          return UsageError(err, "--fps needs a whole number from 1 to 30, not \"" + value + "\"");
         options.fps = value;
       } else if ((options.type = FindVideoType(value)) < 0) {
         return UsageError(err, "unknown video type: " + value);
+      } else if (const std::string why = WhyTypeCannotBeWritten(options.type); !why.empty()) {
+        return UsageError(err, why);
       }
     } else if (a == "--via-rgb") {
       options.direct = false;

@@ -12,6 +12,7 @@ constexpr const char* kVersionText = "Brandle Version 2.0.1.0";
 constexpr int kExitComplete = 0;  // result 2
 constexpr int kExitFailed = 1;    // any other result
 constexpr int kExitUsage = 2;
+constexpr int kExitDamaged = 3;   // completed, with damaged frames or bytes skipped
 
 std::string Usage();
 
@@ -20,8 +21,8 @@ std::string Usage();
 bool IsWindowStart(const std::vector<std::string>& args, std::string& screenshotDir);
 
 // Runs the command line (arguments without the program name). Progress goes to
-// `err`, the result text at the end to `out` when the conversion completed and to
-// `err` otherwise. SIGINT and SIGTERM cancel the conversion, which keeps the frames
+// `err`, the result text at the end to `out` when the conversion completed (also
+// with damage skipped) and to `err` otherwise. SIGINT and SIGTERM cancel the conversion, which keeps the frames
 // written so far as a playable file.
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

@@ -21,8 +21,8 @@ const std::array<VideoType, 5> kVideoTypes = {{
     {"MPEG4", WriterKind::Avi, FourCc('M', 'P', 'G', '4'), nullptr, ".mp4"},
 }};
 
-const std::array<ResultMessage, 7> kResults = {{
-    {"Possiblities for this error include:\n\nCodec not installed.\nCannot write to output file.\nCodec "
+const std::array<ResultMessage, 8> kResults = {{
+    {"Possibilities for this error include:\n\nCodec not installed.\nCannot write to output file.\nCodec "
      "experienced an error.",
      "Convert Error", ResultIcon::Error},
     {"Could not open the MJPG file for reading.", "File Open Error", ResultIcon::Error},
@@ -33,6 +33,8 @@ const std::array<ResultMessage, 7> kResults = {{
      ResultIcon::Exclamation},
     {"The output file is the MJPG file itself. Choose another output file.", "Output File Invalid",
      ResultIcon::Error},
+    {"Conversion completed; damaged parts of the MJPG file were skipped.", "Conversion Complete!",
+     ResultIcon::Exclamation},
 }};
 
 }  // namespace
@@ -49,6 +51,28 @@ int FindVideoType(std::string_view text) {
 const ResultMessage* FindResultMessage(int code) {
   if (code < 0 || size_t(code) >= kResults.size()) return nullptr;
   return &kResults[size_t(code)];
+}
+
+std::string ResultText(int code, const std::string& detail) {
+  const ResultMessage* message = FindResultMessage(code);
+  if (!message) return "";
+  if (detail.empty()) return message->text;
+  if (code == kResultDamaged) return detail;
+  return detail + "\n\n" + message->text;
+}
+
+std::string DamageText(uint64_t frames, uint64_t bytes, uint64_t firstOffset) {
+  const auto count = [](uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  std::string text = "Conversion completed; ";
+  if (frames > 0) text += count(frames, "damaged frame", "damaged frames");
+  if (frames > 0 && bytes > 0) text += " and ";
+  if (bytes > 0) text += count(bytes, frames > 0 ? "damaged byte" : "byte between frames",
+                               frames > 0 ? "damaged bytes" : "bytes between frames");
+  text += " skipped.";
+  if (bytes > 0) text += " The first damage is at byte " + std::to_string(firstOffset) + " of the MJPG file.";
+  return text;
 }
 
 std::optional<std::string> DeriveOutputPath(const std::string& input, int type) {

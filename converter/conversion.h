@@ -48,6 +48,8 @@ enum ConvertResultCode : int {
   // Ours: the output path names the input file itself, so converting would first
   // delete the recording. Nothing is touched.
   kResultSameFile = 6,
+  // Ours: every whole frame converted, but damaged frames or bytes were skipped.
+  kResultDamaged = 7,
 };
 
 enum class ResultIcon { Error, Information, Exclamation };
@@ -58,6 +60,12 @@ struct ResultMessage {
 };
 // The message a result shows; nullptr for codes that show nothing.
 const ResultMessage* FindResultMessage(int code);
+// The text a result shows with the conversion's own detail (why it failed, or what
+// damage was skipped) put first; "" for codes that show nothing.
+std::string ResultText(int code, const std::string& detail);
+// What a conversion skipped, as its result says it: "Conversion completed; 1
+// damaged frame skipped." and the like.
+std::string DamageText(uint64_t frames, uint64_t bytes, uint64_t firstOffset);
 
 // The output path suggested for an input and a type: the input up to the last '.'
 // of its file name, then the type's extension. Without a '.' in the file name there

@@ -10,6 +10,7 @@
 #include "converter/video_writer.h"
 #include "media/mjpg_reader.h"
 #include "platform/message_thread.h"
+#include "platform/replacement_file.h"
 
 namespace converter {
 
@@ -25,6 +26,8 @@ struct ConversionRequest {
 
 // The writer for a type, made for one conversion.
 std::unique_ptr<CVideoWriter> CreateWriter(int videoType, const std::string& path, uint32_t frameRate);
+// Why this system cannot write a type (no encoder for it); "" when it can.
+std::string WhyTypeCannotBeWritten(int videoType);
 
 class CConversionThread : public platform::MessageThread {
  public:
@@ -44,13 +47,20 @@ class CConversionThread : public platform::MessageThread {
   void NextFrame();
   void EndOfInput();
   void StopEarly(int result);
-  void Finish(int result, bool endProgram);
+  // Finishes the writer and puts its file in the output's place; false, with the
+  // reason in *detail, when that fails.
+  bool KeepOutput(std::string* detail);
+  void Finish(int result, bool endProgram, std::string detail = {});
   void ReportProgress();
 
   ConversionRequest request_;
   media::CMjpgReader reader_;
   std::unique_ptr<CVideoWriter> writer_;
+  // The output, written under a temporary name beside it until the conversion ends.
+  platform::ReplacementFile output_;
   std::vector<uint8_t> jpeg_;  // the frame read last, not yet written
+  int64_t framesWritten_ = 0;
+  uint64_t undecodable_ = 0;   // frames skipped because they could not be decoded
   bool cancel_ = false;
   bool closing_ = false;
   bool finished_ = false;

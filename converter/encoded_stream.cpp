@@ -213,8 +213,11 @@ CEncodedStream::JpegFill CEncodedStream::PictureFromJpeg(const uint8_t* jpeg, si
   int width = 0, height = 0, subsamp = 0, colorspace = 0;
   if (!jpeg || length < 4 ||
       tjDecompressHeader3(h, jpeg, static_cast<unsigned long>(length), &width, &height, &subsamp, &colorspace) != 0 ||
-      width <= 0 || height <= 0 || uint64_t(width) * 3u * uint64_t(height) > kMaxPixelBytes)
+      width <= 0 || height <= 0 || uint64_t(width) * 3u * uint64_t(height) > kMaxPixelBytes) {
+    tjDestroy(h);  // a failed header read leaves the decoder unusable
+    jpegDecoder_ = nullptr;
     return JpegFill::Undecodable;
+  }
   const bool grey = subsamp == TJSAMP_GRAY && colorspace == TJCS_GRAY;
   const bool yuv420 = subsamp == TJSAMP_420 && colorspace == TJCS_YCbCr;
   if (width != width_ || height != height_ || !(grey || yuv420)) return JpegFill::NotDirect;
@@ -225,7 +228,13 @@ CEncodedStream::JpegFill CEncodedStream::PictureFromJpeg(const uint8_t* jpeg, si
   int strides[3] = {picture_->linesize[0], grey ? 0 : picture_->linesize[1], grey ? 0 : picture_->linesize[2]};
   const int rc = tjDecompressToYUVPlanes(h, jpeg, static_cast<unsigned long>(length), planes, width, strides, height,
                                          TJFLAG_LIMITSCANS);
-  if (rc != 0 && !(tjGetErrorCode(h) == TJERR_WARNING && EndsWithEoi(jpeg, length))) return JpegFill::Undecodable;
+  if (rc != 0 && !(tjGetErrorCode(h) == TJERR_WARNING && EndsWithEoi(jpeg, length))) {
+    // A decoder that failed inside a picture refuses the pictures after it; the next
+    // frame gets a fresh one.
+    tjDestroy(h);
+    jpegDecoder_ = nullptr;
+    return JpegFill::Undecodable;
+  }
 
   const int chromaWidth = (width + 1) / 2, chromaHeight = (height + 1) / 2;
   MapPlane(picture_->data[0], picture_->linesize[0], width, height, kRange.luma);

@@ -7,11 +7,13 @@
 //   2. on ConvertProgress, move the progress bar (range 0..kFractionRange);
 //   3. Cancel posts ConvertCancel to the thread; closing the window during a
 //      conversion posts ConvertClose and keeps the window open;
-//   4. on ConvertResult, keep the result code;
+//   4. on ConvertResult, keep the result code and its detail (ResultText);
 //   5. on ConvertEnded, the output is finished and the thread is ending: with
 //      wParam 0 enable the inputs again and show the result's message
 //      (FindResultMessage), with wParam 1 (the close was asked for) end the
 //      program without one.
+#include <string>
+
 #include "platform/message.h"
 
 namespace converter {
@@ -30,7 +32,8 @@ struct ConvertClose : ThreadMessage<WM_USER + 204> {};      // stop after the cu
 
 // To the window that started the conversion.
 namespace to_converter_window {
-struct ConvertResult : WindowMessage<WM_USER + 201> {};    // wParam result code
+// wParam result code; the payload says why it failed or what damage was skipped ("" for nothing)
+struct ConvertResult : WindowMessage<WM_USER + 201, std::string> {};
 struct ConvertProgress : WindowMessage<WM_USER + 202> {};  // wParam position 0..kFractionRange, lParam frames written
 struct ConvertEnded : WindowMessage<WM_USER + 203> {};     // wParam 1 when the program is to end
 }  // namespace to_converter_window

@@ -24,6 +24,15 @@ CVideoWriter::JpegResult CVideoWriter::AppendJpeg(const uint8_t* jpeg, size_t le
   return written ? JpegResult::Written : JpegResult::WriterFailed;
 }
 
+bool CVideoWriter::AppendFrame(int32_t width, int32_t height, const uint8_t* pixels, int32_t bitsPerPixel) {
+  if (state_ == kReleased) return false;
+  if (state_ == kCreated) {
+    if (!SetUp(width, height, bitsPerPixel)) return false;
+    state_ = kWriting;
+  }
+  return WritePicture(stream_.PictureFromPixels(width, height, pixels, bitsPerPixel));
+}
+
 bool CVideoWriter::Fail(const char* text) {
   lastError_ = text;
   Release();

@@ -22,7 +22,8 @@ class CVideoWriter {
   CVideoWriter& operator=(const CVideoWriter&) = delete;
 
   // Appends one packed bottom-up picture of width x height x bitsPerPixel / 8 bytes.
-  virtual bool AppendFrame(int32_t width, int32_t height, const uint8_t* pixels, int32_t bitsPerPixel) = 0;
+  // The first frame sets the writer up; a released writer refuses every frame.
+  bool AppendFrame(int32_t width, int32_t height, const uint8_t* pixels, int32_t bitsPerPixel);
 
   // Decodes a JPEG frame and appends it. With `direct`, a frame that needs no scaling
   // is decoded straight into the encoder's picture, without passing through 24-bit
@@ -37,6 +38,8 @@ class CVideoWriter {
  protected:
   CVideoWriter() = default;
 
+  // Sets the output up for frames of this size, recording the failing step's text.
+  virtual bool SetUp(int32_t width, int32_t height, int32_t bitsPerPixel) = 0;
   // Encodes the picture the stream holds (prepared says whether filling it worked).
   virtual bool WritePicture(bool prepared) = 0;
   // Records the failure, releases everything and refuses from now on. Returns false.

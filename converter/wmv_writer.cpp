@@ -51,6 +51,11 @@ CWmvWriter::CWmvWriter(std::string path, const WmvProfile* profile, uint32_t fra
 
 CWmvWriter::~CWmvWriter() { Release(); }
 
+bool CWmvWriter::EncoderInstalled(const std::string& profileGuid) {
+  const WmvProfile* profile = FindSystemProfile(profileGuid);
+  return profile && avcodec_find_encoder(AVCodecID(profile->codecId));
+}
+
 // The construction steps of the writer's design. The profile manager is the table
 // of built-in profiles, which is always there; the media writer is the container.
 void CWmvWriter::Construct(const WmvProfile* profile) {
@@ -97,15 +102,6 @@ bool CWmvWriter::SetUp(int32_t width, int32_t height, int32_t bitsPerPixel) {
     return Fail("Unable to Set Input Properties for Media Writer");
   if (!stream_.OpenFile() || !stream_.WriteHeader()) return Fail("Unable to Initialize Writing");
   return true;
-}
-
-bool CWmvWriter::AppendFrame(int32_t width, int32_t height, const uint8_t* pixels, int32_t bitsPerPixel) {
-  if (state_ == kReleased) return false;
-  if (state_ == kCreated) {
-    if (!SetUp(width, height, bitsPerPixel)) return false;
-    state_ = kWriting;
-  }
-  return WritePicture(stream_.PictureFromPixels(width, height, pixels, bitsPerPixel));
 }
 
 bool CWmvWriter::WritePicture(bool prepared) {

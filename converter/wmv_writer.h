@@ -29,7 +29,8 @@ class CWmvWriter : public CVideoWriter {
   CWmvWriter(std::string path, const WmvProfile* profile, uint32_t frameRate);
   ~CWmvWriter() override;
 
-  bool AppendFrame(int32_t width, int32_t height, const uint8_t* pixels, int32_t bitsPerPixel) override;
+  // Whether the encoder of the system profile with this GUID is installed.
+  static bool EncoderInstalled(const std::string& profileGuid);
 
   // Time of the next frame in milliseconds.
   uint64_t NextSampleTime() const { return nextSampleTime_; }
@@ -37,7 +38,7 @@ class CWmvWriter : public CVideoWriter {
  private:
   void Construct(const WmvProfile* profile);
   bool WritePicture(bool prepared) override;
-  bool SetUp(int32_t width, int32_t height, int32_t bitsPerPixel);
+  bool SetUp(int32_t width, int32_t height, int32_t bitsPerPixel) override;
 
   std::string path_;
   const WmvProfile* profile_ = nullptr;

@@ -27,8 +27,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (reader.GetLength() != size) __builtin_trap();
   std::vector<uint8_t> jpeg;
   uint32_t stamp = 0;
-  // A first pass to the end, as --info and the player's first play do.
-  while (reader.ReadNextFrame(jpeg, &stamp)) CheckFrame(jpeg, size);
+  // A first pass to the end, as --info and the player's first play do. Every byte
+  // is read into a frame or skipped as damage at most once.
+  uint64_t inFrames = 0;
+  while (reader.ReadNextFrame(jpeg, &stamp)) {
+    CheckFrame(jpeg, size);
+    inFrames += jpeg.size();
+  }
+  if (inFrames + reader.GetDamage().bytesSkipped > size) __builtin_trap();
   for (int i = 0; i < 8; ++i) {
     bool got = false;
     switch (steps[i] & 3) {

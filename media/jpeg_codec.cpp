@@ -37,6 +37,12 @@ struct Handles {
     if (!decoder) decoder = tjInitDecompress();
     return decoder;
   }
+  // A decoder whose header read failed stays in the middle of that header and
+  // refuses every picture after it; the next picture gets a fresh one.
+  void DropDecoder() {
+    if (decoder) tjDestroy(decoder);
+    decoder = nullptr;
+  }
   tjhandle Encoder() {
     if (!encoder) encoder = tjInitCompress();
     return encoder;
@@ -81,6 +87,7 @@ bool DecodeJpeg(const uint8_t* jpeg, size_t length, FrameImage& out) {
       tjDecompressHeader3(h, jpeg, static_cast<unsigned long>(length), &width, &height, &subsamp,
                           &colorspace) != 0 ||
       width <= 0 || height <= 0 || uint64_t(width) * 3u * uint64_t(height) > kMaxPixelBytes) {
+    if (h) ThreadHandles().DropDecoder();
     out = FrameImage{};
     return false;
   }
@@ -94,6 +101,7 @@ bool DecodeJpeg(const uint8_t* jpeg, size_t length, FrameImage& out) {
   const int rc = tjDecompress2(h, jpeg, static_cast<unsigned long>(length), out.pixels.data(), width,
                                width * 3, height, TJPF_BGR, TJFLAG_BOTTOMUP | TJFLAG_LIMITSCANS);
   if (rc != 0 && !(tjGetErrorCode(h) == TJERR_WARNING && EndsWithEoi(jpeg, length))) {
+    ThreadHandles().DropDecoder();
     out = FrameImage{};
     return false;
   }

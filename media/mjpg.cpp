@@ -113,6 +113,8 @@ CutResult ContinueCut(const uint8_t* window, size_t length, FrameSearch& search,
     }
     if (marker == kSoi[1] && search.soi < 0) {
       search.soi = long(i);
+    } else if (marker == kSoi[1] && search.soi2 < 0) {
+      search.soi2 = long(i);
     } else if (marker == kCom[1] && search.soi >= 0 && search.com < 0) {
       search.com = long(i);
     }

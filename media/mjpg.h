@@ -60,6 +60,7 @@ struct FrameSearch {
   size_t next = 0;  // first byte pair not yet examined
   long soi = -1;    // offset of FF D8 once seen
   long com = -1;    // offset of the first FF FE after it
+  long soi2 = -1;   // offset of a second FF D8 after the first: the first frame was cut off
 };
 
 enum class CutResult {

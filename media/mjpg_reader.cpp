@@ -52,6 +52,9 @@ bool CMjpgReader::Open(const std::string& path, Sharing sharing) {
 void CMjpgReader::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  windowBase_ = 0;
+  windowBytes_ = 0;
+  bufferOffset_ = 0;
 }
 
 size_t CMjpgReader::ReadAt(uint64_t offset, uint8_t* into, size_t n) const {
@@ -73,69 +76,166 @@ uint64_t CMjpgReader::GetLength() const {
 }
 
 uint64_t CMjpgReader::MeasureFirstFrame() {
-  window_.resize(std::max(window_.size(), mjpg::kReadWindow));
-  const size_t n = ReadAt(0, window_.data(), mjpg::kReadWindow);
-  const long s1 = FindMarker(window_.data(), n, mjpg::kSoi);
+  StartAt(0);
+  Fill(mjpg::kReadWindow);
+  const uint8_t* w = Data();
+  const size_t n = std::min(windowBytes_, mjpg::kReadWindow);  // the first window alone
+  const long s1 = FindMarker(w, n, mjpg::kSoi);
   if (s1 < 0) return 0;
-  const long s2 = FindMarker(window_.data(), n, mjpg::kSoi, size_t(s1) + 2);
+  const long s2 = FindMarker(w, n, mjpg::kSoi, size_t(s1) + 2);
   if (s2 >= 0) return uint64_t(s2);
-  if (n < mjpg::kReadWindow || FindMarker(window_.data(), n, mjpg::kEoi) >= 0) return 0;
+  if (n < mjpg::kReadWindow || FindMarker(w, n, mjpg::kEoi) >= 0) return 0;
   // A first frame larger than the first window: its end, found by the growing
   // rule, so that seeking to the end of the scale still lands before the last frame.
   mjpg::FrameSearch search;
   mjpg::FrameSpan span;
-  size_t read = 0;
-  return CutAt(0, search, span, read) ? uint64_t(span.next) : 0;
+  return FindFrame(0, search, span, false) ? windowBase_ + span.next : 0;
 }
 
-bool CMjpgReader::CutAt(uint64_t p0, mjpg::FrameSearch& search, mjpg::FrameSpan& span, size_t& n) {
-  window_.resize(std::max(window_.size(), mjpg::kReadWindow));
-  n = ReadAt(p0, window_.data(), mjpg::kReadWindow);
-  size_t asked = mjpg::kReadWindow;
-  // FF D8, then the first FF D9 from the window's start; the window grows while it
-  // holds FF D8 without FF D9, up to the frame size limit.
+void CMjpgReader::StartAt(uint64_t offset) {
+  // Bytes already read stay valid: a file is only ever appended to.
+  if (offset >= windowBase_ && offset <= windowBase_ + windowBytes_) {
+    Drop(size_t(offset - windowBase_));
+    return;
+  }
+  windowBase_ = offset;
+  windowBytes_ = 0;
+  bufferOffset_ = 0;
+}
+
+void CMjpgReader::Drop(size_t bytes) {
+  bufferOffset_ += bytes;
+  windowBase_ += bytes;
+  windowBytes_ -= bytes;
+  if (windowBytes_ == 0) bufferOffset_ = 0;
+}
+
+bool CMjpgReader::Fill(size_t want) {
+  if (windowBytes_ >= want) return true;
+  if (bufferOffset_ + want > window_.size()) {
+    // Move the bytes kept to the front (at most once per few windows of bytes read
+    // on), and grow the buffer when a frame needs more.
+    if (bufferOffset_ > 0) std::memmove(window_.data(), window_.data() + bufferOffset_, windowBytes_);
+    bufferOffset_ = 0;
+    if (want > window_.size()) window_.resize(std::max(want, kBufferSize));
+  }
+  // Reads on to the end of the buffer, so that frame after frame costs one read
+  // per few windows rather than one per frame.
+  const size_t need = want - windowBytes_;
+  const size_t room = window_.size() - bufferOffset_ - windowBytes_;
+  const size_t got = ReadAt(windowBase_ + windowBytes_, Data() + windowBytes_, std::max(need, room));
+  windowBytes_ += got;
+  return got >= need;
+}
+
+void CMjpgReader::NoteSkipped(uint64_t offset, uint64_t bytes, bool frame) {
+  if (bytes == 0) return;
+  if (!damage_.Any()) damage_.firstOffset = offset;
+  damage_.bytesSkipped += bytes;
+  if (frame) ++damage_.framesSkipped;
+}
+
+bool CMjpgReader::FindFrame(uint64_t p0, mjpg::FrameSearch& search, mjpg::FrameSpan& span, bool count) {
+  StartAt(p0);
+  bool atEnd = !Fill(mjpg::kReadWindow);
+  const auto note = [&](size_t bytes, bool frame) {
+    if (count) NoteSkipped(windowBase_, bytes, frame);
+  };
+  // Drops the first k bytes as damage and tops the window up again. The bytes kept
+  // have not been looked at yet (except after a cut-off frame), so each byte is
+  // still scanned about once.
+  const auto skip = [&](size_t k, bool frame) {
+    note(k, frame);
+    Drop(k);
+    if (!atEnd) atEnd = !Fill(mjpg::kReadWindow);
+    search = {};
+  };
   for (;;) {
     size_t more = 0;
-    const mjpg::CutResult result = mjpg::ContinueCut(window_.data(), n, search, span, &more);
-    if (result == mjpg::CutResult::Frame) return true;
-    if (result == mjpg::CutResult::NoFrame || n < asked) return false;  // short read: the file ends in the frame
-    window_.resize(std::max(window_.size(), n + more));
-    const size_t got = ReadAt(p0 + n, window_.data() + n, more);
-    asked += more;
-    n += got;
+    const mjpg::CutResult result = mjpg::ContinueCut(Data(), windowBytes_, search, span, &more);
+    // A second start of image before the end of the first: the first frame was cut
+    // off (a recording resumed after a crash). Go on from the second.
+    if (result != mjpg::CutResult::NoFrame && search.soi2 >= 0) {
+      skip(size_t(search.soi2), true);
+      continue;
+    }
+    if (result == mjpg::CutResult::Frame) {
+      note(span.start, false);  // stray bytes before the frame
+      return true;
+    }
+    if (result == mjpg::CutResult::ReadMore) {
+      if (atEnd) {
+        // The file ends inside this frame: the end of a recording, not damage.
+        note(size_t(search.soi), false);
+        return false;
+      }
+      atEnd = !Fill(windowBytes_ + more);
+      continue;
+    }
+    if (search.soi >= 0) {
+      // A frame over the size limit: on from the next start of image, or from where
+      // the search stopped.
+      skip(search.soi2 >= 0 ? size_t(search.soi2) : search.next, true);
+      continue;
+    }
+    const size_t at = search.next;
+    const uint8_t* w = Data();
+    if (at + 1 < windowBytes_ && w[at] == mjpg::kEoi[0] && w[at + 1] == mjpg::kEoi[1]) {
+      skip(at + 2, false);  // an end of image with no start before it
+      continue;
+    }
+    // No marker at all in what was read.
+    if (atEnd) {
+      note(windowBytes_, false);
+      return false;
+    }
+    skip(std::max<size_t>(at, 1), false);
   }
 }
 
-bool CMjpgReader::ReadNextFrame(std::vector<uint8_t>& jpeg, uint32_t* timestamp) {
-  if (fd_ < 0) return false;
-  const uint64_t p0 = position_;
+bool CMjpgReader::SkipNextFrame() {
   mjpg::FrameSearch search;
   mjpg::FrameSpan span;
-  size_t n = 0;
-  const bool cut = CutAt(p0, search, span, n);
-  position_ = p0 + n;
-  if (!cut) return false;
+  return CutNext(search, span);
+}
+
+bool CMjpgReader::CutNext(mjpg::FrameSearch& search, mjpg::FrameSpan& span) {
+  if (fd_ < 0) return false;
+  if (!FindFrame(position_, search, span, true)) {
+    position_ = windowBase_ + windowBytes_;
+    return false;
+  }
+  position_ = windowBase_ + span.next;
+  frameStart_ = windowBase_ + span.start;
+  return true;
+}
+
+bool CMjpgReader::ReadNextFrame(std::vector<uint8_t>& jpeg, uint32_t* timestamp) {
+  mjpg::FrameSearch search;
+  mjpg::FrameSpan span;
+  if (!CutNext(search, span)) return false;
+  const uint8_t* w = Data();
   const size_t s = span.start;
   const size_t end = span.next;  // just past FF D9
+  // The window a single read would have given, for the time stamp search below.
+  const size_t n = std::min(windowBytes_, std::max(end, mjpg::kReadWindow));
 
   // The time stamp comes from the first FF FE of the whole window, which for a
   // frame without one is the next frame's. The cut already knows the first one
   // between FF D8 and FF D9, so each byte is looked at once.
-  long c = FindMarker(window_.data(), s, mjpg::kCom);
+  long c = FindMarker(w, s, mjpg::kCom);
   if (c < 0) c = search.com;
-  if (c < 0) c = FindMarker(window_.data(), n, mjpg::kCom, end);
+  if (c < 0) c = FindMarker(w, n, mjpg::kCom, end);
   uint32_t stamp = 0;
   if (c >= 0 && size_t(c) + 3 < n) {
-    const unsigned len = window_[size_t(c) + 3];
+    const unsigned len = w[size_t(c) + 3];
     const size_t text = size_t(c) + 4;
     if (len >= mjpg::kMinCommentLength && len <= mjpg::kMaxCommentLength && text + (len - 2) <= n)
-      mjpg::ParseStampText(window_.data() + text, len - 2, stamp);
+      mjpg::ParseStampText(w + text, len - 2, stamp);
   }
 
-  jpeg.assign(window_.begin() + long(s), window_.begin() + long(end));
+  jpeg.assign(w + s, w + end);
   if (timestamp) *timestamp = stamp;
-  position_ = p0 + end;
-  frameStart_ = p0 + s;
   return true;
 }
 

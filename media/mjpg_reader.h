@@ -1,8 +1,14 @@
 #pragma once
 // Reads JPEG frames out of an MJPG file without an index: every position is a
 // byte offset, and seeking works on byte fractions of the file length on a scale
-// of 86400 steps. Each read scans raw bytes for JPEG markers, so stray bytes
-// between frames are skipped and no header or trailer is needed.
+// of 86400 steps. Each read scans raw bytes for JPEG markers, so no header or
+// trailer is needed.
+//
+// Damaged recordings are read past: bytes that hold no whole frame (stray bytes,
+// a stray end marker, a frame over the 16 MiB limit, a frame cut off by the start
+// of the next one) are skipped, counted and reported by GetDamage(), and reading
+// goes on at the next start of image. A frame cut off by the end of the file is
+// how a recording ends when the power fails: the end, not damage.
 //
 // A reader is used by one thread. Other programs may append to the file while it
 // is open; its length is asked of the file system each time.
@@ -42,6 +48,9 @@ class CMjpgReader {
   // FF D9 in `jpeg` and its time stamp (0 = none) in *timestamp. False at the end of
   // the file or when no frame can be cut there; `jpeg` is then left as it was.
   bool ReadNextFrame(std::vector<uint8_t>& jpeg, uint32_t* timestamp = nullptr);
+  // ReadNextFrame without the frame's bytes and time stamp: the positions move on
+  // to the next frame alone (stepping over frames to a frame number).
+  bool SkipNextFrame();
   // The frame before the one read last: the earliest FF D8 of the nearest 4096-byte
   // block before it, so short frames may be stepped over. At the first frame, the
   // first frame again.
@@ -62,13 +71,39 @@ class CMjpgReader {
   uint64_t GetFrameStart() const { return frameStart_; }
   uint64_t GetFirstFrameSize() const { return firstFrameSize_; }
 
+  // What reading has skipped so far.
+  struct Damage {
+    uint64_t bytesSkipped = 0;   // every byte that was not part of a whole frame read
+    uint64_t framesSkipped = 0;  // of them, frames begun but never whole
+    uint64_t firstOffset = 0;    // file offset of the first skipped byte
+    bool Any() const { return bytesSkipped > 0; }
+  };
+  const Damage& GetDamage() const { return damage_; }
+  // Where the next ReadNextFrame starts.
+  void SetPosition(uint64_t offset) { position_ = offset; }
+
  private:
   // Reads up to n bytes at offset; a read error ends the bytes read there.
   size_t ReadAt(uint64_t offset, uint8_t* into, size_t n) const;
   uint64_t MeasureFirstFrame();
-  // Cuts the first frame at or after p0 into the window, growing it as the frame
-  // needs; n receives the bytes read.
-  bool CutAt(uint64_t p0, mjpg::FrameSearch& search, mjpg::FrameSpan& span, size_t& n);
+  // Cuts the first whole frame at or after p0 into the window, growing it as the
+  // frame needs and skipping what holds none. windowBase_ and windowBytes_ then say
+  // where the window starts in the file and how much of it was read; `span` is
+  // relative to the window. False at the end of the file.
+  bool FindFrame(uint64_t p0, mjpg::FrameSearch& search, mjpg::FrameSpan& span, bool count);
+  // FindFrame at the current position; moves the positions on to the frame found.
+  bool CutNext(mjpg::FrameSearch& search, mjpg::FrameSpan& span);
+  static constexpr size_t kBufferSize = 4 * mjpg::kReadWindow;
+  // The window: windowBytes_ bytes of the file from windowBase_, kept in window_
+  // from bufferOffset_ on, so a read that starts where the last one left off reads
+  // only what is new.
+  uint8_t* Data() { return window_.data() + bufferOffset_; }
+  // Makes the window start at `offset`, keeping what it holds from there on.
+  void StartAt(uint64_t offset);
+  void Drop(size_t bytes);
+  // Reads on until the window holds `want` bytes; false when the file ended first.
+  bool Fill(size_t want);
+  void NoteSkipped(uint64_t offset, uint64_t bytes, bool frame);
   // Reads 4096-byte blocks on from `from`, end to end, up to the first that holds
   // FF D8, and positions there. False when a read comes back empty.
   bool FindStartForward(uint64_t from);
@@ -77,8 +112,12 @@ class CMjpgReader {
   uint64_t position_ = 0;
   uint64_t frameStart_ = 0;
   uint64_t firstFrameSize_ = 0;
-  // The read window: kReadWindow bytes, grown while a frame needs it (up to its
-  // 16 MiB limit) and kept at that size for the frames that follow.
+  uint64_t windowBase_ = 0;
+  size_t windowBytes_ = 0;
+  size_t bufferOffset_ = 0;
+  Damage damage_;
+  // The read window's buffer: kBufferSize, grown while a frame needs it (up
+  // to its 16 MiB limit) and kept at that size for the frames that follow.
   std::vector<uint8_t> window_;
 };
 

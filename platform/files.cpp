@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <thread>
 
@@ -114,6 +115,23 @@ bool CreateSaveDirectory(const std::string& directory) {
     if (!CreateLevel(prefix)) return false;
   }
   return true;
+}
+
+std::string ErrorText(int error) {
+  char buffer[256];
+  // The GNU strerror_r returns the text, which need not be in the buffer.
+  return ::strerror_r(error, buffer, sizeof buffer);
+}
+
+std::string ReadFailureReason(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return ErrorText(errno);
+  if (S_ISDIR(st.st_mode)) return ErrorText(EISDIR);
+  if (!S_ISREG(st.st_mode)) return "not a regular file";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return ErrorText(errno);
+  ::close(fd);
+  return "";
 }
 
 }  // namespace platform

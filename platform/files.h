@@ -25,4 +25,10 @@ std::string SaveDirectoryOf(const std::string& path);
 // component is taken as existing, and one of 2 characters or fewer fails.
 bool CreateSaveDirectory(const std::string& directory);
 
+// The system's text for an error number.
+std::string ErrorText(int error);
+// Why a file cannot be opened for reading, in the system's words ("No such file or
+// directory", "Is a directory", "not a regular file"); "" when it can be.
+std::string ReadFailureReason(const std::string& path);
+
 }  // namespace platform

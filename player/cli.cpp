@@ -1,5 +1,7 @@
 #include "player/cli.h"
 
+#include <signal.h>
+
 #include <climits>
 #include <deque>
 #include <functional>
@@ -8,6 +10,7 @@
 #include "media/frame_messages.h"
 #include "media/mjpg_reader.h"
 #include "platform/ascii.h"
+#include "platform/files.h"
 #include "platform/window_registry.h"
 #include "player/editing.h"
 #include "player/file_info.h"
@@ -40,18 +43,48 @@ const char* const kUsage =
     "Plays and edits MJPG recordings. Without a command the player window opens,\n"
     "playing FILE when one is given. Frames are counted from 1 in reading order.\n"
     "  --screenshots   every window rendered offscreen to DIR/*.png\n"
-    "  --info          frame count, first and last frame times and file size\n"
+    "  --info          frame count, first and last frame times, file size and the\n"
+    "                  damaged bytes skipped (exit status 1 when there were any)\n"
     "  --extract       frames N to M, byte for byte, into OUT\n"
     "  --remove        FILE without frames N to M into OUT\n"
     "  --append        FILE followed by SECOND into OUT\n"
     "  --export-frame  frame N as recorded into the JPEG file OUT (\".jpg\" added\n"
     "                  when the name has no dot)\n"
-    "The output of an edit is never one of its inputs. Exit status 0 when done,\n"
-    "1 when the operation failed, 2 for a wrong command line.\n";
+    "The output of an edit is never one of its inputs. It is written beside OUT and\n"
+    "takes OUT's place only when complete: a failure, SIGINT or SIGTERM leaves an\n"
+    "old OUT as it was. Damaged parts of a recording are read past. Exit status 0\n"
+    "when done, 1 when the operation failed, 2 for a wrong command line.\n";
 
-void PrintNotice(std::ostream& err, int code) {
-  if (const NoticeText* n = FindNotice(code)) err << n->caption << ": " << n->text << "\n";
+void PrintNotice(std::ostream& err, int code, const std::string& reason) {
+  const NoticeText* n = FindNotice(code);
+  if (!n) return;
+  err << n->caption << ": " << n->text;
+  if (!reason.empty()) err << ": " << reason;
+  err << "\n";
 }
+
+// SIGINT and SIGTERM during an edit: the edit is stopped and nothing of it kept.
+volatile sig_atomic_t gStopSignal = 0;
+void OnStopSignal(int) { gStopSignal = 1; }
+
+class StopSignals {
+ public:
+  StopSignals() {
+    gStopSignal = 0;
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &oldInt_);
+    sigaction(SIGTERM, &action, &oldTerm_);
+  }
+  ~StopSignals() {
+    sigaction(SIGINT, &oldInt_, nullptr);
+    sigaction(SIGTERM, &oldTerm_, nullptr);
+  }
+
+ private:
+  struct sigaction oldInt_ {}, oldTerm_ {};
+};
 
 // A playback thread driven as the window drives it. The thread posts its frames
 // and its messages for the window to one collecting target; the labels and bars
@@ -85,7 +118,15 @@ class Session {
   // Steps forward to frame n (never back) and sets a mark there. False, with the
   // number of frames seen in *frames, when the file ends before frame n.
   bool MarkAt(int n, bool start, int* frames) {
-    for (int i = frame_; i < n; ++i) Post<VT_NEXT_FRAME>(thread_->Id());
+    if (n > frame_) {
+      const int before = frame_;
+      Post<VT_STEP_FRAMES>(thread_->Id(), n - frame_);
+      Pump([&](platform::Message& msg) {
+        if (!platform::Is<PLAYER_STEPPED>(msg)) return false;
+        frame_ = before + int(msg.wParam);  // only the last frame stepped to is shown
+        return true;
+      });
+    }
     if (start) {
       Post<VT_MARK_START>(thread_->Id());
     } else {
@@ -97,23 +138,24 @@ class Session {
     return frame_ == n;
   }
 
-  // Runs an edit to its end; the notices it gave, in order (marks aside).
-  std::vector<int> Edit(EditOp op, const EditFiles& files) {
+  // Runs an edit to its end; the notices it gave with their reasons, in order
+  // (marks aside). A stop signal aborts the copy: *stopped is then set.
+  std::vector<std::pair<int, std::string>> Edit(EditOp op, const EditFiles& files, bool* stopped) {
     switch (op) {
       case EditOp::Extract: Post<VT_EXTRACT>(thread_->Id(), 0, 0, files); break;
       case EditOp::Remove: Post<VT_REMOVE>(thread_->Id(), 0, 0, files); break;
       case EditOp::Append: Post<VT_APPEND>(thread_->Id(), 0, 0, files); break;
     }
-    std::vector<int> notices;
+    std::vector<std::pair<int, std::string>> notices;
     Pump([&](platform::Message& msg) {
       if (platform::Is<PLAYER_COPYING>(msg)) return msg.wParam == 0;
       if (!platform::Is<PLAYER_NOTICE>(msg)) return false;
       const int code = int(msg.wParam);
-      notices.push_back(code);
+      notices.emplace_back(code, platform::Take<PLAYER_NOTICE>(msg));
       // These end an edit before its copy starts.
       return code == kNoticeMarksEqual || code == kNoticeStartAfterEnd || code == kNoticeCannotRead ||
-             code == kNoticeCannotWrite || code == kNoticeOutputIsInput;
-    });
+             code == kNoticeCannotWrite || code == kNoticeOutputIsInput || code == kNoticeRemovesAll;
+    }, stopped);
     return notices;
   }
 
@@ -123,11 +165,13 @@ class Session {
 
  private:
   // Takes messages in order, keeping the frame count and the picture, until
-  // `done` says so; false when the thread ended first.
-  bool Pump(const std::function<bool(platform::Message&)>& done) {
+  // `done` says so; false when the thread ended first. With `stopped`, a stop
+  // signal aborts the edit in progress and sets it.
+  bool Pump(const std::function<bool(platform::Message&)>& done, bool* stopped = nullptr) {
     for (;;) {
+      if (stopped && gStopSignal && !*stopped) *stopped = Post<VT_ABORT_EDIT>(thread_->Id());
       if (queue_.empty()) {
-        if (!target_.WaitForCount(1, 200)) {
+        if (!target_.WaitForCount(1, 100)) {
           if (thread_->Finished() && target_.Count() == 0) return false;
           continue;
         }
@@ -153,14 +197,19 @@ class Session {
   std::vector<uint8_t> picture_;
 };
 
+int CannotOpen(const std::string& path, std::ostream& err) {
+  const std::string why = platform::ReadFailureReason(path);
+  err << "velmo: cannot open " << path << ": " << (why.empty() ? "it could not be read" : why) << "\n";
+  return 1;
+}
+
 // Why a file could not be edited or exported.
 int NotOpened(const Session& session, const std::string& path, std::ostream& err) {
   if (session.Invalid()) {
-    err << kInvalidVideoFormat << "\n";
-  } else {
-    err << "velmo: cannot open " << path << "\n";
+    err << "velmo: " << path << ":" << kInvalidVideoFormat << "\n";
+    return 1;
   }
-  return 1;
+  return CannotOpen(path, err);
 }
 
 std::optional<int> FrameNumber(const std::string& text) {
@@ -172,7 +221,7 @@ std::optional<int> FrameNumber(const std::string& text) {
 struct Options {
   std::vector<std::string> files;
   std::optional<int> from, to;
-  std::string output;
+  std::optional<std::string> output;
 };
 
 // Positional arguments and the options --from, --to and -o (or --output).
@@ -182,6 +231,11 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::ostream
     const bool valued = a == "--from" || a == "--to" || a == "-o" || a == "--output";
     if (valued && i + 1 >= args.size()) {
       err << "velmo: " << a << " needs a value\n";
+      return false;
+    }
+    const bool repeated = (a == "--from" && o.from) || (a == "--to" && o.to) || ((a == "-o" || a == "--output") && o.output);
+    if (repeated) {
+      err << "velmo: " << a << " is given more than once\n";
       return false;
     }
     if (a == "--from" || a == "--to") {
@@ -203,26 +257,32 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::ostream
   return true;
 }
 
+// Frames and times of a file, and what the reader skipped in it: exit 1 when it
+// skipped anything, so scripts see a damaged recording.
 int Info(const std::string& path, std::ostream& out, std::ostream& err) {
   media::CMjpgReader reader;
-  if (!reader.Open(path)) {
-    err << "velmo: cannot open " << path << "\n";
-    return 1;
-  }
+  if (!reader.Open(path)) return CannotOpen(path, err);
   std::vector<uint8_t> jpeg;
   uint32_t first = 0, last = 0;
   if (!reader.ReadNextFrame(jpeg, &first)) {
-    out << kInvalidVideoFormat << "\n";
+    err << "velmo: " << path << ":" << kInvalidVideoFormat << "\n";
     return 1;
   }
   uint64_t frames = 1;
   last = first;
   while (reader.ReadNextFrame(jpeg, &last)) ++frames;
+  const media::CMjpgReader::Damage& damage = reader.GetDamage();
   out << "Frames: " << frames << "\n"
       << "First frame time:" << TimeStampText(first) << "\n"
       << "Last frame time:" << TimeStampText(last) << "\n"
-      << "Video Size: " << SizeText(int64_t(reader.GetLength())) << "\n";
-  return 0;
+      << "Video Size: " << SizeText(int64_t(reader.GetLength())) << "\n"
+      << "Damaged bytes skipped: " << damage.bytesSkipped << "\n";
+  if (!damage.Any()) return 0;
+  out << "Damaged frames skipped: " << damage.framesSkipped << "\n"
+      << "First damage at byte: " << damage.firstOffset << "\n";
+  err << "velmo: " << path << " is damaged: " << damage.bytesSkipped << " bytes skipped, the first at byte "
+      << damage.firstOffset << "\n";
+  return 1;
 }
 
 int NoFrame(std::ostream& err, const std::string& path, int n, int frames) {
@@ -235,24 +295,23 @@ int Edit(EditOp op, const Options& o, std::ostream& err) {
   Session session;
   if (!session.Open(path)) return NotOpened(session, path, err);
   EditFiles files;
-  files.output = o.output;
+  files.output = *o.output;
   if (op == EditOp::Append) {
     files.second = o.files[1];
   } else {
-    // The marks are set walking forward, the earlier frame first, so that an end
-    // before the start gives the window's own notice.
-    const int from = *o.from, to = *o.to;
+    // The marks are set walking forward, the earlier frame first.
     int frames = 0;
-    if (from <= to) {
-      if (!session.MarkAt(from, true, &frames)) return NoFrame(err, path, from, frames);
-      if (!session.MarkAt(to, false, &frames)) return NoFrame(err, path, to, frames);
-    } else {
-      if (!session.MarkAt(to, false, &frames)) return NoFrame(err, path, to, frames);
-      if (!session.MarkAt(from, true, &frames)) return NoFrame(err, path, from, frames);
-    }
+    if (!session.MarkAt(*o.from, true, &frames)) return NoFrame(err, path, *o.from, frames);
+    if (!session.MarkAt(*o.to, false, &frames)) return NoFrame(err, path, *o.to, frames);
   }
-  const std::vector<int> notices = session.Edit(op, files);
-  for (int code : notices) PrintNotice(err, code);
+  StopSignals signals;
+  bool stopped = false;
+  const auto notices = session.Edit(op, files, &stopped);
+  for (const auto& [code, reason] : notices) PrintNotice(err, code, reason);
+  if (stopped) {
+    err << "velmo: stopped; " << files.output << " was not written\n";
+    return 1;
+  }
   return notices.empty() ? 0 : 1;
 }
 
@@ -269,11 +328,12 @@ int ExportFrame(const Options& o, std::ostream& out, std::ostream& err) {
   if (!session.MarkAt(*n, true, &frames)) return NoFrame(err, path, *n, frames);
   // The copy the window would save: the frame's bytes as the picture received them.
   const std::vector<uint8_t> frame = session.FrameOnView();
-  const std::string target = StillExportPath(o.output);
-  switch (SaveStill(frame, target)) {
+  const std::string target = StillExportPath(*o.output);
+  std::string reason;
+  switch (SaveStill(frame, target, &reason)) {
     case StillSave::Saved: out << target << "\n"; return 0;
-    case StillSave::CreateFailed: err << kStillCreateFailedCaption << ": " << kStillSaveFailed << "\n"; return 1;
-    case StillSave::WriteFailed: err << kStillWriteFailedCaption << ": " << kStillSaveFailed << "\n"; return 1;
+    case StillSave::CreateFailed: err << kStillCreateFailedCaption << ": " << kStillSaveFailed << ": " << reason << "\n"; return 1;
+    case StillSave::WriteFailed: err << kStillWriteFailedCaption << ": " << kStillSaveFailed << ": " << reason << "\n"; return 1;
   }
   return 1;
 }
@@ -318,20 +378,25 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     err << kUsage;
     return 2;
   };
+  const bool hasOutput = o.output && !o.output->empty();
   if (command == "--info") {
-    if (o.files.size() != 1 || o.from || o.to || !o.output.empty()) return wrong();
+    if (o.files.size() != 1 || o.from || o.to || o.output) return wrong();
     return Info(o.files[0], out, err);
   }
   if (command == "--extract" || command == "--remove") {
-    if (o.files.size() != 1 || !o.from || !o.to || o.output.empty()) return wrong();
+    if (o.files.size() != 1 || !o.from || !o.to || !hasOutput) return wrong();
+    if (*o.from > *o.to) {
+      err << "velmo: the start (--from " << *o.from << ") lies after the end (--to " << *o.to << ")\n";
+      return 2;
+    }
     return Edit(command == "--extract" ? EditOp::Extract : EditOp::Remove, o, err);
   }
   if (command == "--append") {
-    if (o.files.size() != 2 || o.from || o.to || o.output.empty()) return wrong();
+    if (o.files.size() != 2 || o.from || o.to || !hasOutput) return wrong();
     return Edit(EditOp::Append, o, err);
   }
   if (command == "--export-frame") {
-    if (o.files.size() != 2 || o.from || o.to || o.output.empty()) return wrong();
+    if (o.files.size() != 2 || o.from || o.to || !hasOutput) return wrong();
     return ExportFrame(o, out, err);
   }
   err << "velmo: unknown command " << command << "\n";

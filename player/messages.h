@@ -48,12 +48,22 @@ struct VT_FILES_CHOSEN : ThreadMessage<WM_USER + 216, EditFiles> {};
 // and the next slice of a copy, posted by the thread to itself so that the
 // messages waiting meanwhile are handled first.
 struct VT_COPY_STEP : ThreadMessage<WM_USER + 217> {};
+// End the copy in progress and keep nothing of it (the command line on SIGINT or
+// SIGTERM); an old file at the output stays as it was.
+struct VT_ABORT_EDIT : ThreadMessage<WM_USER + 218> {};
+// The picture has shown a frame it was sent: playback reads the next one only
+// when the frames sent before it have been shown (at most two on their way).
+struct VT_FRAME_SHOWN : ThreadMessage<WM_USER + 219> {};
+// Stop and step wParam frames on, showing only the last (the command line's way
+// to a frame number); answered with PLAYER_STEPPED.
+struct VT_STEP_FRAMES : ThreadMessage<WM_USER + 220> {};
 }  // namespace to_video_thread
 
 // To the player window (CPlayerDlg).
 namespace to_player_window {
 struct PLAYER_THREAD_CLOSED : WindowMessage<WM_USER + 200> {};  // the playback thread ended
-struct PLAYER_NOTICE : WindowMessage<WM_USER + 212> {};         // wParam notice code (editing.h)
+// wParam notice code (editing.h); the payload says why: the path and the system's words, or ""
+struct PLAYER_NOTICE : WindowMessage<WM_USER + 212, std::string> {};
 struct PLAYER_PLAY_STATE : WindowMessage<WM_USER + 214> {};     // wParam 1 playing, 0 stopped
 struct PLAYER_CONTEXT_MENU : WindowMessage<WM_USER + 600> {};   // from the picture: show the menu
 // The player's own additions: a copy started (wParam 1: disable the window, show
@@ -64,6 +74,8 @@ struct PLAYER_COPYING : WindowMessage<WM_USER + 215> {};
 struct PLAYER_CHOOSE_FILES : WindowMessage<WM_USER + 216> {};
 // The shutdown thread has stopped every playback thread; the window may end.
 struct PLAYER_STOPPED_ALL : WindowMessage<WM_USER + 217> {};
+// The answer to VT_STEP_FRAMES: wParam the frames stepped, fewer when the file ended.
+struct PLAYER_STEPPED : WindowMessage<WM_USER + 218> {};
 }  // namespace to_player_window
 
 // To the controls the thread keeps current: the two status labels, the position

@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "platform/files.h"
+#include "platform/replacement_file.h"
 
 namespace player {
 
@@ -18,12 +21,20 @@ std::string StillExportPath(const std::string& chosen) {
   return folder + name;
 }
 
-StillSave SaveStill(const std::vector<uint8_t>& jpeg, const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return StillSave::CreateFailed;
-  const bool written = jpeg.empty() || platform::WriteAll(fd, jpeg.data(), jpeg.size());
-  const bool closed = ::close(fd) == 0;
-  return written && closed ? StillSave::Saved : StillSave::WriteFailed;
+StillSave SaveStill(const std::vector<uint8_t>& jpeg, const std::string& path, std::string* reason) {
+  platform::ReplacementFile file;
+  int error = 0;
+  const auto failed = [&](StillSave result) {
+    if (reason) *reason = path + ": " + platform::ReplacementErrorText(error);
+    return result;
+  };
+  if (!file.Create(path, &error)) return failed(StillSave::CreateFailed);
+  if (!jpeg.empty() && !platform::WriteAll(file.Fd(), jpeg.data(), jpeg.size())) {
+    error = errno ? errno : EIO;
+    return failed(StillSave::WriteFailed);  // the temporary file goes with `file`
+  }
+  if (!file.Commit(&error)) return failed(StillSave::WriteFailed);
+  return StillSave::Saved;
 }
 
 }  // namespace player

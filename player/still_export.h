@@ -20,7 +20,9 @@ constexpr const char* kStillWriteFailedCaption = "File write failed";
 std::string StillExportPath(const std::string& chosen);
 
 enum class StillSave { Saved, CreateFailed, WriteFailed };
-// Creates (or empties) the file and writes the bytes.
-StillSave SaveStill(const std::vector<uint8_t>& jpeg, const std::string& path);
+// Writes the bytes beside the path and puts them in its place once they are all
+// written, so a failed save leaves no cut-off picture and an old file as it was.
+// *reason (when given) receives the path and the system's words for a failure.
+StillSave SaveStill(const std::vector<uint8_t>& jpeg, const std::string& path, std::string* reason = nullptr);
 
 }  // namespace player

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "media/frame_messages.h"
+#include "platform/files.h"
 #include "player/file_info.h"
 #include "player/thread_registry.h"
 
@@ -40,7 +41,7 @@ bool CVideoThread::InitInstance() {
 }
 
 int CVideoThread::ExitInstance() {
-  if (copy_) EndCopy();
+  if (copy_) EndCopy(CopyEnd::Discard);
   registry_->Remove(Id());
   return MessageThread::ExitInstance();
 }
@@ -54,6 +55,7 @@ void CVideoThread::OnMessage(platform::Message& msg) {
     case VT_SET_DELAY::kNumber: SetDelay(int32_t(std::clamp<intptr_t>(msg.wParam, INT32_MIN, INT32_MAX))); break;
     case VT_PREV_FRAME::kNumber: Step(Move::Previous); break;
     case VT_NEXT_FRAME::kNumber: Step(Move::Next); break;
+    case VT_STEP_FRAMES::kNumber: StepFrames(msg.wParam); break;
     case VT_MARK_START::kNumber:
       StopPlaying();
       startMark_ = reader_.GetFrameStart();
@@ -69,6 +71,8 @@ void CVideoThread::OnMessage(platform::Message& msg) {
     case VT_APPEND::kNumber: BeginEdit(EditOp::Append, msg); break;
     case VT_FILES_CHOSEN::kNumber: FilesChosen(msg); break;
     case VT_CANCEL_EDIT::kNumber: cancel_ = true; break;
+    case VT_ABORT_EDIT::kNumber: abort_ = true; break;
+    case VT_FRAME_SHOWN::kNumber: FrameShown(); break;
     case VT_COPY_STEP::kNumber: CopyStep(); break;
     default: break;
   }
@@ -79,7 +83,20 @@ void CVideoThread::OnTimer(uint32_t timerId) {
   // Timers fire once; the next tick is set before the frame is read, so the period
   // stays the delay however long the read takes, and no tick is made up.
   StartPlayTimer();
+  // The picture is behind: this tick's frame waits until it has shown one, so
+  // reading never runs ahead of the picture (memory stays flat at any delay).
+  if (setup_.pictureAnswers && framesInFlight_ >= kFramesInFlight) {
+    tickWaiting_ = true;
+    return;
+  }
   if (!ShowFrame(Move::Next)) StopPlaying();
+}
+
+void CVideoThread::FrameShown() {
+  if (framesInFlight_ > 0) --framesInFlight_;
+  if (!tickWaiting_) return;
+  tickWaiting_ = false;
+  if (playTimer_ && !ShowFrame(Move::Next)) StopPlaying();
 }
 
 void CVideoThread::Open() {
@@ -101,7 +118,7 @@ void CVideoThread::Open() {
 
 void CVideoThread::Close() {
   stop_ = true;
-  if (copy_) EndCopy();
+  if (copy_) EndCopy(CopyEnd::Discard);
   pendingSource_.Reset();
   if (playTimer_) KillTimer(playTimer_);
   playTimer_ = 0;
@@ -128,7 +145,7 @@ bool CVideoThread::ShowFrame(Move move, int fraction) {
   Post<to_control::SetText>(setup_.sizeLabel, 0, 0, VideoSizeLabel(reader_.GetLength()));
   Post<to_control::SetText>(setup_.timeLabel, 0, 0, TimeStampText(stamp));
   const intptr_t length = intptr_t(jpeg.size());
-  Post<media::ShowFrame>(setup_.picture, 1, length, std::move(jpeg));
+  if (Post<media::ShowFrame>(setup_.picture, 1, length, std::move(jpeg))) ++framesInFlight_;
   busy_ = false;
   return true;
 }
@@ -141,6 +158,7 @@ void CVideoThread::StartPlayTimer() {
 }
 
 void CVideoThread::StopPlaying() {
+  tickWaiting_ = false;
   if (!playTimer_) return;
   KillTimer(playTimer_);
   playTimer_ = 0;
@@ -161,6 +179,18 @@ void CVideoThread::Step(Move move) {
   ShowFrame(move);
 }
 
+void CVideoThread::StepFrames(intptr_t count) {
+  StopPlaying();
+  intptr_t stepped = 0;
+  // The frames passed over are cut, not copied or shown; a close waiting ends the walk.
+  while (stepped + 1 < count && reader_.SkipNextFrame()) {
+    ++stepped;
+    if (stepped % 4096 == 0 && StopWaiting(VT_CLOSE::kNumber)) break;
+  }
+  if (stepped + 1 == count && ShowFrame(Move::Next)) ++stepped;
+  Post<PLAYER_STEPPED>(setup_.mainWindow, stepped);
+}
+
 void CVideoThread::Seek(int fraction) {
   const bool wasPlaying = playTimer_ != 0;
   if (playTimer_) KillTimer(playTimer_);
@@ -177,7 +207,27 @@ void CVideoThread::SetDelay(int32_t delayMs) {
   if (playTimer_) StartPlayTimer();
 }
 
-void CVideoThread::PostNotice(int code) { Post<PLAYER_NOTICE>(setup_.mainWindow, code); }
+void CVideoThread::PostNotice(int code, std::string reason) {
+  Post<PLAYER_NOTICE>(setup_.mainWindow, code, 0, std::move(reason));
+}
+
+namespace {
+
+std::string CannotReadReason(const std::string& path) {
+  const std::string why = platform::ReadFailureReason(path);
+  return path + ": " + (why.empty() ? "it could not be read" : why);
+}
+
+// Whether a whole frame lies in the bytes [from, to) of the file.
+bool HoldsWholeFrame(const std::string& path, uint64_t from, uint64_t to) {
+  media::CMjpgReader reader;
+  if (from >= to || !reader.Open(path)) return false;
+  reader.SetPosition(from);
+  std::vector<uint8_t> jpeg;
+  return reader.ReadNextFrame(jpeg) && reader.GetPosition() <= to;
+}
+
+}  // namespace
 
 void CVideoThread::BeginEdit(EditOp op, platform::Message& msg) {
   StopPlaying();
@@ -192,7 +242,14 @@ void CVideoThread::BeginEdit(EditOp op, platform::Message& msg) {
   }
   UniqueFd source = OpenEditInput(setup_.path);
   if (!source) {
-    PostNotice(kNoticeCannotRead);
+    PostNotice(kNoticeCannotRead, CannotReadReason(setup_.path));
+    return;
+  }
+  // A removal must leave a frame before or after the selection; an empty file is
+  // no recording.
+  if (op == EditOp::Remove && !HoldsWholeFrame(setup_.path, 0, startMark_) &&
+      !HoldsWholeFrame(setup_.path, endMark_, FileLength(source.Get()))) {
+    PostNotice(kNoticeRemovesAll);
     return;
   }
   // The three edit messages carry the same payload type.
@@ -221,14 +278,16 @@ void CVideoThread::ContinueEdit(EditOp op, UniqueFd source, const EditFiles& fil
   if (op == EditOp::Append) {
     second = OpenEditInput(files.second);
     if (!second) {
-      PostNotice(kNoticeCannotRead);
+      PostNotice(kNoticeCannotRead, CannotReadReason(files.second));
       return;
     }
   }
   int notice = 0;
-  UniqueFd output = CreateEditOutput(files.output, {source.Get(), second ? second.Get() : source.Get()}, notice);
-  if (!output) {
-    PostNotice(notice);
+  std::string reason;
+  platform::ReplacementFile output =
+      CreateEditOutput(files.output, {source.Get(), second ? second.Get() : source.Get()}, notice, reason);
+  if (!output.IsOpen()) {
+    PostNotice(notice, reason);
     return;
   }
   CopyPlan plan;
@@ -243,14 +302,16 @@ void CVideoThread::ContinueEdit(EditOp op, UniqueFd source, const EditFiles& fil
   if (second) inputs.push_back(std::move(second));
   copy_ = std::make_unique<CopyJob>(std::move(inputs), std::move(output), std::move(plan));
   cancel_ = false;
+  abort_ = false;
   Post<PLAYER_COPYING>(setup_.mainWindow, 1);
   Post<VT_COPY_STEP>(Id());
 }
 
 void CVideoThread::CopyStep() {
   if (!copy_) return;
-  if (stop_ || cancel_) {
-    EndCopy();
+  if (stop_ || cancel_ || abort_) {
+    // A cancel keeps what was copied; a close or an abort keeps nothing.
+    EndCopy(cancel_ && !stop_ && !abort_ ? CopyEnd::Keep : CopyEnd::Discard);
     return;
   }
   const auto until = std::chrono::steady_clock::now() + kCopySlice;
@@ -258,19 +319,19 @@ void CVideoThread::CopyStep() {
   // slice, sends the copy back to the loop, which handles what waits first.
   auto yield = [&] {
     return StopWaiting(VT_CLOSE::kNumber) || StopWaiting(VT_CANCEL_EDIT::kNumber) ||
-           std::chrono::steady_clock::now() >= until;
+           StopWaiting(VT_ABORT_EDIT::kNumber) || std::chrono::steady_clock::now() >= until;
   };
-  auto notice = [&](int code) { PostNotice(code); };
+  auto notice = [&](int code, const std::string& reason) { PostNotice(code, reason); };
   auto progress = [&](int percent) { Post<to_control::SetPosition>(setup_.progressBar, percent); };
   if (copy_->Run(yield, notice, progress) == CopyJob::State::Running) {
     Post<VT_COPY_STEP>(Id());
     return;
   }
-  EndCopy();
+  EndCopy(CopyEnd::Finished);
 }
 
-void CVideoThread::EndCopy() {
-  copy_->Close();
+void CVideoThread::EndCopy(CopyEnd how) {
+  if (how != CopyEnd::Finished) copy_->Stop(how == CopyEnd::Keep);
   copy_.reset();
   Post<PLAYER_COPYING>(setup_.mainWindow, 0);
 }

@@ -31,6 +31,10 @@ struct VideoThreadSetup {
   int32_t frameDelayMs = 100;
   // The command line steps frames itself and does not start playing at open.
   bool playOnOpen = true;
+  // The picture answers every frame with VT_FRAME_SHOWN, so playback keeps at most
+  // kFramesInFlight frames on their way to it (the window's picture does; a
+  // collecting target does not).
+  bool pictureAnswers = false;
   CThreadRegistry* registry = nullptr;  // the process-wide one when null
 };
 
@@ -38,6 +42,7 @@ class CVideoThread : public platform::MessageThread {
  public:
   // The group the thread registers under.
   static constexpr int kRegistryGroup = 1;
+  static constexpr int kFramesInFlight = 2;
 
   // Creates the thread suspended; the caller stores its id (and makes it the
   // position bar's seek target) before MessageThread::Resume lets it run.
@@ -64,16 +69,20 @@ class CVideoThread : public platform::MessageThread {
   void StopPlaying();
   void PlayPause();
   void Step(Move move);
+  void StepFrames(intptr_t count);
   void Seek(int fraction);
   void SetDelay(int32_t delayMs);
-  void PostNotice(int code);
+  void PostNotice(int code, std::string reason = {});
+  void FrameShown();
 
   void BeginEdit(EditOp op, platform::Message& msg);
   void FilesChosen(platform::Message& msg);
   void ContinueEdit(EditOp op, UniqueFd source, const EditFiles& files);
   void CopyStep();
-  // Closes the copy's files and tells the window the copy is over.
-  void EndCopy();
+  // Ends the copy (keeping what was written, cut back to whole frames, or
+  // nothing) and tells the window the copy is over.
+  enum class CopyEnd { Finished, Keep, Discard };
+  void EndCopy(CopyEnd how);
 
   VideoThreadSetup setup_;
   CThreadRegistry* registry_;
@@ -82,6 +91,9 @@ class CVideoThread : public platform::MessageThread {
   bool stop_ = false;
   bool busy_ = false;
   bool cancel_ = false;
+  bool abort_ = false;
+  int framesInFlight_ = 0;
+  bool tickWaiting_ = false;  // a play tick came while the picture was behind
   int32_t frameDelayMs_;
   uint64_t startMark_ = 0;
   uint64_t endMark_ = 0;

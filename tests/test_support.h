@@ -47,4 +47,10 @@ inline std::string ReadFile(const std::string& path) {
   return ss.str();
 }
 
+// Writes a file whole, replacing what was there.
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
 }  // namespace test_support

@@ -78,6 +78,7 @@ struct CPictureBox::State {
   PreviewOverlay overlay;
   std::vector<OwnerCommand> ownerCommands;
   std::function<void(const QPoint&)> menuHandler;
+  std::function<void()> frameShown;
   QFont noImageFont;
   bool fontReady = false;
 };
@@ -94,10 +95,12 @@ platform::WindowHandle CPictureBox::Handle() const { return state_->target->Hand
 
 bool CPictureBox::HandleMessage(platform::Message& msg) {
   if (platform::Is<media::ShowFrame>(msg)) {
-    if (msg.wParam == 0 || msg.lParam == 0)
+    if (msg.wParam == 0 || msg.lParam == 0) {
       Clear();
-    else
-      ShowJpeg(platform::Take<media::ShowFrame>(msg));
+      return true;
+    }
+    ShowJpeg(platform::Take<media::ShowFrame>(msg));
+    if (state_->frameShown) state_->frameShown();
     return true;
   }
   if (platform::Is<media::ShowFrameRecord>(msg)) {
@@ -196,6 +199,8 @@ void CPictureBox::RunCommand(int id) {
 void CPictureBox::AddMenuCommand(const QString& text, int id, std::function<void()> action) {
   state_->ownerCommands.push_back({text, id, std::move(action)});
 }
+
+void CPictureBox::SetFrameShownHandler(std::function<void()> handler) { state_->frameShown = std::move(handler); }
 
 void CPictureBox::SetContextMenuHandler(std::function<void(const QPoint&)> handler) {
   state_->menuHandler = std::move(handler);

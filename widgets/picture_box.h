@@ -88,6 +88,9 @@ class CPictureBox : public QWidget {
   // Replaces the context menu: a right-button release calls handler with the
   // point in this control's coordinates instead (the player's own menu).
   void SetContextMenuHandler(std::function<void(const QPoint& point)> handler);
+  // Called after each frame sent by SHOW_FRAME has been decoded for drawing, so a
+  // sender can keep from running ahead of the picture (the player's playback).
+  void SetFrameShownHandler(std::function<void()> handler);
 
   // Preview mode (camera options): before drawing, a copy of the picture passes
   // through adjust (flips, rotation); after drawing it, overlay paints over the

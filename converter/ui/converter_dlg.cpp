@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QSessionManager>
+#include <QStandardItemModel>
 #include <QTimer>
 #include <algorithm>
 #include <ui_converter_dlg.h>
@@ -23,6 +24,7 @@
 #include "converter/ui/about_box.h"
 #include "platform/qt/qt_window.h"
 #include "widgets/dialog_units.h"
+#include "widgets/file_paths.h"
 #include "widgets/progress_ex.h"
 #include "widgets/prompts.h"
 
@@ -36,8 +38,6 @@ namespace {
 
 namespace window = to_converter_window;
 
-std::string EncodePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
-QString DecodePath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
 
 BoxIcon IconOf(ResultIcon icon) {
   switch (icon) {
@@ -68,8 +68,21 @@ CConverterDlg::CConverterDlg(Prompts* prompts)
   connect(aboutAction_, &QAction::triggered, this, [this] { ShowAbout(); });
   ui_->mainLayout->setMenuBar(menuBar_);
 
-  for (const VideoType& type : VideoTypes()) ui_->typeList->addItem(QString::fromUtf8(type.text));
-  ui_->typeList->setCurrentIndex(0);
+  // Every type is listed; one this system has no encoder for is shown disabled, with
+  // the reason as its tooltip.
+  auto* typeModel = qobject_cast<QStandardItemModel*>(ui_->typeList->model());
+  int firstWritable = -1;
+  for (size_t i = 0; i < VideoTypes().size(); ++i) {
+    ui_->typeList->addItem(QString::fromUtf8(VideoTypes()[i].text));
+    const std::string why = WhyTypeCannotBeWritten(int(i));
+    if (why.empty()) {
+      if (firstWritable < 0) firstWritable = int(i);
+      continue;
+    }
+    ui_->typeList->setItemData(int(i), QString::fromUtf8(why), Qt::ToolTipRole);
+    if (QStandardItem* item = typeModel ? typeModel->item(int(i)) : nullptr) item->setEnabled(false);
+  }
+  ui_->typeList->setCurrentIndex(std::max(firstWritable, 0));
   ui_->fpsEdit->setText(kDefaultFrameRate);
   ui_->fpsEdit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), ui_->fpsEdit));
   ui_->progressBar->SetRange(0, kFractionRange);
@@ -145,8 +158,8 @@ widgets::CProgressEx* CConverterDlg::ProgressBar() const { return ui_->progressB
 
 // A path typed into the output edit gives way whenever the input or the type changes.
 void CConverterDlg::DeriveOutput() {
-  const auto output = DeriveOutputPath(EncodePath(ui_->inputEdit->text()), ui_->typeList->currentIndex());
-  if (output) ui_->outputEdit->setText(DecodePath(*output));
+  const auto output = DeriveOutputPath(widgets::EncodePath(ui_->inputEdit->text()), ui_->typeList->currentIndex());
+  if (output) ui_->outputEdit->setText(widgets::DecodePath(*output));
 }
 
 void CConverterDlg::BrowseInput() {
@@ -169,8 +182,8 @@ void CConverterDlg::EnableInputs(bool enable) {
 void CConverterDlg::StartConversion() {
   if (converting_ || ending_) return;
   ConversionRequest request;
-  request.inputPath = EncodePath(ui_->inputEdit->text());
-  request.outputPath = EncodePath(ui_->outputEdit->text());
+  request.inputPath = widgets::EncodePath(ui_->inputEdit->text());
+  request.outputPath = widgets::EncodePath(ui_->outputEdit->text());
   request.videoType = ui_->typeList->currentIndex();
   request.frameRateText = ui_->fpsEdit->text().toStdString();
   request.window = Handle();
@@ -199,6 +212,7 @@ void CConverterDlg::HandleMessage(platform::Message& msg) {
     ui_->progressBar->SetPos(int32_t(msg.wParam));
   } else if (platform::Is<window::ConvertResult>(msg)) {
     result_ = int(msg.wParam);
+    resultDetail_ = platform::Take<window::ConvertResult>(msg);
   } else if (platform::Is<window::ConvertEnded>(msg)) {
     ConversionEnded(msg.wParam == 1);
   }
@@ -215,13 +229,14 @@ void CConverterDlg::ConversionEnded(bool endProgram) {
   }
   EnableInputs(true);
   // Shown once the window is idle again, so no message of the thread waits behind the box.
-  ShowResult(std::exchange(result_, -1));
+  ShowResult(std::exchange(result_, -1), std::exchange(resultDetail_, {}));
 }
 
-void CConverterDlg::ShowResult(int code) {
+void CConverterDlg::ShowResult(int code, const std::string& detail) {
   const ResultMessage* message = FindResultMessage(code);
   if (!message) return;
-  prompts_->Tell(this, QString::fromUtf8(message->text), QString::fromUtf8(message->caption), IconOf(message->icon));
+  prompts_->Tell(this, QString::fromUtf8(ResultText(code, detail)), QString::fromUtf8(message->caption),
+                 IconOf(message->icon));
 }
 
 void CConverterDlg::ShowAbout() {

@@ -92,7 +92,7 @@ class CConverterDlg : public QDialog {
   void ConversionEnded(bool endProgram);
   void RequestEnd();
   void EndProgramSoon();
-  void ShowResult(int code);
+  void ShowResult(int code, const std::string& detail = {});
 
   Prompts* prompts_;
   std::unique_ptr<Ui::ConverterDlg> ui_;
@@ -105,6 +105,7 @@ class CConverterDlg : public QDialog {
   bool closing_ = false;
   bool ending_ = false;
   int result_ = -1;  // the result of the conversion running, shown when it has ended
+  std::string resultDetail_;
 };
 
 }  // namespace converter::ui

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -15,6 +16,7 @@
 #include <QThread>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -98,6 +100,11 @@ int RenderScreenshots(const std::string& dir, std::ostream& out, std::ostream& e
     shooter.Shoot(about.get(), "about_box");
     about->hide();
 
+    // The type list open: types without an encoder here are shown but disabled.
+    window.TypeList()->showPopup();
+    if (QWidget* popup = window.TypeList()->view()->window()) shooter.Shoot(popup, "converter_type_list");
+    window.TypeList()->hidePopup();
+
     // Half way through a conversion, then cancelled: the window, then the result.
     window.TypeList()->setCurrentIndex(FindVideoType("Divx"));
     window.ConvertButton()->click();
@@ -122,6 +129,21 @@ int RenderScreenshots(const std::string& dir, std::ostream& out, std::ostream& e
     prompts.Expect("result_complete");
     window.ConvertButton()->click();
     if (!SettleUntil([&] { return !window.Converting(); }, 0)) shooter.Fail("the conversion did not end");
+
+    // The same recording with garbage after its frames: converted, and the damage named.
+    {
+      std::ofstream tail(recording, std::ios::binary | std::ios::app);
+      tail << std::string(3000, '\x55');
+    }
+    prompts.Expect("result_damaged");
+    window.ConvertButton()->click();
+    if (!SettleUntil([&] { return !window.Converting(); }, 0)) shooter.Fail("the damaged conversion did not end");
+
+    // An output folder that does not exist: the reason comes first.
+    window.OutputEdit()->setText(QString::fromStdString(scratch + "/No Such Folder/out.avi"));
+    prompts.Expect("result_writer_error");
+    window.ConvertButton()->click();
+    if (!SettleUntil([&] { return !window.Converting(); }, 0)) shooter.Fail("the refused conversion did not end");
   }
   fs::remove_all(scratch, ec);
   return shooter.failed() ? 1 : 0;

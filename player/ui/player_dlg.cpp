@@ -30,6 +30,7 @@
 #include "player/ui/copy_dlg.h"
 #include "widgets/dialog_units.h"
 #include "widgets/picture_box.h"
+#include "widgets/file_paths.h"
 #include "widgets/progress_ex.h"
 #include "widgets/prompts.h"
 #include "widgets/maximise_grow.h"
@@ -60,7 +61,6 @@ QIcon MediaIcon(QStyle* style, const char* themeName, QStyle::StandardPixmap fal
 intptr_t PackPoint(const QPoint& p) { return intptr_t(uint16_t(int16_t(p.x())) | uint32_t(uint16_t(int16_t(p.y()))) << 16); }
 QPoint UnpackPoint(intptr_t v) { return {int16_t(uint16_t(v & 0xFFFF)), int16_t(uint16_t((v >> 16) & 0xFFFF))}; }
 
-std::string EncodePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 }  // namespace
 
@@ -88,6 +88,7 @@ CPlayerDlg::CPlayerDlg(PlayerDlgOptions options)
   ui_->picture->SetContextMenuHandler([this](const QPoint& point) {
     platform::Post<PLAYER_CONTEXT_MENU>(Handle(), 0, PackPoint(point));
   });
+  ui_->picture->SetFrameShownHandler([this] { PostToThread<VT_FRAME_SHOWN>(); });
 
   SetupControls();
   ui_->positionBar->SetRange(0, media::CMjpgReader::kFractionRange);
@@ -233,6 +234,7 @@ void CPlayerDlg::StartFile(const std::string& path) {
   setup.sizeLabel = sizeTarget_->Handle();
   setup.progressBar = copyDlg_ ? copyDlg_->ProgressHandle() : 0;
   setup.frameDelayMs = DelayValue();
+  setup.pictureAnswers = true;
   platform::ThreadHandlePtr thread =
       options_.threadFactory ? options_.threadFactory(std::move(setup)) : CVideoThread::Create(std::move(setup));
   if (!thread) return;
@@ -283,7 +285,7 @@ void CPlayerDlg::HandleMessage(platform::Message& msg) {
   if (platform::Is<PLAYER_THREAD_CLOSED>(msg)) {
     ThreadClosed();
   } else if (platform::Is<PLAYER_NOTICE>(msg)) {
-    ShowNotice(int(msg.wParam));
+    ShowNotice(int(msg.wParam), platform::Take<PLAYER_NOTICE>(msg));
   } else if (platform::Is<PLAYER_PLAY_STATE>(msg)) {
     ShowPlaying(msg.wParam == 1);
   } else if (platform::Is<PLAYER_CONTEXT_MENU>(msg)) {
@@ -305,10 +307,12 @@ void CPlayerDlg::ThreadClosed() {
   ShowPlaying(false);
 }
 
-void CPlayerDlg::ShowNotice(int code) {
+void CPlayerDlg::ShowNotice(int code, const std::string& reason) {
   const NoticeText* notice = FindNotice(code);
   if (!notice) return;
-  prompts_->Tell(this, QString::fromUtf8(notice->text), QString::fromUtf8(notice->caption),
+  QString text = QString::fromUtf8(notice->text);
+  if (!reason.empty()) text += "\n\n" + widgets::DecodePath(reason);
+  prompts_->Tell(this, text, QString::fromUtf8(notice->caption),
                  notice->exclamation ? BoxIcon::Exclamation : BoxIcon::Information);
 }
 
@@ -318,7 +322,7 @@ std::string CPlayerDlg::ChooseMjpg(bool save, const char* title) {
   request.title = QString::fromUtf8(title);
   request.filter = kMjpgFilter;
   if (save) request.defaultSuffix = QString(kMjpgExtension).mid(1);
-  return EncodePath(prompts_->ChooseFile(this, request));
+  return widgets::EncodePath(prompts_->ChooseFile(this, request));
 }
 
 void CPlayerDlg::ChooseEditFiles(EditOp op) {
@@ -344,11 +348,12 @@ void CPlayerDlg::SaveCurrentFrame() {
   request.suggestedName = kStillSuggestedName;
   const QString chosen = prompts_->ChooseFile(this, request);
   if (chosen.isEmpty()) return;
-  switch (SaveStill(frame, StillExportPath(EncodePath(chosen)))) {
-    case StillSave::Saved: break;
-    case StillSave::CreateFailed: prompts_->Tell(this, kStillSaveFailed, kStillCreateFailedCaption, BoxIcon::Error); break;
-    case StillSave::WriteFailed: prompts_->Tell(this, kStillSaveFailed, kStillWriteFailedCaption, BoxIcon::Error); break;
-  }
+  std::string reason;
+  const StillSave saved = SaveStill(frame, StillExportPath(widgets::EncodePath(chosen)), &reason);
+  if (saved == StillSave::Saved) return;
+  const QString text = QString(kStillSaveFailed) + "\n\n" + widgets::DecodePath(reason);
+  prompts_->Tell(this, text, saved == StillSave::CreateFailed ? kStillCreateFailedCaption : kStillWriteFailedCaption,
+                 BoxIcon::Error);
 }
 
 void CPlayerDlg::SetCopying(bool copying) {
@@ -401,21 +406,21 @@ void CPlayerDlg::FitPicture() {
   // Lays the controls out for the present size now, also while the window is hidden.
   ui_->mainLayout->setGeometry(rect());
   const QSize target = size() - ui_->picture->size() + QSize(kFitWidth, kFitHeight);
-  hide();
+  // Resized in place: hiding a dialog that runs its own loop would end that loop,
+  // and with it the program.
   resize(target);
   CentreOnScreen();
-  show();
-  raise();
-  activateWindow();
+  if (isVisible()) {
+    raise();
+    activateWindow();
+  }
   ui_->mainLayout->setGeometry(rect());
 }
 
 void CPlayerDlg::RestoreFirstSize() {
-  hide();
   if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)) setWindowState(Qt::WindowNoState);
   resize(firstSize_);
   CentreOnScreen();
-  show();
 }
 
 void CPlayerDlg::Grow(int dx, int dy) {

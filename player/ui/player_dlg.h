@@ -153,7 +153,7 @@ class CPlayerDlg : public QDialog {
   void ApplyDelay();
   int32_t DelayValue() const;
   void ShowPlaying(bool playing);
-  void ShowNotice(int code);
+  void ShowNotice(int code, const std::string& reason = {});
   void ChooseEditFiles(EditOp op);
   std::string ChooseMjpg(bool save, const char* title);
   void SaveCurrentFrame();

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QThread>
 #include <cstdlib>
@@ -16,12 +17,14 @@
 #include <functional>
 #include <memory>
 
+#include "player/editing.h"
 #include "player/messages.h"
 #include "player/ui/about_box.h"
 #include "player/ui/copy_dlg.h"
 #include "player/ui/player_dlg.h"
 #include "widgets/picture_box.h"
 #include "widgets/progress_ex.h"
+#include "widgets/prompts.h"
 #include "widgets/screenshot_support.h"
 
 namespace player::ui {
@@ -32,6 +35,25 @@ namespace fs = std::filesystem;
 
 using Shooter = widgets::ScreenshotShooter;
 using widgets::SettleUntil;
+
+// Renders each message box instead of waiting for an answer.
+class ShotPrompts : public widgets::Prompts {
+ public:
+  ShotPrompts(Shooter& shooter, std::string name) : shooter_(shooter), name_(std::move(name)) {}
+  void Tell(QWidget* parent, const QString& text, const QString& caption, widgets::BoxIcon icon) override {
+    std::unique_ptr<QMessageBox> box(widgets::CreateMessageBox(parent, text, caption, icon));
+    box->show();
+    shooter_.Shoot(box.get(), name_);
+    told_ = true;
+  }
+  QString ChooseFile(QWidget*, const widgets::FileRequest&) override { return {}; }
+  bool Told() const { return told_; }
+
+ private:
+  Shooter& shooter_;
+  std::string name_;
+  bool told_ = false;
+};
 
 void CloseFile(CPlayerDlg& window) {
   if (window.ThreadId() == 0) return;
@@ -78,6 +100,14 @@ int RenderScreenshots(const std::string& dir, std::ostream& out, std::ostream& e
     invalid.Start(notRecording);
     SettleUntil([&] { return invalid.ThreadId() == 0 && !invalid.SizeLabel()->text().isEmpty(); });
     shooter.Shoot(&invalid, "player_window_invalid");
+
+    // An edit's notice names the file and the system's reason.
+    ShotPrompts prompts(shooter, "notice_cannot_write");
+    CPlayerDlg noticed(PlayerDlgOptions{&prompts, {}});
+    noticed.Start();
+    platform::Post<to_player_window::PLAYER_NOTICE>(noticed.Handle(), kNoticeCannotWrite, 0,
+                                                    std::string("/home/user/Videos/Old Cuts/yard.mjpg: No such file or directory"));
+    if (!SettleUntil([&] { return prompts.Told(); })) shooter.Fail("the notice was not shown");
   }
   {
     CPlayerDlg window;

@@ -7,11 +7,13 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QThread>
 #include <filesystem>
 #include <functional>
 
 #include "converter/conversion.h"
+#include "converter/conversion_thread.h"
 #include "converter/ui/converter_dlg.h"
 #include "tests/converter/converter_test_support.h"
 #include "widgets/progress_ex.h"
@@ -81,6 +83,16 @@ TEST(ConverterWindow, StartsWithTheTypesInOrderAndDerivesTheOutputFromInputAndTy
   for (int i = 0; i < window.TypeList()->count(); ++i) types << window.TypeList()->itemText(i);
   EXPECT_EQ(types, QStringList({"Windows Media Video", "Divx", "I5V0", "MSVC", "MPEG4"}));
   EXPECT_EQ(window.TypeList()->currentIndex(), 0);
+  // A type this system has no encoder for is listed but cannot be chosen; its
+  // tooltip says why.
+  const auto* model = qobject_cast<QStandardItemModel*>(window.TypeList()->model());
+  ASSERT_NE(model, nullptr);
+  for (int i = 0; i < window.TypeList()->count(); ++i) {
+    const std::string why = WhyTypeCannotBeWritten(i);
+    SCOPED_TRACE(types[i].toStdString());
+    EXPECT_EQ(model->item(i)->isEnabled(), why.empty());
+    EXPECT_EQ(window.TypeList()->itemData(i, Qt::ToolTipRole).toString().toStdString(), why);
+  }
   EXPECT_EQ(window.FpsEdit()->text(), "10");
   EXPECT_FALSE(window.CancelButton()->isEnabled());
   EXPECT_EQ(window.ProgressBar()->GetRange(false), kFractionRange);

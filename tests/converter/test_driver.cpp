@@ -56,9 +56,10 @@ struct ResultCase {
   Recording recording;
   const char* fps;
   int result;
-  int framesInOutput;                // -1: no output file (an old one there is deleted)
+  int framesInOutput;                // -1: the old output file is left as it was
   const char* input = "recording";   // or "missing", "empty", "junk", "locked" (a writer holds it)
   const char* output = "out.avi";    // "in.mjpg" is the input; "link" a hard link to it
+  const char* type = "Divx";
 };
 
 TEST(ConversionThread, ResultsAndWhatIsLeftOnDisk) {
@@ -74,12 +75,14 @@ TEST(ConversionThread, ResultsAndWhatIsLeftOnDisk) {
       {"empty rate", Frames(30), "", kResultRateInvalid, -1},
       {"rate with text after its digits", Frames(3), "12 fps", kResultComplete, 3},
       {"cut-off last frame", cutOff, "10", kResultComplete, 30},
-      {"undecodable frame in the middle", broken, "10", kResultReadError, 12},
-      {"undecodable last frame ends at the end", brokenLast, "10", kResultComplete, 29},
+      {"undecodable frame in the middle is skipped", broken, "10", kResultDamaged, 29},
+      {"undecodable last frame is skipped", brokenLast, "10", kResultDamaged, 29},
       {"input missing", {}, "10", kResultOpenError, -1, "missing"},
       {"input still being written", Frames(3), "10", kResultOpenError, -1, "locked"},
       {"empty input", {}, "10", kResultReadError, -1, "empty"},
-      {"no whole frame in a short file", {}, "10", kResultComplete, -1, "junk"},
+      {"no whole frame in a short file", {}, "10", kResultReadError, -1, "junk"},
+      {"type without an encoder", Frames(3), "10", kResultWriterError, -1, "recording", "out.avi", "I5V0"},
+      {"output folder missing", Frames(3), "10", kResultWriterError, -2, "recording", "none/out.avi"},
       {"output is the input", Frames(3), "10", kResultSameFile, -1, "recording", "in.mjpg"},
       {"output is a link to the input", Frames(3), "10", kResultSameFile, -1, "recording", "link"},
   };
@@ -98,23 +101,29 @@ TEST(ConversionThread, ResultsAndWhatIsLeftOnDisk) {
     const std::string output = folder.Path(c.output), old = "an old file";
     if (std::string(c.output) == "link") {
       ASSERT_EQ(::link(input.c_str(), output.c_str()), 0);
-    } else if (output != input) {
+    } else if (output != input && c.framesInOutput != -2) {
       FILE* f = std::fopen(output.c_str(), "wb");
       std::fputs(old.c_str(), f);
       std::fclose(f);
     }
     const std::string before = test_support::ReadFile(input);
-    const Heard heard = Convert({input, output, FindVideoType("Divx"), c.fps});
+    if (std::string(c.type) != "Divx" && WhyTypeCannotBeWritten(FindVideoType(c.type)).empty()) continue;
+    const Heard heard = Convert({input, output, FindVideoType(c.type), c.fps});
     if (lock >= 0) ::close(lock);
     EXPECT_EQ(heard.results, std::vector<int>{c.result});
     EXPECT_EQ(heard.ended, 0);
     EXPECT_EQ(test_support::ReadFile(input), before);  // the recording is never touched
     if (c.result == kResultSameFile) continue;
-    if (c.framesInOutput < 0) {
+    if (c.framesInOutput == -2) {
       EXPECT_FALSE(std::filesystem::exists(output));
+    } else if (c.framesInOutput < 0) {
+      EXPECT_EQ(test_support::ReadFile(output), old);
     } else {
       EXPECT_EQ(FrameCount(output, folder), c.framesInOutput);
     }
+    // Nothing is left under a temporary name.
+    for (const auto& entry : std::filesystem::directory_iterator(folder.Path("")))
+      EXPECT_EQ(entry.path().filename().string().find(".part-"), std::string::npos) << entry.path();
   }
 }
 

@@ -172,6 +172,14 @@ TEST(JpegDecode, BadInputFailsWithoutPixels) {
   Prefill(img);
   EXPECT_FALSE(DecodeJpeg(good.data(), 20, img));
   EXPECT_TRUE(img.pixels.empty());
+
+  // A header whose table runs past the picture: the pictures after it still decode.
+  std::vector<uint8_t> badTable = {0xFF, 0xD8, 0xFF, 0xDB, 0x55, 0x55};
+  badTable.resize(200, 0x55);
+  badTable.insert(badTable.end(), {0xFF, 0xD9});
+  EXPECT_FALSE(DecodeJpeg(badTable.data(), badTable.size(), img));
+  EXPECT_TRUE(DecodeJpeg(good.data(), good.size(), img));
+  EXPECT_EQ(img.width, 160);
 }
 
 TEST(JpegDecode, AbsurdDimensionsAreRefusedBeforeAllocating) {

@@ -462,7 +462,7 @@ int RunInfo(const std::string& args, std::string& output) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST_F(MjpgFile, InfoToolReportsEmptyAndCutOffFilesAsFailures) {
+TEST_F(MjpgFile, InfoToolReportsEmptyAndDamagedFilesAsFailures) {
   Bytes whole;
   for (uint32_t i = 0; i < 3; ++i) {
     Bytes frame;
@@ -471,6 +471,9 @@ TEST_F(MjpgFile, InfoToolReportsEmptyAndCutOffFilesAsFailures) {
   }
   Bytes cut = whole;
   cut.resize(whole.size() - 100);  // the last frame lost its end
+  Bytes stray = whole;
+  const Bytes eoi = {0xFF, 0xD9};
+  stray.insert(stray.begin(), eoi.begin(), eoi.end());  // a stray end marker before the first frame
   struct Case {
     const char* name;
     Bytes bytes;
@@ -481,7 +484,8 @@ TEST_F(MjpgFile, InfoToolReportsEmptyAndCutOffFilesAsFailures) {
       {"whole.mjpg", whole, 0, "frames: 3,"},
       {"empty.mjpg", Bytes{}, 1, "holds no frame"},
       {"junk.mjpg", Bytes(5000, 0x42), 1, "holds no frame"},
-      {"cut.mjpg", cut, 1, "bytes after the last whole frame"},
+      {"cut.mjpg", cut, 0, "bytes after the last whole frame"},
+      {"stray.mjpg", stray, 1, "2 damaged bytes skipped, the first at offset 0"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

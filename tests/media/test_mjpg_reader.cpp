@@ -92,16 +92,19 @@ TEST_F(ReaderFile, ReadsFramesInOrderAsTheWindowShowsThem) {
     const char* name;
     Bytes file;
     std::vector<Seen> frames;
+    uint64_t skipped = 0;  // damaged bytes read past
   } rows[] = {
       {"empty file", {}, {}},
       {"frames end to end", Cat({a, b}), {{0, 300, 1000}, {300, 500, 2000}}},
       {"stray bytes before and between frames", Cat({stray, a, stray, stray, b}),
-       {{5, 300, 1000}, {315, 500, 2000}}},
-      {"end marker before the first start marker", Cat({Bytes{0x00, 0xFF, 0xD9}, a}), {}},
+       {{5, 300, 1000}, {315, 500, 2000}}, 15},
+      {"end marker before the first start marker", Cat({Bytes{0x00, 0xFF, 0xD9}, a}), {{3, 300, 1000}}, 3},
+      {"frame cut off by the start of the next", Cat({Bytes(a.begin(), a.begin() + 100), b}), {{100, 500, 2000}},
+       100},
       {"frame without comment takes the next frame's stamp", Cat({bare, b, bare}),
        {{0, 200, 2000}, {200, 500, 2000}, {700, 200, 0}}},
       {"comment in stray bytes before the frame", Cat({Bytes{0xFF, 0xFE, 0x00, 0x04, '7', 0x00}, bare}),
-       {{6, 200, 7}}},
+       {{6, 200, 7}}, 6},
       {"comment length low byte 2", Cat({Bytes{0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x02, '5', 0x00, 0xFF, 0xD9}}),
        {{0, 10, 0}}},
       {"comment length low byte 25", Cat({Bytes{0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x19, '5', 0x00, 0xFF, 0xD9}, Bare(40)}),
@@ -110,8 +113,8 @@ TEST_F(ReaderFile, ReadsFramesInOrderAsTheWindowShowsThem) {
        {{0, 10, 5}}},
       {"blanks before the digits", Cat({Bytes{0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x07, ' ', '\t', '4', '2', 0x00, 0xFF, 0xD9}}),
        {{0, 13, 42}}},
-      {"comment text past the end of the file", Cat({Bare(30), Bytes{0xFF, 0xFE, 0x00, 0x18, '9'}}), {{0, 30, 0}}},
-      {"file ends inside a frame", Cat({a, Bytes(b.begin(), b.end() - 1)}), {{0, 300, 1000}}},
+      {"comment text past the end of the file", Cat({Bare(30), Bytes{0xFF, 0xFE, 0x00, 0x18, '9'}}), {{0, 30, 0}}, 5},
+      {"file ends inside a frame: its end, not damage", Cat({a, Bytes(b.begin(), b.end() - 1)}), {{0, 300, 1000}}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -123,6 +126,8 @@ TEST_F(ReaderFile, ReadsFramesInOrderAsTheWindowShowsThem) {
     uint32_t stamp = 99;
     while (reader.ReadNextFrame(jpeg, &stamp) && seen.size() < 10) seen.push_back(Check(reader, row.file, jpeg, stamp));
     EXPECT_EQ(seen, row.frames);
+    EXPECT_EQ(reader.GetDamage().bytesSkipped, row.skipped);
+    EXPECT_EQ(reader.GetPosition(), row.file.size());
   }
 }
 
@@ -220,12 +225,12 @@ TEST_F(ReaderFile, FramesGrowTheWindowUpTo16MiB) {
   struct Row {
     const char* name;
     std::vector<size_t> sizes;
-    size_t readable;
+    std::vector<size_t> read;  // the frames read, in order
   } rows[] = {
-      {"1 MB frame between small ones", {3000, 1 << 20, 3000}, 3},
-      {"first frame over the first window", {1 << 20, 1 << 20}, 2},
-      {"a 16 MiB frame", {kMax, 3000}, 2},
-      {"a frame over 16 MiB ends the reading", {3000, kMax + 1, 3000}, 1},
+      {"1 MB frame between small ones", {3000, 1 << 20, 3000}, {0, 1, 2}},
+      {"first frame over the first window", {1 << 20, 1 << 20}, {0, 1}},
+      {"a 16 MiB frame", {kMax, 3000}, {0, 1}},
+      {"a frame over 16 MiB is skipped as damage", {3000, kMax + 1, 3000}, {0, 2}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -241,14 +246,20 @@ TEST_F(ReaderFile, FramesGrowTheWindowUpTo16MiB) {
     Bytes jpeg;
     uint32_t stamp = 0;
     size_t n = 0;
+    uint64_t skipped = 0;
     while (reader.ReadNextFrame(jpeg, &stamp)) {
-      ASSERT_LT(n, frames.size());
-      EXPECT_TRUE(jpeg == frames[n]) << "frame " << n << " differs";
-      EXPECT_EQ(stamp, 10 + n);
+      ASSERT_LT(n, row.read.size());
+      const size_t k = row.read[n];
+      EXPECT_TRUE(jpeg == frames[k]) << "frame " << k << " differs";
+      EXPECT_EQ(stamp, 10 + k);
       ++n;
     }
-    EXPECT_EQ(n, row.readable);
-    if (row.readable == row.sizes.size()) {
+    EXPECT_EQ(n, row.read.size());
+    for (size_t i = 0; i < frames.size(); ++i)
+      if (std::find(row.read.begin(), row.read.end(), i) == row.read.end()) skipped += frames[i].size();
+    EXPECT_EQ(reader.GetDamage().bytesSkipped, skipped);
+    EXPECT_EQ(reader.GetDamage().framesSkipped, frames.size() - row.read.size());
+    if (row.read.size() == row.sizes.size()) {
       // The end of the scale lands on the last frame, and a step back on the one
       // before (a first frame, so no earlier start shares its block).
       ASSERT_TRUE(reader.SeekToFraction(86400, jpeg, &stamp));

@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -562,11 +563,37 @@ TEST_F(PlayerWindow, SaveCurrentFrameWritesTheBytesOnView) {
       EXPECT_TRUE(answers.told.empty());
     } else {
       ASSERT_EQ(answers.told.size(), 1u);
-      EXPECT_EQ(answers.told[0].text, kStillSaveFailed);
+      // The reason follows the text: the path and the system's words.
+      EXPECT_TRUE(answers.told[0].text.startsWith(kStillSaveFailed));
+      EXPECT_TRUE(answers.told[0].text.contains(": No such file or directory")) << answers.told[0].text.toStdString();
       EXPECT_EQ(answers.told[0].caption, row.caption);
       EXPECT_EQ(answers.told[0].icon, BoxIcon::Error);
     }
   }
+}
+
+// The size commands run while the window runs its own loop, as the program runs
+// it: the window stays on screen and only the test ends the loop.
+TEST_F(PlayerWindow, SizeCommandsKeepTheRunningWindowOpen) {
+  EchoPlayer player;
+  CPlayerDlg& window = *player.window;
+  window.Start();
+  std::vector<std::string> seen;
+  const auto after = [&](const char* what) { seen.push_back(std::string(window.isVisible() ? "shown" : "hidden") + " after " + what); };
+  QTimer::singleShot(0, &window, [&] {
+    window.RunCommand(kCmdSetWindow640x480);
+    QTimer::singleShot(10, &window, [&] {
+      after("Set Window to 640x480");
+      window.RunCommand(kCmdRestore);
+      QTimer::singleShot(10, &window, [&] {
+        after("Restore");
+        window.done(42);
+      });
+    });
+  });
+  EXPECT_EQ(window.exec(), 42);
+  EXPECT_EQ(seen, (std::vector<std::string>{"shown after Set Window to 640x480", "shown after Restore"}));
+  EXPECT_EQ(window.size(), window.FirstSize());
 }
 
 TEST_F(PlayerWindow, ClosingStopsThePlaybackThreadThenEndsTheWindow) {

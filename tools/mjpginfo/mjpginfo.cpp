@@ -1,10 +1,11 @@
-// Prints what an MJPG file holds: frame count, sizes and first and last time stamps.
+// Prints what an MJPG file holds: frame count, sizes, first and last time stamps,
+// and what the frame reader had to skip in a damaged file.
 #include <cstdio>
 #include <ctime>
 #include <string>
 #include <vector>
 
-#include "media/mjpg.h"
+#include "media/mjpg_reader.h"
 
 namespace {
 
@@ -20,9 +21,11 @@ std::string LocalTimeText(uint32_t stamp) {
 
 const char* const kUsage =
     "usage: mjpginfo FILE.mjpg ...\n"
-    "Prints each file's frame count, size, largest frame and first and last time stamps.\n"
-    "Exit status 1 when a file cannot be read, holds no frame, or has bytes after its\n"
-    "last whole frame (a cut-off recording); 2 for a wrong command line.\n";
+    "Prints each file's frame count, size, largest frame, first and last time stamps\n"
+    "and the bytes skipped as damaged. A last frame cut off by the end of the file (a\n"
+    "recording stopped by a power loss) is the file's normal end.\n"
+    "Exit status 1 when a file cannot be read, holds no frame, or has damaged bytes\n"
+    "that were skipped; 2 for a wrong command line.\n";
 
 int main(int argc, char** argv) {
   if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
@@ -35,33 +38,44 @@ int main(int argc, char** argv) {
   }
   int status = 0;
   for (int i = 1; i < argc; ++i) {
-    std::vector<media::mjpg::FrameSpan> frames;
-    std::vector<uint8_t> bytes;
-    if (!media::mjpg::ReadAllFrames(argv[i], frames, &bytes)) {
+    media::CMjpgReader reader;
+    if (!reader.Open(argv[i])) {
       std::fprintf(stderr, "%s: cannot be read\n", argv[i]);
       status = 1;
       continue;
     }
+    std::vector<uint8_t> jpeg;
+    uint64_t frames = 0, lastEnd = 0;
     size_t largest = 0;
-    for (const auto& f : frames) largest = f.length > largest ? f.length : largest;
-    std::printf("%s\n  frames: %zu, file bytes: %zu, largest frame: %zu bytes\n", argv[i], frames.size(), bytes.size(),
-                largest);
-    if (frames.empty()) {
+    uint32_t stamp = 0, first = 0, last = 0;
+    while (reader.ReadNextFrame(jpeg, &stamp)) {
+      if (frames++ == 0) first = stamp;
+      last = stamp;
+      largest = jpeg.size() > largest ? jpeg.size() : largest;
+      lastEnd = reader.GetPosition();
+    }
+    const uint64_t length = reader.GetLength();
+    std::printf("%s\n  frames: %llu, file bytes: %llu, largest frame: %zu bytes\n", argv[i],
+                (unsigned long long)frames, (unsigned long long)length, largest);
+    const media::CMjpgReader::Damage& damage = reader.GetDamage();
+    if (damage.Any()) {
+      std::printf("  skipped: %llu damaged bytes (%llu damaged frames), the first at offset %llu\n",
+                  (unsigned long long)damage.bytesSkipped, (unsigned long long)damage.framesSkipped,
+                  (unsigned long long)damage.firstOffset);
+      std::fprintf(stderr, "%s: %llu damaged bytes skipped, the first at offset %llu\n", argv[i],
+                   (unsigned long long)damage.bytesSkipped, (unsigned long long)damage.firstOffset);
+      status = 1;
+    }
+    if (frames == 0) {
       std::printf("  no frames\n");
       std::fprintf(stderr, "%s: holds no frame\n", argv[i]);
       status = 1;
       continue;
     }
-    const auto& first = frames.front();
-    const auto& last = frames.back();
-    std::printf("  first time stamp: %u (%s)\n  last time stamp:  %u (%s)\n", first.timestamp,
-                LocalTimeText(first.timestamp).c_str(), last.timestamp, LocalTimeText(last.timestamp).c_str());
-    if (last.next < bytes.size()) {
-      const size_t extra = bytes.size() - last.next;
-      std::printf("  %zu bytes after the last whole frame\n", extra);
-      std::fprintf(stderr, "%s: %zu bytes after the last whole frame (offset %zu)\n", argv[i], extra, last.next);
-      status = 1;
-    }
+    std::printf("  first time stamp: %u (%s)\n  last time stamp:  %u (%s)\n", first, LocalTimeText(first).c_str(),
+                last, LocalTimeText(last).c_str());
+    if (lastEnd < length)
+      std::printf("  %llu bytes after the last whole frame\n", (unsigned long long)(length - lastEnd));
   }
   return status;
 }
