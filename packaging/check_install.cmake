@@ -42,7 +42,7 @@ set(expect
   "share/mime/packages/tollan-mjpg.xml|    <glob pattern=\"*.mjpg\"/>"
   "share/man/man1/tollan.1.gz|  \\-\\-headless                 record every camera of the settings file"
   "share/man/man1/velmo.1.gz|       velmo \\-\\-info FILE"
-  "share/man/man1/brandle.1.gz|  \\-\\-fps N       frames per second, 1 to 30 (default 10)")
+  "share/man/man1/brandle.1.gz|  \\-\\-fps N       frames per second, a whole number from 1 to 30 (default 10)")
 foreach(row ${expect})
   string(FIND "${row}" "|" bar)
   string(SUBSTRING "${row}" 0 ${bar} file)

@@ -96,6 +96,8 @@ CMainWindow::CMainWindow(MainWindowOptions options) : options_(std::move(options
   layout->addWidget(list_);
 
   resumeTimer_.setSingleShot(true);
+  // A coarse timer may run up to 5 % late; the resume is due half a minute after start.
+  resumeTimer_.setTimerType(Qt::PreciseTimer);
   connect(&resumeTimer_, &QTimer::timeout, this, [this] { RunCommand(kCmdResumeAll); });
 }
 
