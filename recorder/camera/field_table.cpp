@@ -1,6 +1,7 @@
 #include "recorder/camera/field_table.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -129,8 +130,10 @@ std::string ChoiceList(const std::vector<std::string>& labels, bool withLabels) 
 
 // A value from a fixed list. The command line refuses anything else; a loaded
 // value outside the list becomes the default, as the dialog's drop list would.
+// aliases: words taken for a value, in any case (a label, or a former label that
+// scripts written with an older wording still use).
 Field Choice(std::string name, FieldKind kind, std::string help, Slot slot, std::vector<std::string> labels,
-             int32_t defaultChoice) {
+             int32_t defaultChoice, std::vector<std::pair<std::string, int32_t>> aliases = {}) {
   Field f = Base(name, kind, std::move(help));
   f.min = 0;
   f.max = static_cast<int64_t>(labels.size()) - 1;
@@ -139,7 +142,16 @@ Field Choice(std::string name, FieldKind kind, std::string help, Slot slot, std:
   const std::string allowed = ChoiceList(labels, kind == FieldKind::Choice);
   const int64_t last = f.max;
   f.format = [read = slot.read](const CameraRecord& c) { return std::to_string(read(c)); };
-  f.parse = [name, last, allowed, write = slot.write](CameraRecord& c, std::string_view text, std::string& error) {
+  f.parse = [name, last, allowed, aliases, write = slot.write](CameraRecord& c, std::string_view text,
+                                                               std::string& error) {
+    for (const auto& [word, value] : aliases) {
+      if (word.size() == text.size() && std::equal(word.begin(), word.end(), text.begin(), [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+          })) {
+        write(c, value);
+        return true;
+      }
+    }
     const std::optional<int64_t> n = ParseWhole(text);
     // A sign or leading zero would still name an entry, but the list is what --help shows.
     if (!n || *n < 0 || *n > last || std::to_string(*n) != text) {
@@ -314,8 +326,9 @@ std::vector<Field> BuildTable() {
   };
   using C = CameraRecord;
   std::vector<Field> t;
-  t.push_back(Choice("cameraType", FieldKind::Choice, "0 network camera (IP), 1 local capture device (DirectX)",
-                     Member(&C::cameraType), {"IP", "DirectX"}, 0));
+  t.push_back(Choice("cameraType", FieldKind::Choice, "0 network camera (IP), 1 local capture device (Local); the words IP and Local are taken too",
+                     Member(&C::cameraType), {"IP", "Local"}, 0,
+                     {{"IP", 0}, {"Local", 1}, {"DirectX", 1}}));
   // A leading word of 2 or more is still a local device: any non-zero value was one.
   t.back().clampLoaded = [](CameraRecord& c) { c.cameraType = c.cameraType != 0 ? kCameraLocal : kCameraIp; };
   t.push_back(any("deviceIndex", "local capture device: index in the device list", Member(&C::deviceIndex)));

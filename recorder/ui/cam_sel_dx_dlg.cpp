@@ -14,7 +14,7 @@ namespace recorder::ui {
 
 namespace {
 
-constexpr const char* kNoDevices = " No DirectX devices found on your system.";
+constexpr const char* kNoDevices = " No local capture devices found on your system.";
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 

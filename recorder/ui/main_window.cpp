@@ -34,7 +34,7 @@ constexpr int kStatusColumn = 0;
 constexpr int kTypeColumn = 1;
 constexpr int kSavePathColumn = 2;
 
-QString TypeText(const camera::CameraRecord& record) { return record.cameraType == 0 ? "IP" : "DirectX"; }
+QString TypeText(const camera::CameraRecord& record) { return record.cameraType == 0 ? "IP" : "Local"; }
 
 bool DefaultConfirmDelete(QWidget* parent) {
   return QMessageBox::question(parent, "Are you sure?",
@@ -204,7 +204,7 @@ std::vector<size_t> CMainWindow::SelectedRows() const {
 std::vector<std::pair<QString, int>> CMainWindow::MenuEntries() const {
   std::vector<std::pair<QString, int>> entries = {
       {"Program Options", kCmdProgramOptions}, {"View Program Log", kCmdViewLog}, {"", 0},
-      {"Add New IP Camera", kCmdAddIpCamera},  {"Add New DirectX Camera", kCmdAddLocalCamera},
+      {"Add New IP Camera", kCmdAddIpCamera},  {"Add New Local Camera", kCmdAddLocalCamera},
   };
   if (list_->SelectionMark() != -1) {
     const std::vector<std::pair<QString, int>> more = {

@@ -592,7 +592,7 @@ class TwoDevices : public CaptureCatalogue {
   std::string opened;
 };
 
-TEST(DirectXCameraSelect, OkStoresTheSelectionAndSendsTheFrameOn) {
+TEST(LocalCameraSelect, OkStoresTheSelectionAndSendsTheFrameOn) {
   struct Case {
     const char* name;
     bool devices;
@@ -601,7 +601,7 @@ TEST(DirectXCameraSelect, OkStoresTheSelectionAndSendsTheFrameOn) {
     bool frame;
   };
   const Case cases[] = {
-      {"no capture service", false, " No DirectX devices found on your system.", -1, -1, 11, 12, false},
+      {"no capture service", false, " No local capture devices found on your system.", -1, -1, 11, 12, false},
       {"two devices", true, " Select a device, then a format, then a pin, and click OK.", 0, 1, 640, 24, true},
   };
   for (const Case& c : cases) {
@@ -641,7 +641,7 @@ TEST(DirectXCameraSelect, OkStoresTheSelectionAndSendsTheFrameOn) {
   }
 }
 
-TEST(DirectXCameraSelect, ListsOpensAndPreviewsTheServiceDevices) {
+TEST(LocalCameraSelect, ListsOpensAndPreviewsTheServiceDevices) {
   struct Case {
     const char* name;
     std::shared_ptr<capture::ScriptedService> service;

@@ -141,7 +141,7 @@ TEST_F(MainWindowTest, MenuHoldsTheCameraEntriesOnlyWithASelectionMark) {
   for (auto& [text, id] : window->MenuEntries()) texts.push_back(text);
   const std::vector<QString> expected = {
       "Program Options",         "View Program Log",       "",
-      "Add New IP Camera",       "Add New DirectX Camera", "",
+      "Add New IP Camera",       "Add New Local Camera", "",
       "View Selected Camera",    "Edit Selected Camera",   "Delete Selected Cameras",
       "",                        "Resume Selected Cameras", "Start Selected Cameras",
       "Stop Selected Cameras",   "",                       "Resume All Cameras",
