@@ -1,5 +1,7 @@
 #include "recorder/ui/cam_options_dlg.h"
 
+#include "recorder/ui/window_placement.h"
+
 #include <QColorDialog>
 #include <QFontDialog>
 #include <QFontMetrics>
@@ -132,6 +134,7 @@ CCamOptionsDlg::CCamOptionsDlg(const camera::CameraRecord& record, bool editMode
       workerId_(workerId),
       startSnapshot_(std::move(startSnapshot)) {
   ui_->setupUi(this);
+  PlaceOnFirstShow(this);
   // The dialog's own handle: the owner of a device's properties window, which the
   // worker holding the device asks it to open.
   target_ = new platform::QtWindowTarget(this, [this](platform::Message& msg) { RunDeviceProperties(this, msg); });

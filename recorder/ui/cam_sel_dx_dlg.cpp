@@ -1,5 +1,7 @@
 #include "recorder/ui/cam_sel_dx_dlg.h"
 
+#include "recorder/ui/window_placement.h"
+
 #include <QComboBox>
 #include <QTimer>
 #include <algorithm>
@@ -90,6 +92,7 @@ CCamSelDX::CCamSelDX(camera::CameraRecord& record, platform::WindowHandle report
       reportWindow_(reportWindow),
       catalogue_(catalogue ? std::move(catalogue) : DefaultCaptureCatalogue()) {
   ui_->setupUi(this);
+  PlaceOnFirstShow(this);
   connect(ui_->okButton, &QPushButton::clicked, this, &CCamSelDX::Ok);
   connect(ui_->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
   connect(ui_->devices, &QComboBox::currentIndexChanged, this, [this] { DeviceChanged(); });

@@ -1,5 +1,7 @@
 #include "recorder/ui/cam_sel_ip_dlg.h"
 
+#include "recorder/ui/window_placement.h"
+
 #include "media/frame_messages.h"
 #include "platform/qt/qt_window.h"
 #include "recorder/camera/field_table.h"
@@ -25,6 +27,7 @@ CCamSelIP::CCamSelIP(camera::CameraRecord& record, platform::WindowHandle report
       reportWindow_(reportWindow),
       startSnapshot_(std::move(startSnapshot)) {
   ui_->setupUi(this);
+  PlaceOnFirstShow(this);
   target_ = new platform::QtWindowTarget(this, [this](platform::Message& msg) { OnMessage(msg); });
   ui_->status->setText(kReady);
   ui_->url->setMaxLength(static_cast<int>(camera::kMaxTextInput));

@@ -1,5 +1,7 @@
 #include "recorder/ui/device_properties_dlg.h"
 
+#include "recorder/ui/window_placement.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,6 +24,7 @@ using capture::DeviceControl;
 CDevicePropertiesDlg::CDevicePropertiesDlg(capture::DevicePropertiesRequest request, QWidget* parent)
     : QDialog(parent), request_(std::move(request)) {
   setWindowTitle(capture::kPropertiesWindowTitle);
+  PlaceOnFirstShow(this);
   target_ = new platform::QtWindowTarget(this, [this](platform::Message& msg) {
     // The worker is ending: nothing is left to set.
     if (platform::Is<capture::to_properties_window::CloseProperties>(msg)) reject();

@@ -48,9 +48,13 @@ enum MainCommand : int {
   kCmdAbout = 16,
 };
 
+// The answers to "this start would empty a recording that holds frames".
+enum class CutAnswer { Cancel, StartAnew, Resume };
+
 // Questions and notices that block; tests answer them without a window.
 struct MainWindowPrompts {
   std::function<bool(QWidget* parent)> confirmDelete;  // Yes = true
+  std::function<CutAnswer(QWidget* parent, const QString& file, int64_t frames)> confirmCut;
   std::function<void(QWidget* parent, const QString& text, const QString& caption)> error;
 };
 
@@ -105,12 +109,15 @@ class CMainWindow : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void OnMessage(platform::Message& msg);
   void OnRowEvent(const app::RowEvent& event);
   void FillRow(int row);
+  void FitColumns();
+  // Start (anew) of these rows, in this order: each that is not running, after
+  // asking when it would empty a recording that holds frames.
+  void StartAnew(const std::vector<size_t>& rows);
   CVideoDlg* CreateLiveView(size_t row);
   void ApplyLiveViewSettings(size_t row);
   std::vector<size_t> SelectedRows() const;
@@ -137,7 +144,6 @@ class CMainWindow : public QWidget {
   bool showAllowed_ = true;
   bool shuttingDown_ = false;
   bool shutDown_ = false;
-  int lastListWidth_ = -1;
 };
 
 }  // namespace recorder::ui
