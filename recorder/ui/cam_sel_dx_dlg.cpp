@@ -1,7 +1,5 @@
 #include "recorder/ui/cam_sel_dx_dlg.h"
 
-#include "recorder/ui/window_placement.h"
-
 #include <QComboBox>
 #include <QTimer>
 #include <algorithm>
@@ -10,6 +8,7 @@
 #include "recorder/capture/capture_service.h"
 #include "recorder/capture/dx_video.h"
 #include "recorder/ui/open_dialogs.h"
+#include "recorder/ui/window_placement.h"
 #include <ui_cam_sel_dx_dlg.h>
 
 namespace recorder::ui {

@@ -1,13 +1,12 @@
 #include "recorder/ui/cam_sel_ip_dlg.h"
 
-#include "recorder/ui/window_placement.h"
-
 #include "media/frame_messages.h"
 #include "platform/qt/qt_window.h"
 #include "recorder/camera/field_table.h"
 #include "recorder/camera/option_rules.h"
 #include "recorder/ui/message_boxes.h"
 #include "recorder/ui/open_dialogs.h"
+#include "recorder/ui/window_placement.h"
 #include <ui_cam_sel_ip_dlg.h>
 
 namespace recorder::ui {

@@ -1,7 +1,5 @@
 #include "recorder/ui/device_properties_dlg.h"
 
-#include "recorder/ui/window_placement.h"
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,6 +14,7 @@
 
 #include "platform/qt/qt_window.h"
 #include "recorder/ui/open_dialogs.h"
+#include "recorder/ui/window_placement.h"
 
 namespace recorder::ui {
 

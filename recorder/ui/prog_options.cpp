@@ -1,8 +1,7 @@
 #include "recorder/ui/prog_options.h"
 
-#include "recorder/ui/window_placement.h"
-
 #include "recorder/app/autostart.h"
+#include "recorder/ui/window_placement.h"
 #include <ui_prog_options.h>
 
 namespace recorder::ui {

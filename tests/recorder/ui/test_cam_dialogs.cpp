@@ -17,8 +17,10 @@
 #include <QSlider>
 #include <QThread>
 #include <QTimer>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 
@@ -355,6 +357,44 @@ void WhenPropertiesOpen(std::function<void(CDevicePropertiesDlg&)> act) {
     }
   });
   poll->start(10);
+}
+
+// The Motion page says where its sound name points: a relative name is looked
+// for in the settings folder first, and Save keeps the name as typed.
+TEST(CameraOptions, SoundFileFieldShowsWhereTheNamePoints) {
+  test_support::ScopedTempDir home{"sound"};
+  const char* before = std::getenv("TOLLAN_HOME");
+  const std::string saved = before ? before : "";
+  setenv("TOLLAN_HOME", home.Path().c_str(), 1);
+  std::ofstream(home.Path("alarm.wav")) << "RIFF";
+  std::filesystem::create_directories(home.Path("sounds"));
+  std::ofstream(home.Path("sounds/door.wav")) << "RIFF";
+  struct Case {
+    std::string typed;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"", ""},
+      {"alarm.wav", "Plays " + home.Path("alarm.wav")},
+      {"sounds/door.wav", "Plays " + home.Path("sounds/door.wav")},
+      {home.Path("sounds/door.wav"), "Plays " + home.Path("sounds/door.wav")},
+      {"bell", "No file " + home.Path("bell") + "; the name is played as a desktop sound if there is one"},
+  };
+  auto camera = Camera(camera::kCameraIp);
+  for (const Case& c : cases) {
+    CCamOptionsDlg dialog(*camera, true, 0, nullptr);
+    Child<QLineEdit>(dialog, "soundFile")->setText(QString::fromStdString(c.typed));
+    EXPECT_EQ(Child<QLabel>(dialog, "soundFileWhere")->text().toStdString(), c.shown) << c.typed;
+    EXPECT_FALSE(Child<QPushButton>(dialog, "browseSound")->text().isEmpty());
+    dialog.Save();
+    auto record = dialog.TakeRecord();
+    ASSERT_TRUE(record) << c.typed;
+    EXPECT_EQ(camera::GetText(record->soundFile), c.typed);
+  }
+  if (before)
+    setenv("TOLLAN_HOME", saved.c_str(), 1);
+  else
+    unsetenv("TOLLAN_HOME");
 }
 
 TEST(DeviceProperties, WindowSetsTheDeviceWhileItsWorkerWaits) {
