@@ -124,11 +124,12 @@ void CameraController::StartCamera(size_t index, bool resume) {
   row.worker = handle;
   row.lastWorkerId = row.workerId;
   // A failure stays shown until the camera is started again.
+  const bool failureShown = !row.failure.empty();
   row.failure.clear();
   row.workerLines.clear();
   row.stopRequested = false;
   row.retryPending = false;
-  Notify(RowEvent::Kind::Changed, index, kRowStatus);
+  if (failureShown) Notify(RowEvent::Kind::Changed, index, kRowStatus);
 }
 
 void CameraController::StartSelected(const std::vector<size_t>& rows, bool resume) {
@@ -260,8 +261,8 @@ bool CameraController::HandleMessage(platform::Message& msg) {
     for (CameraRow& row : rows_) {
       if (source == 0 || row.lastWorkerId != source) continue;
       if (row.workerLines.size() == kKeptLines) row.workerLines.erase(row.workerLines.begin());
+      // Read when asked for (a tip), so nobody is told.
       row.workerLines.push_back(platform::Take<to::WorkerLogLine>(msg));
-      Notify(RowEvent::Kind::Changed, size_t(&row - rows_.data()), kRowStatus);
       break;
     }
     return true;

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QThread>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -426,6 +427,13 @@ TEST_F(MainWindowTest, TheReasonACameraStoppedStaysInTheList) {
     Pump(10);
   EXPECT_EQ(list.ItemText(0, 0), "Stopped (Init Failed)");
   EXPECT_NE(tip().find("Failed to Init the local camera, file: " + file), std::string::npos) << tip();
+  // Neither text is cut off, and Save To reaches the right edge.
+  window->show();
+  Pump();
+  const QFontMetrics metrics(list.font());
+  EXPECT_GT(list.ColumnWidth(0), metrics.horizontalAdvance("Stopped (Init Failed)"));
+  EXPECT_GT(list.ColumnWidth(1), metrics.horizontalAdvance("Local"));
+  EXPECT_EQ(list.ColumnWidth(0) + list.ColumnWidth(1) + list.ColumnWidth(2), list.viewport()->width());
   Pump(100);
   EXPECT_EQ(list.ItemText(0, 0), "Stopped (Init Failed)") << "nothing later overwrites it";
   EXPECT_EQ(list.tipFor(0, 2), "") << "only the status cell explains";
