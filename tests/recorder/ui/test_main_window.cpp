@@ -176,12 +176,13 @@ struct MenuSeen {
 MenuSeen RightClick(widgets::CListCtrlEx& list, QPoint at, const QString& choose = QString()) {
   MenuSeen seen;
   seen.cursor = list.viewport()->mapToGlobal(at);
-  auto* poll = new QTimer;
-  QObject::connect(poll, &QTimer::timeout, [poll, &seen, choose] {
+  // On the stack: the menu's own loop runs inside the click, and the timer goes
+  // with this call even if no menu ever opened.
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&poll, &seen, choose] {
     auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
     if (!menu) return;
-    poll->stop();
-    poll->deleteLater();
+    poll.stop();
     seen.at = menu->pos();
     QAction* picked = nullptr;
     for (QAction* action : menu->actions()) {
@@ -197,7 +198,7 @@ MenuSeen RightClick(widgets::CListCtrlEx& list, QPoint at, const QString& choose
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QApplication::sendEvent(menu, &enter);
   });
-  poll->start(5);
+  poll.start(5);
   Click(list, at, Qt::RightButton);
   return seen;
 }
@@ -526,16 +527,15 @@ TEST_F(MainWindowTest, WindowsOpenOverTheirOwnerInsideTheScreen) {
         while (!window->logView()->isVisible() && timer.elapsed() < 5000) Pump(10);
         placed = window->logView()->frameGeometry();
       } else {
-        auto* poll = new QTimer;
-        QObject::connect(poll, &QTimer::timeout, [poll, &placed] {
+        QTimer poll;  // the dialog's loop runs inside RunCommand
+        QObject::connect(&poll, &QTimer::timeout, [&poll, &placed] {
           auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
           if (!dialog) return;
-          poll->stop();
-          poll->deleteLater();
+          poll.stop();
           placed = dialog->frameGeometry();
           dialog->reject();
         });
-        poll->start(5);
+        poll.start(5);
         window->list().SetSelectionMark(0);
         window->RunCommand(which == kSourceDialogOfAdd ? ui::kCmdAddIpCamera
                            : which == kOptionsOfEdit   ? ui::kCmdEditSelected
