@@ -54,17 +54,13 @@ void DefaultError(QWidget* parent, const QString& text, const QString& caption) 
 }
 
 CutAnswer DefaultConfirmCut(QWidget* parent, const QString& file, int64_t frames) {
-  QMessageBox box(QMessageBox::Warning, "Start Anew?",
-                  QString("The recording file\n%1\nholds %2 frames. Starting anew empties it.").arg(file).arg(frames),
-                  QMessageBox::NoButton, parent);
-  QPushButton* anew = box.addButton("Start Anew", QMessageBox::DestructiveRole);
-  QPushButton* resume = box.addButton("Resume (Append)", QMessageBox::AcceptRole);
-  box.addButton(QMessageBox::Cancel);
-  box.setDefaultButton(resume);
-  box.exec();
-  if (box.clickedButton() == anew) return CutAnswer::StartAnew;
-  if (box.clickedButton() == resume) return CutAnswer::Resume;
-  return CutAnswer::Cancel;
+  const std::unique_ptr<QMessageBox> box = CreateCutQuestion(parent, file, frames);
+  box->exec();
+  switch (box->buttonRole(box->clickedButton())) {
+    case QMessageBox::DestructiveRole: return CutAnswer::StartAnew;
+    case QMessageBox::AcceptRole: return CutAnswer::Resume;
+    default: return CutAnswer::Cancel;
+  }
 }
 
 // The Status column: a camera that stopped by a failure keeps saying which.
@@ -76,6 +72,17 @@ QString StatusShown(const app::CameraRow& row) {
 }
 
 }  // namespace
+
+std::unique_ptr<QMessageBox> CreateCutQuestion(QWidget* parent, const QString& file, int64_t frames) {
+  auto box = std::make_unique<QMessageBox>(
+      QMessageBox::Warning, "Start Anew?",
+      QString("The recording file\n%1\nholds %2 frames. Starting anew empties it.").arg(file).arg(frames),
+      QMessageBox::NoButton, parent);
+  box->addButton("Start Anew", QMessageBox::DestructiveRole);
+  box->setDefaultButton(box->addButton("Resume (Append)", QMessageBox::AcceptRole));
+  box->addButton(QMessageBox::Cancel);
+  return box;
+}
 
 SnapshotStarter CMainWindow::Starter() {
   return [this](std::unique_ptr<camera::CameraRecord> copy, platform::WindowHandle target,

@@ -15,6 +15,7 @@
 #include "recorder/ui/cam_sel_ip_dlg.h"
 
 class QMenu;
+class QMessageBox;
 class QMenuBar;
 
 namespace platform {
@@ -50,6 +51,9 @@ enum MainCommand : int {
 
 // The answers to "this start would empty a recording that holds frames".
 enum class CutAnswer { Cancel, StartAnew, Resume };
+// That question: "Start Anew" has the destructive role, "Resume (Append)" (the
+// default) the accept role, and Cancel.
+std::unique_ptr<QMessageBox> CreateCutQuestion(QWidget* parent, const QString& file, int64_t frames);
 
 // Questions and notices that block; tests answer them without a window.
 struct MainWindowPrompts {

@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QThread>
 
@@ -201,6 +202,12 @@ int RenderScreenshots(const std::string& dir, std::ostream& out, std::ostream& e
       programOptions.SetBoxes(true, true);
       programOptions.show();
       shooter.Shoot(&programOptions, "program_options");
+    }
+    {
+      // What "Start Selected Cameras" asks before it would empty a recording.
+      const auto question = CreateCutQuestion(&window, "/srv/cameras/front-door/2026-12-08/video.mjpg", 203);
+      question->show();
+      shooter.Shoot(question.get(), "start_anew_question");
     }
     {
       std::unique_ptr<QDialog> about(CreateAboutBox(&window));
