@@ -326,9 +326,8 @@ std::vector<Field> BuildTable() {
   };
   using C = CameraRecord;
   std::vector<Field> t;
-  t.push_back(Choice("cameraType", FieldKind::Choice, "0 network camera (IP), 1 local capture device (Local); the words IP and Local are taken too",
-                     Member(&C::cameraType), {"IP", "Local"}, 0,
-                     {{"IP", 0}, {"Local", 1}, {"DirectX", 1}}));
+  t.push_back(Choice("cameraType", FieldKind::Choice, "0 or IP: network camera, 1 or Local: local capture device",
+                     Member(&C::cameraType), {"IP", "Local"}, 0, {{"IP", 0}, {"Local", 1}, {"DirectX", 1}}));
   // A leading word of 2 or more is still a local device: any non-zero value was one.
   t.back().clampLoaded = [](CameraRecord& c) { c.cameraType = c.cameraType != 0 ? kCameraLocal : kCameraIp; };
   t.push_back(any("deviceIndex", "local capture device: index in the device list", Member(&C::deviceIndex)));

@@ -277,7 +277,7 @@ TEST_F(CliTest, AddLocalStoresTheDeviceChoice) {
   ASSERT_EQ(Run({"--help"}), 0);
   EXPECT_EQ(out_.str().find("DirectX"), std::string::npos);
   EXPECT_EQ(out_.str().find("Windows"), std::string::npos);
-  EXPECT_NE(out_.str().find("1 local capture device (Local)"), std::string::npos);
+  EXPECT_NE(out_.str().find("1 or Local: local capture device"), std::string::npos);
 }
 
 TEST_F(CliTest, ListDevicesNamesEachDeviceWithItsFormats) {
