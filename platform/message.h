@@ -93,6 +93,18 @@ using ThreadMessage = MessageTag<Number, Receiver::Thread, PayloadT>;
 template <uint32_t Number, class PayloadT = void>
 using WindowMessage = MessageTag<Number, Receiver::Window, PayloadT>;
 
+// True when no two of the tags share a number: list every tag one receiver
+// handles and check it with static_assert, since a handler that compares numbers
+// would take one message for the other.
+template <class... Tags>
+constexpr bool DistinctNumbers() {
+  constexpr uint32_t numbers[] = {Tags::kNumber...};
+  for (size_t i = 0; i < sizeof...(Tags); ++i)
+    for (size_t j = i + 1; j < sizeof...(Tags); ++j)
+      if (numbers[i] == numbers[j]) return false;
+  return true;
+}
+
 namespace detail {
 template <class Tag>
 bool PostTagged(typename Tag::Target to, intptr_t wParam, intptr_t lParam, std::unique_ptr<Payload> payload) {

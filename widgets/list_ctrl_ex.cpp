@@ -145,7 +145,22 @@ CListCtrlEx::CListCtrlEx(QWidget* parent) : QTreeView(parent), model_(new Model(
   header()->setSectionsMovable(false);
   header()->setSectionsClickable(true);
   header()->setSectionResizeMode(QHeaderView::Interactive);
+  // The arrow appears with the first sort.
+  header()->setSortIndicatorShown(false);
   connect(header(), &QHeaderView::sectionClicked, this, [this](int column) { SortByColumn(column); });
+  // The mark follows its row as rows come and go; a reset (a sort, a new set of
+  // rows) clears it. Qt's current index is no mark: the view sets it by itself
+  // when it gets the focus.
+  connect(model_, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
+    if (mark_ >= first) mark_ += last - first + 1;
+  });
+  connect(model_, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this](const QModelIndex&, int first, int last) {
+    if (mark_ > last)
+      mark_ -= last - first + 1;
+    else if (mark_ >= first)
+      mark_ = -1;
+  });
+  connect(model_, &QAbstractItemModel::modelReset, this, [this] { mark_ = -1; });
   connect(header(), &QHeaderView::sectionHandleDoubleClicked, this, [this](int column) {
     resizeColumnToContents(column);
     if (onDividerDoubleClicked) onDividerDoubleClicked(column);
@@ -242,13 +257,11 @@ void CListCtrlEx::SelectRow(int row, bool select) {
   selectionModel()->select(model_->index(row, 0), how);
 }
 
-int CListCtrlEx::SelectionMark() const {
-  const QModelIndex current = currentIndex();
-  return current.isValid() ? current.row() : -1;
-}
+int CListCtrlEx::SelectionMark() const { return model_->Valid(mark_) ? mark_ : -1; }
 
 void CListCtrlEx::SetSelectionMark(int row) {
-  selectionModel()->setCurrentIndex(model_->Valid(row) ? model_->index(row, 0) : QModelIndex(),
+  mark_ = model_->Valid(row) ? row : -1;
+  selectionModel()->setCurrentIndex(mark_ >= 0 ? model_->index(mark_, 0) : QModelIndex(),
                                     QItemSelectionModel::NoUpdate);
 }
 
@@ -295,6 +308,8 @@ void CListCtrlEx::SortByColumn(int column) {
     compare = entry.compare;
     break;
   }
+  header()->setSortIndicatorShown(true);
+  header()->setSortIndicator(column, ascending_ ? Qt::AscendingOrder : Qt::DescendingOrder);
   if (type >= kSortCustom) type = compare ? kSortCustom : kSortText;
   if (type < kSortText) type = kSortText;
 
@@ -369,6 +384,16 @@ void CListCtrlEx::paintEvent(QPaintEvent* event) {
                    ascending_ ? QStringLiteral("Ascending Sort...") : QStringLiteral("Descending Sort..."));
 }
 
+void CListCtrlEx::mousePressEvent(QMouseEvent* event) {
+  QTreeView::mousePressEvent(event);
+  // A click on a row, with either button, marks it; a click below the rows keeps the mark.
+  const QModelIndex index = indexAt(event->position().toPoint());
+  if (index.isValid())
+    mark_ = index.row();
+  else if (!(event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier)))
+    clearSelection();  // a click on no row, with either button, picks none
+}
+
 void CListCtrlEx::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::RightButton && onContextMenu) {
     onContextMenu(event->globalPosition().toPoint());
@@ -389,7 +414,10 @@ void CListCtrlEx::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
+  const QModelIndex before = currentIndex();
   QTreeView::keyPressEvent(event);
+  // Moving with the keys marks the row moved to.
+  if (currentIndex().isValid() && currentIndex() != before) mark_ = currentIndex().row();
 }
 
 bool CListCtrlEx::viewportEvent(QEvent* event) {
@@ -398,6 +426,11 @@ bool CListCtrlEx::viewportEvent(QEvent* event) {
   const QModelIndex index = indexAt(help->pos());
   QString text = index.isValid() ? model_->Row(index.row()).Text(index.column()) : QString();
   const QRect cell = visualRect(index);
+  const QString tip = index.isValid() && tipFor ? tipFor(index.row(), index.column()) : QString();
+  if (!tip.isEmpty()) {
+    QToolTip::showText(help->globalPos(), tip, viewport(), cell);
+    return true;
+  }
   const int margins = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
   if (fontMetrics().horizontalAdvance(text) + margins <= cell.width()) text.clear();  // shown whole already
   const QString own = index.isValid() ? model_->Row(index.row()).toolTip : QString();

@@ -67,7 +67,8 @@ class CListCtrlEx : public QTreeView {
   void SetMultiSelect(bool multi);
   std::vector<int> SelectedRows() const;  // ascending
   void SelectRow(int row, bool select = true);
-  // The row the user last clicked or moved to; -1 when none.
+  // The row the user last clicked or moved to (or that SetSelectionMark named);
+  // -1 when none since the list was made or last sorted.
   int SelectionMark() const;
   void SetSelectionMark(int row);
 
@@ -86,9 +87,13 @@ class CListCtrlEx : public QTreeView {
   std::function<void(int row)> onDoubleClicked;         // -1 below the last row
   std::function<void()> onDeleteKey;
   std::function<void(int column)> onDividerDoubleClicked;  // after the column was sized to its contents
+  // The tip of a cell, shown whether or not the cell is cut off; when it is empty
+  // or gives "", a cut-off cell shows its whole text.
+  std::function<QString(int row, int column)> tipFor;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -106,6 +111,7 @@ class CListCtrlEx : public QTreeView {
 
   Model* model_;
   std::vector<ColumnType> columnTypes_;
+  int mark_ = -1;
   int sortColumn_ = -1;
   bool ascending_ = true;
   bool sorting_ = false;

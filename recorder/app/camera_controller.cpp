@@ -2,11 +2,13 @@
 
 #include <algorithm>
 
+#include "media/mjpg_reader.h"
 #include "recorder/camera/events.h"
 #include "recorder/camera/messages.h"
 #include "recorder/camera/settings_file.h"
 #include "recorder/capture/thread_dx_cam.h"
 #include "recorder/net/soc_thread.h"
+#include "recorder/recording/save_paths.h"
 
 namespace recorder::app {
 
@@ -63,8 +65,13 @@ bool CameraController::ReorderRows(const std::vector<size_t>& order) {
 }
 
 bool CameraController::StartLogThread(const std::string& logFilePath, LogEcho echo, platform::WindowHandle view) {
+  // Each worker's lines go to the main window too, which keeps them with the row.
+  LogEcho both = [echo = std::move(echo), main = mainWindow_](const std::string& line, platform::ThreadId source) {
+    if (echo) echo(line, source);
+    if (source != 0) platform::Post<camera::to_main_window::WorkerLogLine>(main, intptr_t(source), 0, line);
+  };
   auto handle =
-      platform::MessageThread::Start(std::make_unique<CLogThread>(logFilePath, logToFile_, std::move(echo), view));
+      platform::MessageThread::Start(std::make_unique<CLogThread>(logFilePath, logToFile_, std::move(both), view));
   if (!handle) return false;
   logThread_ = handle;
   logThreadId_ = handle->Id();
@@ -91,13 +98,20 @@ void CameraController::StartCamera(size_t index, bool resume) {
   auto handle = factory_(std::move(request));
   if (!handle) {
     // No worker for this kind of source: the row says so instead of staying silent.
+    row.failure = camera::StatusText(camera::kStatusInitFailed);
     SetStatus(index, camera::StatusText(camera::kStatusInitFailed));
     return;
   }
   row.workerId = handle->Id();
   row.worker = handle;
+  row.lastWorkerId = row.workerId;
+  // A failure stays shown until the camera is started again.
+  const bool failureShown = !row.failure.empty();
+  row.failure.clear();
+  row.workerLines.clear();
   row.stopRequested = false;
   row.retryPending = false;
+  if (failureShown) Notify(RowEvent::Kind::Changed, index, kRowStatus);
 }
 
 void CameraController::StartSelected(const std::vector<size_t>& rows, bool resume) {
@@ -131,8 +145,23 @@ void CameraController::AddCamera(std::unique_ptr<camera::CameraRecord> record) {
   row.status = camera::kStatusStoppedText;
   rows_.insert(rows_.begin(), std::move(row));
   Notify(RowEvent::Kind::Inserted, 0, kRowAll);
-  StartCamera(0, false);
+  // A save path that names an existing recording is added to, never cut.
+  StartCamera(0, true);
   SaveSettings();
+}
+
+CameraController::RecordingOnDisk CameraController::ExistingRecording(size_t index) const {
+  RecordingOnDisk found;
+  if (index >= rows_.size()) return found;
+  const camera::CameraRecord& record = *rows_[index].record;
+  if (!record.saveEnabled || !record.saveAsMjpg) return found;
+  const std::string file = recording::ExpandSavePath(camera::GetText(record.savePath));
+  media::CMjpgReader reader;
+  if (!reader.Open(file)) return found;
+  found.file = file;
+  std::vector<uint8_t> jpeg;
+  while (reader.ReadNextFrame(jpeg)) ++found.frames;
+  return found;
 }
 
 void CameraController::EditCamera(size_t index, std::unique_ptr<camera::CameraRecord> record) {
@@ -208,6 +237,18 @@ bool CameraController::HandleMessage(platform::Message& msg) {
     SetStatus(size_t(row), text);
     return true;
   }
+  if (platform::Is<to::WorkerLogLine>(msg)) {
+    constexpr size_t kKeptLines = 4;
+    const auto source = platform::ThreadId(msg.wParam);
+    for (CameraRow& row : rows_) {
+      if (source == 0 || row.lastWorkerId != source) continue;
+      if (row.workerLines.size() == kKeptLines) row.workerLines.erase(row.workerLines.begin());
+      // Read when asked for (a tip), so nobody is told.
+      row.workerLines.push_back(platform::Take<to::WorkerLogLine>(msg));
+      break;
+    }
+    return true;
+  }
   if (platform::Is<to::CamStopped>(msg)) {
     const int32_t reason = int32_t(msg.lParam);
     if (reason == camera::kStopReasonDiscard) return true;
@@ -223,9 +264,9 @@ bool CameraController::HandleMessage(platform::Message& msg) {
       StartCamera(size_t(row), true);
       return true;
     }
+    // Nobody asked for this stop: the worker failed or gave up without a picture.
+    if (!stopped.stopRequested && stopped.failure.empty()) stopped.failure = "ended without an image";
     if (!stopped.stopRequested && retryMs_ > 0) {
-      // Nobody asked for this stop: the worker failed or gave up without a picture.
-      if (stopped.failure.empty()) stopped.failure = "ended without an image";
       stopped.retryPending = true;
       stopped.retryAt = clock_->Now() + std::chrono::milliseconds(retryMs_);
     }

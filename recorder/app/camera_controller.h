@@ -59,6 +59,10 @@ struct CameraRow {
   // The last failure status a worker reported ("Diskfull", ...): the stop
   // message that follows a failure overwrites the status with "Stopped".
   std::string failure;
+  // The log lines of the row's latest worker (the last few), which say why it
+  // failed; they may arrive after its stop message, so that worker's id is kept.
+  std::vector<std::string> workerLines;
+  platform::ThreadId lastWorkerId = 0;
   bool stopRequested = false;  // the user (or a command) asked this camera to stop
   bool retryPending = false;
   platform::LoopClock::TimePoint retryAt{};
@@ -73,7 +77,8 @@ class CameraController {
   // Reads the settings file into rows ("Stopped") and the logToFile option.
   void LoadSettings();
   // Starts the log thread with the current logToFile option; view is the log
-  // view window that shows its entries (0 for none).
+  // view window that shows its entries (0 for none). Workers' lines also reach
+  // their rows (workerLines) through the main window.
   bool StartLogThread(const std::string& logFilePath, LogEcho echo = {}, platform::WindowHandle view = 0);
   platform::ThreadId logThreadId() const { return logThreadId_; }
   int32_t logToFile() const { return logToFile_; }
@@ -88,6 +93,14 @@ class CameraController {
 
   // Start or resume one camera unless it is running.
   void StartCamera(size_t index, bool resume);
+  // The recording file that starting the camera anew would cut back to nothing,
+  // and the frames it holds now. No file (and 0 frames) when the camera saves
+  // JPEG files or nothing, or the file is missing.
+  struct RecordingOnDisk {
+    std::string file;
+    int64_t frames = 0;
+  };
+  RecordingOnDisk ExistingRecording(size_t index) const;
   // Selected rows are walked from the last selected to the first.
   void StartSelected(const std::vector<size_t>& rows, bool resume);
   void StartAll(bool resume);
@@ -102,7 +115,8 @@ class CameraController {
   // keeps the cameras in list order. A list that is not a permutation changes nothing.
   bool ReorderRows(const std::vector<size_t>& order);
 
-  // Adds a camera at the top of the list, starts it anew and saves.
+  // Adds a camera at the top of the list, starts it appending to a recording its
+  // save path already names, and saves.
   void AddCamera(std::unique_ptr<camera::CameraRecord> record);
   // Replaces a camera's settings, restarts a running worker in append mode and saves.
   void EditCamera(size_t index, std::unique_ptr<camera::CameraRecord> record);

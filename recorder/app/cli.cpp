@@ -137,7 +137,7 @@ int CmdList(const std::vector<std::string>& args, const std::string& path, std::
   }
   for (size_t i = 0; i < s.cameras.size(); ++i) {
     const CameraRecord& c = *s.cameras[i];
-    out << i << '\t' << (c.cameraType == camera::kCameraIp ? "IP" : "DirectX") << '\t'
+    out << i << '\t' << (c.cameraType == camera::kCameraIp ? "IP" : "Local") << '\t'
         << camera::MaskUrlPassword(camera::GetText(c.url)) << '\t' << camera::GetText(c.savePath) << '\t' << ModeOf(c);
     if (!c.name.empty()) out << "\tname=" << c.name;
     std::string others;
@@ -366,7 +366,7 @@ std::string SettingsUsage() {
       "settings file holds camera passwords and is written readable by its owner only.\n"
       "Settings commands (they read or edit the settings file and exit):\n"
       "  --list                     one line per camera, tab-separated: index, type\n"
-      "                             (IP/DirectX), URL with the password masked, save path,\n"
+      "                             (IP/Local), URL with the password masked, save path,\n"
       "                             mode (stream, snapshot, ftp or local), name=NAME when\n"
       "                             the camera has a name, and, when its expanded save\n"
       "                             path is another camera's too, a last column \"save\n"

@@ -44,8 +44,11 @@ struct DeleteSelected : WindowMessage<WM_USER + 505> {};
 // The recorder's own additions, above the design's numbers:
 // a worker's recording figures (wParam worker thread id),
 struct WorkerHealthReport : WindowMessage<WM_USER + 512, WorkerHealth> {};
-// and the end of CameraController::Shutdown's waits, posted by its waiting thread.
+// the end of CameraController::Shutdown's waits, posted by its waiting thread,
 struct ShutdownDone : WindowMessage<WM_USER + 514> {};
+// and a worker's log line as the log shows it (wParam the worker's thread id),
+// kept with its row to say why a camera stopped.
+struct WorkerLogLine : WindowMessage<WM_USER + 523, std::string> {};
 }  // namespace to_main_window
 
 // To a camera worker thread, from itself and from the main window.
@@ -90,6 +93,21 @@ namespace to_live_view {
 struct MotionLevel : WindowMessage<WM_USER + 503> {};  // wParam level, lParam triggered
 struct ShowDeviceSettings : WindowMessage<WM_USER + 509> {};
 }  // namespace to_live_view
+
+// Each receiver tells its messages apart by number alone.
+static_assert(platform::DistinctNumbers<to_main_window::CamStatus, to_main_window::CamStopped,
+                                        to_main_window::WorkerRegister, to_main_window::WorkerUnregister,
+                                        to_main_window::GridChanged, to_main_window::DeleteSelected,
+                                        to_main_window::WorkerHealthReport, to_main_window::ShutdownDone,
+                                        to_main_window::WorkerLogLine>());
+static_assert(platform::DistinctNumbers<to_worker::WorkerStart, to_worker::ThreadStop, to_worker::SnapshotStart,
+                                        to_worker::SendFrame, to_worker::ShowDeviceSettings,
+                                        to_worker::LiveViewChanged, to_worker::CutHeldImage>());
+static_assert(platform::DistinctNumbers<to_log::LogOpenView, to_log::ThreadStop, to_log::LogEvent, to_log::LogSetFile,
+                                        to_log::LogShow, to_log::LogGetEntries, to_log::LogClear>());
+static_assert(platform::DistinctNumbers<to_log_window::LogEntriesCopy, to_log_window::LogEntryAdded,
+                                        to_log_window::LogShowView>());
+static_assert(platform::DistinctNumbers<to_live_view::MotionLevel, to_live_view::ShowDeviceSettings>());
 
 // The numbers that workers, windows and the log thread agree on.
 static_assert(to_main_window::CamStatus::kNumber == 1224 && to_worker::WorkerStart::kNumber == 1224);

@@ -31,20 +31,39 @@ std::string SettingsFileReadProblem(const std::string& path) {
   return {};
 }
 
+namespace {
+
+// Cameras the file holds (0 for a missing or empty file), or -1 with the reason.
+int64_t CameraCountOf(const std::string& path, std::string& problem) {
+  problem = SettingsFileReadProblem(path);
+  if (!problem.empty()) return -1;
+  std::vector<uint8_t> bytes;
+  if (platform::ReadWholeFile(path, bytes) != platform::ReadFileResult::Ok || bytes.size() < kHeaderBytes) return 0;
+  const int32_t version = static_cast<int32_t>(platform::LoadLE32(bytes.data()));
+  const int32_t count = static_cast<int32_t>(platform::LoadLE32(bytes.data() + 4));
+  const uint64_t block = version == kOldestVersion ? kCameraBlockSize2000 : kCameraBlockSize;
+  if (count < 0 || kHeaderBytes + uint64_t(count) * block > bytes.size()) {
+    problem = "Settings file is damaged (camera blocks are missing): " + path;
+    return -1;
+  }
+  return count;
+}
+
+}  // namespace
+
+std::string SettingsFileDamage(const std::string& path) {
+  std::string problem;
+  CameraCountOf(path, problem);
+  return problem;
+}
+
 std::string SettingsFileProblem(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0)
     return "No settings file at " + path + "; add a camera with --add-ip first";
-  const std::string unreadable = SettingsFileReadProblem(path);
-  if (!unreadable.empty()) return unreadable;
-  std::vector<uint8_t> bytes;
-  platform::ReadWholeFile(path, bytes);
-  if (bytes.size() < kHeaderBytes) return "The settings file holds no cameras: " + path + "; add one with --add-ip";
-  const int32_t version = static_cast<int32_t>(platform::LoadLE32(bytes.data()));
-  const int32_t count = static_cast<int32_t>(platform::LoadLE32(bytes.data() + 4));
-  const uint64_t block = version == kOldestVersion ? kCameraBlockSize2000 : kCameraBlockSize;
-  if (count < 0 || kHeaderBytes + uint64_t(count) * block > bytes.size())
-    return "Settings file is damaged (camera blocks are missing): " + path;
+  std::string problem;
+  const int64_t count = CameraCountOf(path, problem);
+  if (count < 0) return problem;
   if (count == 0) return "The settings file holds no cameras: " + path + "; add one with --add-ip";
   return {};
 }

@@ -57,13 +57,17 @@ class CanberraBackend final : public SoundBackend {
 
 class BackendSoundPlayer final : public SoundPlayer {
  public:
-  BackendSoundPlayer(std::unique_ptr<SoundBackend> backend, std::string programDir, std::string workDir)
-      : backend_(std::move(backend)), programDir_(std::move(programDir)), workDir_(std::move(workDir)) {}
+  BackendSoundPlayer(std::unique_ptr<SoundBackend> backend, std::string programDir, std::string workDir,
+                     std::string settingsDir)
+      : backend_(std::move(backend)),
+        programDir_(std::move(programDir)),
+        workDir_(std::move(workDir)),
+        settingsDir_(std::move(settingsDir)) {}
 
   void Play(const std::string& nameOrFile) override {
     if (!backend_ || nameOrFile.empty()) return;
     if (backend_->PlayEvent(nameOrFile)) return;
-    const std::string path = ResolveSoundFile(nameOrFile, programDir_, workDir_);
+    const std::string path = ResolveSoundFile(nameOrFile, programDir_, workDir_, settingsDir_);
     if (!path.empty()) backend_->PlayFile(path);
   }
 
@@ -71,22 +75,25 @@ class BackendSoundPlayer final : public SoundPlayer {
   std::unique_ptr<SoundBackend> backend_;
   std::string programDir_;
   std::string workDir_;
+  std::string settingsDir_;
 };
 
 }  // namespace
 
 std::vector<std::string> SoundFileCandidates(const std::string& name, const std::string& programDir,
-                                             const std::string& workDir) {
+                                             const std::string& workDir, const std::string& settingsDir) {
   if (name.empty()) return {};
   if (name.front() == '/') return {name};
   std::vector<std::string> out;
-  if (!programDir.empty()) out.push_back(JoinPath(programDir, name));
+  if (!settingsDir.empty()) out.push_back(JoinPath(settingsDir, name));
+  if (!programDir.empty() && programDir != settingsDir) out.push_back(JoinPath(programDir, name));
   out.push_back(JoinPath(workDir, name));
   return out;
 }
 
-std::string ResolveSoundFile(const std::string& name, const std::string& programDir, const std::string& workDir) {
-  for (const std::string& candidate : SoundFileCandidates(name, programDir, workDir)) {
+std::string ResolveSoundFile(const std::string& name, const std::string& programDir, const std::string& workDir,
+                             const std::string& settingsDir) {
+  for (const std::string& candidate : SoundFileCandidates(name, programDir, workDir, settingsDir)) {
     std::error_code ec;
     if (std::filesystem::is_regular_file(candidate, ec)) return candidate;
   }
@@ -94,12 +101,16 @@ std::string ResolveSoundFile(const std::string& name, const std::string& program
 }
 
 std::unique_ptr<SoundPlayer> CreateSoundPlayer(std::unique_ptr<SoundBackend> backend, std::string programDir,
-                                               std::string workDir) {
-  return std::make_unique<BackendSoundPlayer>(std::move(backend), std::move(programDir), std::move(workDir));
+                                               std::string workDir, std::string settingsDir) {
+  return std::make_unique<BackendSoundPlayer>(std::move(backend), std::move(programDir), std::move(workDir),
+                                              std::move(settingsDir));
 }
 
+std::string SoundSettingsFolder() { return platform::ConfigDirectory("tollan"); }
+
 std::unique_ptr<SoundPlayer> CreateDesktopSoundPlayer() {
-  return CreateSoundPlayer(std::make_unique<CanberraBackend>(), platform::ProgramDirectory(), WorkingDirectory());
+  return CreateSoundPlayer(std::make_unique<CanberraBackend>(), platform::ProgramDirectory(), WorkingDirectory(),
+                           SoundSettingsFolder());
 }
 
 }  // namespace recorder::frame

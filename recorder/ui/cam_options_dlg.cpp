@@ -1,6 +1,8 @@
 #include "recorder/ui/cam_options_dlg.h"
 
 #include <QColorDialog>
+#include <QDir>
+#include <QFileDialog>
 #include <QFontDialog>
 #include <QFontMetrics>
 #include <QKeyEvent>
@@ -10,15 +12,18 @@
 #include <cstring>
 
 #include "media/frame_image.h"
+#include "platform/paths.h"
 #include "platform/qt/qt_window.h"
 #include "recorder/camera/messages.h"
 #include "recorder/camera/option_rules.h"
 #include "recorder/frame/adjust.h"
+#include "recorder/frame/alarm_sound.h"
 #include "recorder/frame/overlay.h"
 #include "recorder/ui/cam_sel_dx_dlg.h"
 #include "recorder/ui/device_properties_dlg.h"
 #include "recorder/ui/message_boxes.h"
 #include "recorder/ui/open_dialogs.h"
+#include "recorder/ui/window_placement.h"
 #include <ui_cam_options_device.h>
 #include <ui_cam_options_dlg.h>
 #include <ui_cam_options_image.h>
@@ -132,6 +137,7 @@ CCamOptionsDlg::CCamOptionsDlg(const camera::CameraRecord& record, bool editMode
       workerId_(workerId),
       startSnapshot_(std::move(startSnapshot)) {
   ui_->setupUi(this);
+  PlaceOnFirstShow(this);
   // The dialog's own handle: the owner of a device's properties window, which the
   // worker holding the device asks it to open.
   target_ = new platform::QtWindowTarget(this, [this](platform::Message& msg) { RunDeviceProperties(this, msg); });
@@ -173,6 +179,8 @@ CCamOptionsDlg::CCamOptionsDlg(const camera::CameraRecord& record, bool editMode
   connect(device_->directXCamera, &QRadioButton::toggled, this, [this] { ShowDeviceSettingsButton(); });
   connect(device_->selectDevice, &QPushButton::clicked, this, [this] { SelectSource(); });
   connect(device_->deviceSettings, &QPushButton::clicked, this, [this] { DeviceSettings(); });
+  connect(motion_->browseSound, &QPushButton::clicked, this, [this] { BrowseSoundFile(); });
+  connect(motion_->soundFile, &QLineEdit::textChanged, this, [this] { ShowSoundFileWhere(); });
   connect(overlay_->backColor, &QPushButton::clicked, this, [this] { ChooseBackColor(); });
   connect(overlay_->textFont, &QPushButton::clicked, this, [this] { ChooseTextFont(); });
   connect(ui_->saveButton, &QPushButton::clicked, this, &CCamOptionsDlg::Save);
@@ -181,9 +189,37 @@ CCamOptionsDlg::CCamOptionsDlg(const camera::CameraRecord& record, bool editMode
   timer_.setInterval(kTickMs);
 
   Fill();
+  ShowSoundFileWhere();
   ShowDeviceSettingsButton();
   ShowJpgCountControls();
   RefreshPreview();
+}
+
+QString CCamOptionsDlg::SoundFileWhere(const QString& name) {
+  if (name.isEmpty()) return QString();
+  const std::string typed = name.toStdString();
+  const std::string cwd = QDir::currentPath().toStdString();
+  const std::string folder = frame::SoundSettingsFolder();
+  const std::string found = frame::ResolveSoundFile(typed, platform::ProgramDirectory(), cwd, folder);
+  if (!found.empty()) return "Plays " + QString::fromStdString(found);
+  const auto candidates = frame::SoundFileCandidates(typed, platform::ProgramDirectory(), cwd, folder);
+  return "No file " + QString::fromStdString(candidates.empty() ? typed : candidates.front()) +
+         "; the name is played as a desktop sound if there is one";
+}
+
+void CCamOptionsDlg::ShowSoundFileWhere() {
+  motion_->soundFileWhere->setText(SoundFileWhere(motion_->soundFile->text()));
+}
+
+void CCamOptionsDlg::BrowseSoundFile() {
+  const QString folder = QString::fromStdString(frame::SoundSettingsFolder());
+  const QString current = motion_->soundFile->text();
+  const QString start = current.startsWith('/') ? current : QDir(folder).filePath(current);
+  const QString chosen = QFileDialog::getOpenFileName(this, "Motion Sound", start,
+                                                      "Sound files (*.wav *.oga *.ogg *.flac);;All files (*)");
+  if (chosen.isEmpty()) return;
+  // A file in the settings folder is stored by its name, so the folder can move.
+  motion_->soundFile->setText(chosen.startsWith(folder) ? chosen.mid(folder.size()) : chosen);
 }
 
 CCamOptionsDlg::~CCamOptionsDlg() {

@@ -76,7 +76,13 @@ class CCamOptionsDlg : public QDialog {
  protected:
   void showEvent(QShowEvent* event) override;
 
+  // Where the Motion page's sound name points: the file it plays, or that no
+  // such file exists (the name is then tried as a desktop sound).
+  static QString SoundFileWhere(const QString& name);
+
  private:
+  void ShowSoundFileWhere();
+  void BrowseSoundFile();
   void Fill();
   void ReadControls();
   void RefreshPreview();

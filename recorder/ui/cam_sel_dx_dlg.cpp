@@ -9,13 +9,14 @@
 #include "recorder/capture/capture_service.h"
 #include "recorder/capture/dx_video.h"
 #include "recorder/ui/open_dialogs.h"
+#include "recorder/ui/window_placement.h"
 #include <ui_cam_sel_dx_dlg.h>
 
 namespace recorder::ui {
 
 namespace {
 
-constexpr const char* kNoDevices = " No DirectX devices found on your system.";
+constexpr const char* kNoDevices = " No local capture devices found on your system.";
 
 // The format list is sorted alphabetically, without regard to case.
 bool AlphabeticallyBefore(const std::string& a, const std::string& b) { return platform::ascii::LessNoCase(a, b); }
@@ -86,6 +87,7 @@ CCamSelDX::CCamSelDX(camera::CameraRecord& record, platform::WindowHandle report
       reportWindow_(reportWindow),
       catalogue_(catalogue ? std::move(catalogue) : DefaultCaptureCatalogue()) {
   ui_->setupUi(this);
+  PlaceOnFirstShow(this);
   connect(ui_->okButton, &QPushButton::clicked, this, &CCamSelDX::Ok);
   connect(ui_->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
   connect(ui_->devices, &QComboBox::currentIndexChanged, this, [this] { DeviceChanged(); });

@@ -1,5 +1,5 @@
 #pragma once
-// "DirectX Camera Select": a local capture device, one of its formats and an
+// "Local Camera Select": a local capture device, one of its formats and an
 // input pin, with the device's live picture. Works on the camera options'
 // working copy; OK stores deviceIndex, the format and pinIndex there and sends
 // the device's current frame on to the options' preview.

@@ -6,6 +6,7 @@
 #include "recorder/camera/option_rules.h"
 #include "recorder/ui/message_boxes.h"
 #include "recorder/ui/open_dialogs.h"
+#include "recorder/ui/window_placement.h"
 #include <ui_cam_sel_ip_dlg.h>
 
 namespace recorder::ui {
@@ -25,6 +26,7 @@ CCamSelIP::CCamSelIP(camera::CameraRecord& record, platform::WindowHandle report
       reportWindow_(reportWindow),
       startSnapshot_(std::move(startSnapshot)) {
   ui_->setupUi(this);
+  PlaceOnFirstShow(this);
   target_ = new platform::QtWindowTarget(this, [this](platform::Message& msg) { OnMessage(msg); });
   ui_->status->setText(kReady);
   ui_->url->setMaxLength(static_cast<int>(camera::kMaxTextInput));

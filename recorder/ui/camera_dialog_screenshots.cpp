@@ -17,6 +17,7 @@
 #include "recorder/ui/cam_sel_ip_dlg.h"
 #include "recorder/ui/device_properties_dlg.h"
 #include "widgets/picture_box.h"
+#include "widgets/screenshot_support.h"
 
 namespace recorder::ui {
 
@@ -42,11 +43,12 @@ std::unique_ptr<media::FrameRecord> SamplePicture() {
   return record;
 }
 
-// The size the dialog opens with: its start size, grown to what its layout needs.
+// The size the dialog opens with: its start size, grown to what its layout needs;
+// drawn under its caption, so the title can be checked too.
 bool Render(QWidget& dialog, const QString& path) {
   if (dialog.layout() != nullptr) dialog.layout()->activate();
   dialog.resize(dialog.size().expandedTo(dialog.minimumSizeHint()));
-  return dialog.grab().save(path, "PNG");
+  return widgets::WithCaption(&dialog).save(path, "PNG");
 }
 
 }  // namespace
@@ -83,7 +85,7 @@ QStringList SaveCameraDialogScreenshots(const QString& dir, const DialogInspecto
       QApplication::processEvents(QEventLoop::AllEvents, 20);
       QThread::msleep(5);
     }
-    write(dialog, "directx-camera-select.png");
+    write(dialog, "local-camera-select.png");
   }
   {
     capture::CDXVideo device(service);

@@ -14,6 +14,7 @@
 
 #include "platform/qt/qt_window.h"
 #include "recorder/ui/open_dialogs.h"
+#include "recorder/ui/window_placement.h"
 
 namespace recorder::ui {
 
@@ -22,6 +23,7 @@ using capture::DeviceControl;
 CDevicePropertiesDlg::CDevicePropertiesDlg(capture::DevicePropertiesRequest request, QWidget* parent)
     : QDialog(parent), request_(std::move(request)) {
   setWindowTitle(capture::kPropertiesWindowTitle);
+  PlaceOnFirstShow(this);
   target_ = new platform::QtWindowTarget(this, [this](platform::Message& msg) {
     // The worker is ending: nothing is left to set.
     if (platform::Is<capture::to_properties_window::CloseProperties>(msg)) reject();

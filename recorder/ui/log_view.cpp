@@ -5,12 +5,13 @@
 #include <QCloseEvent>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QScreen>
+#include <QHeaderView>
 #include <QVBoxLayout>
 
 #include "platform/qt/qt_window.h"
 #include "recorder/app/log_thread.h"
 #include "recorder/ui/program_icon.h"
+#include "recorder/ui/window_placement.h"
 #include "widgets/list_ctrl_ex.h"
 
 namespace recorder::ui {
@@ -33,14 +34,18 @@ CLogView::CLogView(QWidget* owner) : QWidget(owner, Qt::Window) {
       std::max(135, list_->fontMetrics().horizontalAdvance(QStringLiteral("12/31/26 (12:59:59 PM)")) + 16);
   resize(420 + timeWidth - 135, 240);
   list_->InsertColumn(kTimeColumn, QStringLiteral("Time"), timeWidth);
-  list_->InsertColumn(kEventColumn, QStringLiteral("Event"), 250);
+  // A stretched last column never shrinks below its width when stretching began.
+  list_->InsertColumn(kEventColumn, QStringLiteral("Event"), 40);
   list_->AddColumnType(kTimeColumn, widgets::kSortDateTime);
+  // The Event column reaches the right edge however the window is sized, and the
+  // whole line, time and event, is every row's tip.
+  list_->header()->setStretchLastSection(true);
+  list_->tipFor = [this](int row, int) {
+    return list_->ItemText(row, kTimeColumn) + QStringLiteral("  ") + list_->ItemText(row, kEventColumn);
+  };
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(list_);
-  layout->activate();
-  listWidth_ = list_->width();
-  list_->installEventFilter(this);
   list_->viewport()->installEventFilter(this);
 
   menu_ = new QMenu(this);
@@ -50,12 +55,8 @@ CLogView::CLogView(QWidget* owner) : QWidget(owner, Qt::Window) {
 
   target_ = new platform::QtWindowTarget(this, [this](platform::Message& msg) { OnMessage(msg); });
 
-  QRect over;
-  if (owner)
-    over = owner->window()->frameGeometry();
-  else if (QScreen* s = screen())
-    over = s->availableGeometry();
-  if (over.isValid()) move(over.center() - QPoint(width() / 2, height() / 2));
+  // Made with the main window, before that is placed: it is placed when it first appears.
+  PlaceOnFirstShow(this);
 }
 
 CLogView::~CLogView() { target_->Unregister(); }
@@ -118,12 +119,6 @@ bool CLogView::eventFilter(QObject* watched, QEvent* event) {
       (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
       static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
     return true;  // the menu opens on release; a press must not move the selection
-  if (watched == list_ && event->type() == QEvent::Resize) {
-    // The Event column takes the whole change of the list's width.
-    const int width = list_->width();
-    list_->SetColumnWidth(kEventColumn, list_->ColumnWidth(kEventColumn) + width - listWidth_);
-    listWidth_ = width;
-  }
   return QWidget::eventFilter(watched, event);
 }
 

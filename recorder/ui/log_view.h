@@ -51,7 +51,6 @@ class CLogView : public QWidget {
   platform::QtWindowTarget* target_;
   platform::ThreadId logThread_ = 0;
   bool copyRequested_ = false;
-  int listWidth_ = 0;  // the list's width when the Event column was last fitted
 };
 
 }  // namespace recorder::ui

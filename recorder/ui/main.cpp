@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <iostream>
 #include <string>
 #include <unistd.h>
@@ -53,6 +54,18 @@ int RunHeadlessRecorder(char** argv) {
   return recorder::app::RunHeadless(options);
 }
 
+// Renames the file to the first free "<path>.unreadable[-N]"; returns that name,
+// or "" when it could not be renamed.
+std::string SetAside(const std::string& path) {
+  for (int n = 1; n < 1000; ++n) {
+    const std::string to = path + ".unreadable" + (n == 1 ? std::string() : "-" + std::to_string(n));
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) continue;
+    return std::rename(path.c_str(), to.c_str()) == 0 ? to : std::string();
+  }
+  return {};
+}
+
 int RunWindows(char** argv, const recorder::app::WindowStart& start) {
   int qtArgc = 1;
   QApplication app(qtArgc, argv);
@@ -62,14 +75,6 @@ int RunWindows(char** argv, const recorder::app::WindowStart& start) {
   QApplication::setQuitOnLastWindowClosed(false);
 
   const std::string settingsPath = platform::SettingsFilePath(kProgramName);
-  // A settings file that exists but cannot be read would be overwritten by the
-  // first change; the recorder does not start on it.
-  const std::string problem = recorder::camera::SettingsFileProblem(settingsPath);
-  if (!problem.empty()) {
-    QMessageBox::critical(nullptr, "Tollan", QString::fromStdString(problem));
-    std::fprintf(stderr, "tollan: %s\n", problem.c_str());
-    return 1;
-  }
   recorder::camera::FileLock runLock;
   std::string lockError;
   if (!runLock.Acquire(recorder::camera::RunLockPath(settingsPath), false, &lockError)) {
@@ -78,6 +83,24 @@ int RunWindows(char** argv, const recorder::app::WindowStart& start) {
     QMessageBox::critical(nullptr, "Tollan", QString::fromStdString(text));
     std::fprintf(stderr, "tollan: %s\n", text.c_str());
     return 1;
+  }
+
+  // A new machine has no settings file, and a user may delete every camera: the
+  // window starts with an empty list and cameras are added in it. A file that
+  // cannot be read would be overwritten by the first change, so it is kept under
+  // another name and the list starts empty too.
+  std::string notice;
+  const std::string damage = recorder::camera::SettingsFileDamage(settingsPath);
+  if (!damage.empty()) {
+    const std::string kept = SetAside(settingsPath);
+    if (kept.empty()) {
+      const std::string text = damage + "; it could not be moved aside";
+      QMessageBox::critical(nullptr, "Tollan", QString::fromStdString(text));
+      std::fprintf(stderr, "tollan: %s\n", text.c_str());
+      return 1;
+    }
+    notice = damage + ". It was kept as " + kept + " and the camera list starts empty.";
+    std::fprintf(stderr, "tollan: %s\n", notice.c_str());
   }
 
   recorder::ui::MainWindowOptions options;
@@ -106,6 +129,12 @@ int RunWindows(char** argv, const recorder::app::WindowStart& start) {
   QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, [&window] { window.ShutdownNow(); });
 
   window.Start();
+  if (!notice.empty()) {
+    // Not modal: the recorder runs on while the user reads it.
+    auto* box = new QMessageBox(QMessageBox::Warning, "Tollan", QString::fromStdString(notice), QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->show();
+  }
   if (start.resumeAll) window.RunCommand(recorder::ui::kCmdResumeAll);
   if (start.showViews) {
     for (size_t i = 0; i < window.controller().CameraCount(); ++i)

@@ -1,6 +1,9 @@
 #include "recorder/ui/main_window.h"
 
 #include <QApplication>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QStringList>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMenu>
@@ -10,8 +13,11 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "platform/qt/qt_window.h"
 #include "recorder/camera/camera_record.h"
+#include "recorder/camera/events.h"
 #include "recorder/camera/messages.h"
 #include "recorder/net/soc_thread.h"
 #include "recorder/ui/about_box.h"
@@ -23,6 +29,7 @@
 #include "recorder/ui/prog_options.h"
 #include "recorder/ui/tray_icon.h"
 #include "recorder/ui/video_dlg.h"
+#include "recorder/ui/window_placement.h"
 #include "widgets/list_ctrl_ex.h"
 #include "widgets/picture_box.h"
 
@@ -34,7 +41,7 @@ constexpr int kStatusColumn = 0;
 constexpr int kTypeColumn = 1;
 constexpr int kSavePathColumn = 2;
 
-QString TypeText(const camera::CameraRecord& record) { return record.cameraType == 0 ? "IP" : "DirectX"; }
+QString TypeText(const camera::CameraRecord& record) { return record.cameraType == 0 ? "IP" : "Local"; }
 
 bool DefaultConfirmDelete(QWidget* parent) {
   return QMessageBox::question(parent, "Are you sure?",
@@ -46,7 +53,36 @@ void DefaultError(QWidget* parent, const QString& text, const QString& caption) 
   QMessageBox::critical(parent, caption, text);
 }
 
+CutAnswer DefaultConfirmCut(QWidget* parent, const QString& file, int64_t frames) {
+  const std::unique_ptr<QMessageBox> box = CreateCutQuestion(parent, file, frames);
+  box->exec();
+  switch (box->buttonRole(box->clickedButton())) {
+    case QMessageBox::DestructiveRole: return CutAnswer::StartAnew;
+    case QMessageBox::AcceptRole: return CutAnswer::Resume;
+    default: return CutAnswer::Cancel;
+  }
+}
+
+// The Status column: a camera that stopped by a failure keeps saying which.
+QString StatusShown(const app::CameraRow& row) {
+  QString text = QString::fromStdString(row.status);
+  if (row.workerId == 0 && !row.failure.empty() && row.status == camera::kStatusStoppedText)
+    text += " (" + QString::fromStdString(row.failure) + ")";
+  return text;
+}
+
 }  // namespace
+
+std::unique_ptr<QMessageBox> CreateCutQuestion(QWidget* parent, const QString& file, int64_t frames) {
+  auto box = std::make_unique<QMessageBox>(
+      QMessageBox::Warning, "Start Anew?",
+      QString("The recording file\n%1\nholds %2 frames. Starting anew empties it.").arg(file).arg(frames),
+      QMessageBox::NoButton, parent);
+  box->addButton("Start Anew", QMessageBox::DestructiveRole);
+  box->setDefaultButton(box->addButton("Resume (Append)", QMessageBox::AcceptRole));
+  box->addButton(QMessageBox::Cancel);
+  return box;
+}
 
 SnapshotStarter CMainWindow::Starter() {
   return [this](std::unique_ptr<camera::CameraRecord> copy, platform::WindowHandle target,
@@ -58,6 +94,7 @@ SnapshotStarter CMainWindow::Starter() {
 CMainWindow::CMainWindow(MainWindowOptions options) : options_(std::move(options)) {
   if (!options_.prompts.confirmDelete) options_.prompts.confirmDelete = DefaultConfirmDelete;
   if (!options_.prompts.error) options_.prompts.error = DefaultError;
+  if (!options_.prompts.confirmCut) options_.prompts.confirmCut = DefaultConfirmCut;
 
   setWindowTitle("Tollan");
   setWindowIcon(ProgramIcon());
@@ -82,19 +119,31 @@ CMainWindow::CMainWindow(MainWindowOptions options) : options_(std::move(options
   list_->SetMultiSelect(true);
   list_->InsertColumn(kStatusColumn, "Status", 105);
   list_->InsertColumn(kTypeColumn, "Type", 50);
-  list_->InsertColumn(kSavePathColumn, "Save To", 275);
+  // A stretched last column never shrinks below its width when stretching began.
+  list_->InsertColumn(kSavePathColumn, "Save To", 40);
+  // Status and Type fit their texts (FitColumns); Save To fills the rest.
+  list_->header()->setStretchLastSection(true);
+  list_->tipFor = [this](int row, int column) {
+    if (column != kStatusColumn || row < 0 || size_t(row) >= controller_->CameraCount()) return QString();
+    const app::CameraRow& camera = controller_->Row(size_t(row));
+    if (camera.workerId != 0 || camera.failure.empty()) return QString();
+    // Why it stopped, in the log's words when they have arrived.
+    QStringList lines;
+    for (const std::string& line : camera.workerLines) lines << QString::fromStdString(line);
+    return lines.isEmpty() ? QString::fromStdString(camera.failure) : lines.join('\n');
+  };
   list_->onContextMenu = [this](const QPoint& pos) { ShowContextMenu(pos); };
   list_->onDoubleClicked = [this](int row) { ActivateRow(row); };
   // Posted, so the deletion runs after the key event is done with.
   list_->onDeleteKey = [this] { platform::Post<camera::to_main_window::DeleteSelected>(Handle()); };
   list_->onSorted = [this] { OnListSorted(); };
-  list_->viewport()->installEventFilter(this);
 
   auto* layout = new QVBoxLayout(this);
   layout->setMenuBar(menuBar_);
   layout->setContentsMargins(10, 10, 10, 10);
   layout->addWidget(list_);
 
+  PlaceOnFirstShow(this);
   resumeTimer_.setSingleShot(true);
   // A coarse timer may run up to 5 % late; the resume is due half a minute after start.
   resumeTimer_.setTimerType(Qt::PreciseTimer);
@@ -119,6 +168,7 @@ void CMainWindow::Start() {
     }
     FillRow(int(i));
   }
+  FitColumns();
 
   logView_ = std::make_unique<CLogView>(this);
   controller_->StartLogThread(options_.logFilePath, {}, logView_->Handle());
@@ -166,11 +216,21 @@ CVideoDlg* CMainWindow::LiveViewOf(size_t row) const {
 void CMainWindow::FillRow(int row) {
   if (row < 0 || size_t(row) >= controller_->CameraCount()) return;
   const app::CameraRow& camera = controller_->Row(size_t(row));
-  list_->SetItemText(row, kStatusColumn, QString::fromStdString(camera.status));
+  list_->SetItemText(row, kStatusColumn, StatusShown(camera));
   list_->SetItemText(row, kTypeColumn, TypeText(*camera.record));
   list_->SetItemText(row, kSavePathColumn, QString::fromStdString(camera::GetText(camera.record->savePath)));
   list_->SetItemData(row, uintptr_t(camera.liveViewWindow));
   list_->SetItemToolTip(row, QString::fromStdString(camera.record->name));
+}
+
+void CMainWindow::FitColumns() {
+  // Never narrower than the starting widths, so the columns do not jump with
+  // every status text; wider when a text needs it.
+  const std::pair<int, int> columns[] = {{kStatusColumn, 105}, {kTypeColumn, 50}};
+  for (const auto& [column, least] : columns) {
+    list_->resizeColumnToContents(column);
+    list_->SetColumnWidth(column, std::max(least, list_->ColumnWidth(column)));
+  }
 }
 
 void CMainWindow::OnRowEvent(const app::RowEvent& event) {
@@ -188,6 +248,7 @@ void CMainWindow::OnRowEvent(const app::RowEvent& event) {
       if (event.changes & (app::kRowSavePath | app::kRowSettings)) ApplyLiveViewSettings(event.row);
       break;
   }
+  FitColumns();
 }
 
 void CMainWindow::OnMessage(platform::Message& msg) {
@@ -207,7 +268,7 @@ std::vector<size_t> CMainWindow::SelectedRows() const {
 std::vector<std::pair<QString, int>> CMainWindow::MenuEntries() const {
   std::vector<std::pair<QString, int>> entries = {
       {"Program Options", kCmdProgramOptions}, {"View Program Log", kCmdViewLog}, {"", 0},
-      {"Add New IP Camera", kCmdAddIpCamera},  {"Add New DirectX Camera", kCmdAddLocalCamera},
+      {"Add New IP Camera", kCmdAddIpCamera},  {"Add New Local Camera", kCmdAddLocalCamera},
   };
   if (list_->SelectionMark() != -1) {
     const std::vector<std::pair<QString, int>> more = {
@@ -232,7 +293,9 @@ std::vector<std::pair<QString, int>> CMainWindow::MenuEntries() const {
 void CMainWindow::ShowContextMenu(const QPoint& globalPos) {
   const int mark = list_->SelectionMark();
   QPoint at = globalPos;
-  if (mark != -1) {
+  // Below the last row the click picked nothing: the menu opens where it was.
+  const bool onRow = list_->indexAt(list_->viewport()->mapFromGlobal(globalPos)).isValid();
+  if (mark != -1 && onRow) {
     // The menu opens under the marked row, which becomes selected and focused.
     list_->SelectRow(mark);
     const QRect rowRect = list_->visualRect(list_->model()->index(mark, 0));
@@ -266,13 +329,51 @@ void CMainWindow::RunCommand(int command) {
     case kCmdEditSelected: EditSelected(); break;
     case kCmdDeleteSelected: DeleteSelected(); break;
     case kCmdResumeSelected: controller_->StartSelected(SelectedRows(), true); break;
-    case kCmdStartSelected: controller_->StartSelected(SelectedRows(), false); break;
+    case kCmdStartSelected: {
+      // From the last selected row to the first.
+      std::vector<size_t> rows = SelectedRows();
+      std::reverse(rows.begin(), rows.end());
+      StartAnew(rows);
+      break;
+    }
     case kCmdStopSelected: controller_->StopSelected(SelectedRows()); break;
     case kCmdResumeAll: controller_->StartAll(true); break;
-    case kCmdStartAll: controller_->StartAll(false); break;
+    case kCmdStartAll: {
+      std::vector<size_t> rows(controller_->CameraCount());
+      for (size_t i = 0; i < rows.size(); ++i) rows[i] = i;
+      StartAnew(rows);
+      break;
+    }
     case kCmdStopAll: controller_->StopAll(); break;
     case kCmdAbout: ShowAbout(); break;
     default: break;
+  }
+}
+
+void CMainWindow::StartAnew(const std::vector<size_t>& rows) {
+  // Rows are found again by their live view after each question: while a question
+  // is open, status messages and the Delete key may change the list.
+  std::vector<platform::WindowHandle> views;
+  for (size_t row : rows)
+    if (row < controller_->CameraCount()) views.push_back(controller_->Row(row).liveViewWindow);
+  for (platform::WindowHandle view : views) {
+    if (shuttingDown_) return;
+    size_t row = 0;
+    while (row < controller_->CameraCount() && controller_->Row(row).liveViewWindow != view) ++row;
+    if (row == controller_->CameraCount() || controller_->Row(row).workerId != 0) continue;
+    bool resume = false;
+    const app::CameraController::RecordingOnDisk existing = controller_->ExistingRecording(row);
+    if (existing.frames > 0) {
+      const CutAnswer answer =
+          options_.prompts.confirmCut(this, QString::fromStdString(existing.file), existing.frames);
+      if (answer == CutAnswer::Cancel || shuttingDown_) continue;
+      resume = answer == CutAnswer::Resume;
+      // The answer took a while: look the row up again.
+      row = 0;
+      while (row < controller_->CameraCount() && controller_->Row(row).liveViewWindow != view) ++row;
+      if (row == controller_->CameraCount()) continue;
+    }
+    controller_->StartCamera(row, resume);
   }
 }
 
@@ -408,23 +509,6 @@ void CMainWindow::closeEvent(QCloseEvent* event) {
   // Closing hides to the tray; only Exit ends the program.
   event->ignore();
   if (!shuttingDown_) CTrayIcon::MinimiseToTray(this);
-}
-
-bool CMainWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::Resize && watched == list_->viewport()) {
-    const int width = list_->viewport()->width();
-    if (lastListWidth_ < 0) {
-      // First layout: "Save To" reaches the right edge, never below its 275 pixels.
-      const int rest = width - list_->ColumnWidth(kStatusColumn) - list_->ColumnWidth(kTypeColumn);
-      list_->SetColumnWidth(kSavePathColumn, std::max(275, rest));
-    } else if (width != lastListWidth_) {
-      // The "Save To" column takes the whole change of the list's width.
-      list_->SetColumnWidth(kSavePathColumn,
-                            std::max(20, list_->ColumnWidth(kSavePathColumn) + width - lastListWidth_));
-    }
-    lastListWidth_ = width;
-  }
-  return QWidget::eventFilter(watched, event);
 }
 
 }  // namespace recorder::ui

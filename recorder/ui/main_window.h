@@ -15,6 +15,7 @@
 #include "recorder/ui/cam_sel_ip_dlg.h"
 
 class QMenu;
+class QMessageBox;
 class QMenuBar;
 
 namespace platform {
@@ -48,9 +49,16 @@ enum MainCommand : int {
   kCmdAbout = 16,
 };
 
+// The answers to "this start would empty a recording that holds frames".
+enum class CutAnswer { Cancel, StartAnew, Resume };
+// That question: "Start Anew" has the destructive role, "Resume (Append)" (the
+// default) the accept role, and Cancel.
+std::unique_ptr<QMessageBox> CreateCutQuestion(QWidget* parent, const QString& file, int64_t frames);
+
 // Questions and notices that block; tests answer them without a window.
 struct MainWindowPrompts {
   std::function<bool(QWidget* parent)> confirmDelete;  // Yes = true
+  std::function<CutAnswer(QWidget* parent, const QString& file, int64_t frames)> confirmCut;
   std::function<void(QWidget* parent, const QString& text, const QString& caption)> error;
 };
 
@@ -107,12 +115,15 @@ class CMainWindow : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void OnMessage(platform::Message& msg);
   void OnRowEvent(const app::RowEvent& event);
   void FillRow(int row);
+  void FitColumns();
+  // Start (anew) of these rows, in this order: each that is not running, after
+  // asking when it would empty a recording that holds frames.
+  void StartAnew(const std::vector<size_t>& rows);
   CVideoDlg* CreateLiveView(size_t row);
   void ApplyLiveViewSettings(size_t row);
   std::vector<size_t> SelectedRows() const;
@@ -139,7 +150,6 @@ class CMainWindow : public QWidget {
   bool showAllowed_ = true;
   bool shuttingDown_ = false;
   bool shutDown_ = false;
-  int lastListWidth_ = -1;
 };
 
 }  // namespace recorder::ui

@@ -1,6 +1,7 @@
 #include "recorder/ui/prog_options.h"
 
 #include "recorder/app/autostart.h"
+#include "recorder/ui/window_placement.h"
 #include <ui_prog_options.h>
 
 namespace recorder::ui {
@@ -12,6 +13,7 @@ CProgOptions::CProgOptions(QWidget* parent, int32_t logToFile, std::string entry
       entryPath_(std::move(entryPath)),
       programPath_(std::move(programPath)) {
   ui_->setupUi(this);
+  PlaceOnFirstShow(this);
   connect(ui_->ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(ui_->cancel, &QPushButton::clicked, this, &QDialog::reject);
   ui_->autostart->setChecked(app::CheckAutostartEntry(entryPath_, programPath_));

@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QThread>
 
@@ -42,6 +43,11 @@ class StatusWorker : public platform::MessageThread {
  protected:
   bool InitInstance() override {
     platform::Post<camera::to_main_window::CamStatus>(main_, Id(), status_);
+    if (status_ == camera::kStatusInitFailed) {
+      // A failed worker ends on its own, as a local camera without its device does.
+      platform::Post<camera::to_main_window::CamStopped>(main_, Id(), camera::kStopReasonStop);
+      PostQuit(0);
+    }
     return true;
   }
   void OnMessage(platform::Message& msg) override {
@@ -109,7 +115,7 @@ int RenderScreenshots(const std::string& dir, std::ostream& out, std::ostream& e
     return 1;
   }
   const std::string scratch = scratchTemplate;
-  Shooter shooter("tollan", dir, out, err);
+  Shooter shooter("tollan", dir, out, err, true);
   {
     MainWindowOptions options;
     options.settingsPath = scratch + "/tollan.cfg";
@@ -118,7 +124,7 @@ int RenderScreenshots(const std::string& dir, std::ostream& out, std::ostream& e
     options.programPath = "/usr/bin/tollan";
     // The cameras are added bottom row first; each reports one status (-1: none,
     // and that one is stopped below).
-    const int statuses[] = {camera::kStatusDiskFull, -1, camera::kStatusStarted};
+    const int statuses[] = {camera::kStatusInitFailed, -1, camera::kStatusStarted};
     options.workerFactory = [statuses](worker::WorkerParams request) -> platform::ThreadHandlePtr {
       static int next = 0;
       const int status = statuses[next++ % 3];
@@ -132,14 +138,17 @@ int RenderScreenshots(const std::string& dir, std::ostream& out, std::ostream& e
     const char* urls[] = {"http://127.0.0.1:8080/video.mjpg", "http://127.0.0.1:8081/image.jpg",
                           "ftp://127.0.0.1/yard/snap.jpg"};
     for (int i = 2; i >= 0; --i) {
-      auto record = window.controller().NewCameraRecord(camera::kCameraIp);
+      // The last row is a local camera whose device is missing.
+      const int32_t type = i == 2 ? camera::kCameraLocal : camera::kCameraIp;
+      auto record = window.controller().NewCameraRecord(type);
       camera::SetText(record->savePath, paths[i]);
       camera::SetText(record->url, urls[i]);
-      window.AddCamera(camera::kCameraIp, std::move(record));
+      window.AddCamera(type, std::move(record));
     }
     Settle(200);
     window.controller().StopSelected({1});
     Settle(200);
+    window.list().SortByColumn(1);  // by type: the order stays, the header shows its arrow
     window.list().SelectRow(0);
     window.list().SetSelectionMark(0);
     window.show();
@@ -151,8 +160,9 @@ int RenderScreenshots(const std::string& dir, std::ostream& out, std::ostream& e
       record->image = TestScene(320, 240);
       record->imageSize = int32_t(record->image.pixels.size());
       record->triggered = 1;
-      record->firstBlockColumn = 11, record->firstBlockRow = 6;
-      record->lastBlockColumn = 15, record->lastBlockRow = 8;
+      // Blocks of 16 x 12 pixels, rows counted from the bottom: the car's.
+      record->firstBlockColumn = 11, record->firstBlockRow = 5;
+      record->lastBlockColumn = 15, record->lastBlockRow = 7;
       std::vector<uint8_t> grid(camera::kGridBytes, 0);
       for (int column = 0; column < 20; ++column) grid[column * 20 + 19] = grid[column * 20 + 18] = 1;  // sky
       view->SetGrid(grid);
@@ -191,6 +201,12 @@ int RenderScreenshots(const std::string& dir, std::ostream& out, std::ostream& e
       programOptions.SetBoxes(true, true);
       programOptions.show();
       shooter.Shoot(&programOptions, "program_options");
+    }
+    {
+      // What "Start Selected Cameras" asks before it would empty a recording.
+      const auto question = CreateCutQuestion(&window, "/srv/cameras/front-door/2026-12-08/video.mjpg", 203);
+      question->show();
+      shooter.Shoot(question.get(), "start_anew_question");
     }
     {
       std::unique_ptr<QDialog> about(CreateAboutBox(&window));

@@ -1,7 +1,6 @@
 #include "recorder/ui/video_dlg.h"
 
 #include <QCloseEvent>
-#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
@@ -13,6 +12,8 @@
 #include "media/frame_messages.h"
 #include "platform/qt/qt_window.h"
 #include "recorder/camera/messages.h"
+#include "recorder/ui/window_placement.h"
+#include "widgets/dialog_units.h"
 #include "widgets/picture_box.h"
 #include "widgets/progress_ex.h"
 #include "widgets/maximise_grow.h"
@@ -43,22 +44,6 @@ constexpr uint32_t kBarFill = 0x840A04;       // colour values 0x00BBGGRR
 constexpr uint32_t kBarTriggered = 0x0000FF;  // red
 constexpr uint32_t kBarSecond = 0xDFBC5F;
 
-// Dialog units scale with the font: a quarter of the average character width
-// across, an eighth of the character height down.
-class DialogUnits {
- public:
-  explicit DialogUnits(const QFont& font) {
-    const QFontMetricsF fm(font);
-    x_ = fm.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 52.0;
-    y_ = fm.height();
-  }
-  int X(int units) const { return int(std::lround(units * x_ / 4.0)); }
-  int Y(int units) const { return int(std::lround(units * y_ / 8.0)); }
-
- private:
-  double x_ = 6, y_ = 13;
-};
-
 }  // namespace
 
 CVideoDlg::CVideoDlg(QWidget* owner) : QDialog(owner) {
@@ -83,7 +68,7 @@ CVideoDlg::CVideoDlg(QWidget* owner) : QDialog(owner) {
   bar_->SetPos(0);
   bar_->SetText(" ");
 
-  const DialogUnits du(font());
+  const widgets::DialogUnits du(font());
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(du.X(kMarginLeft), du.Y(kMarginTop), du.X(kMarginRight), du.Y(kMarginBottom));
   layout->setSpacing(du.Y(kGap));
@@ -94,10 +79,9 @@ CVideoDlg::CVideoDlg(QWidget* owner) : QDialog(owner) {
   setMinimumSize(kMinimumSide, kMinimumSide);
   baseSize_ = QSize(du.X(kDialogWidth), du.Y(kDialogHeight)).expandedTo(minimumSize());
   resize(baseSize_ + QSize(kGrowWidth, kGrowHeight));
-  const QRect around = owner ? owner->frameGeometry()
-                             : (QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
-                                                                 : QRect());
-  if (around.isValid()) move(around.center() - rect().center());
+  // Views of the cameras loaded at start are made before the main window is
+  // shown; each is placed when it first appears.
+  PlaceOnFirstShow(this);
 }
 
 CVideoDlg::~CVideoDlg() { target_->Unregister(); }
@@ -111,7 +95,15 @@ QString CVideoDlg::TitleForSavePath(const std::string& savePath) {
   std::string path = savePath;
   while (!path.empty() && path.back() == '/') path.pop_back();
   const size_t slash = path.rfind('/');
-  return QString::fromStdString(slash == std::string::npos ? path : path.substr(slash + 1));
+  if (slash == std::string::npos) return QString::fromStdString(path);
+  // With default save paths every view would read "video.mjpg": the last two
+  // folder names tell the cameras apart.
+  std::string folder = path.substr(0, slash);
+  size_t cut = folder.rfind('/');
+  if (cut != std::string::npos && cut > 0) cut = folder.rfind('/', cut - 1);
+  if (cut != std::string::npos) folder = folder.substr(cut + 1);
+  const std::string file = path.substr(slash + 1);
+  return QString::fromStdString(folder.empty() ? file : file + " - " + folder);
 }
 
 void CVideoDlg::SetGrid(const std::vector<uint8_t>& grid) { picture_->SetGrid(grid); }

@@ -41,8 +41,8 @@ class CVideoDlg : public QDialog {
   static constexpr int kRestoreSizeCommand = 0xF032;
   static constexpr int kMinimumSide = 150;
 
-  // Hidden; grown by 320 x 240 about its centre from its base size and centred
-  // over owner (on the screen when there is none).
+  // Hidden; grown by 320 x 240 from its base size. It opens centred over its
+  // owner when the owner is shown (else on the screen), inside the screen.
   explicit CVideoDlg(QWidget* owner);
   ~CVideoDlg() override;
 
@@ -50,8 +50,9 @@ class CVideoDlg : public QDialog {
   widgets::CPictureBox* Picture() const;
   widgets::CProgressEx* MotionBar() const;
 
-  // The window title for a camera: the text after the last '/' of its save path,
-  // trailing '/' removed first.
+  // The window title for a camera: the text after the last '/' of its save path
+  // (trailing '/' removed first), then " - " and the last two folder names of the
+  // path: "video.mjpg - front-door/%A".
   static QString TitleForSavePath(const std::string& savePath);
   void SetGrid(const std::vector<uint8_t>& grid);
   void SetGridTarget(platform::WindowHandle target);

@@ -63,3 +63,10 @@ TEST(TypedMessages, PayloadsArriveWithTheirTagAndOnlyTheirTagTakesThem) {
   EXPECT_FALSE(Post<Shared>(window, counted));
   EXPECT_EQ(counted.use_count(), 1);
 }
+
+// The check each receiver's tag list passes: a shared number fails it, whatever
+// the receiver kind or payload of the two tags.
+static_assert(DistinctNumbers<ThreadMessage<WM_USER + 1>, ThreadMessage<WM_USER + 2>, WindowMessage<WM_USER + 3>>());
+static_assert(!DistinctNumbers<ThreadMessage<WM_USER + 1>, ThreadMessage<WM_USER + 2, std::string>,
+                               WindowMessage<WM_USER + 1>>());
+static_assert(!DistinctNumbers<ThreadMessage<WM_USER + 7>, ThreadMessage<WM_USER + 7>>());

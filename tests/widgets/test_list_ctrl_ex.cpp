@@ -4,9 +4,11 @@
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QToolTip>
+#include <QMouseEvent>
 #include <QImage>
 #include <QPixmap>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -154,6 +156,56 @@ TEST(ListSort, HeaderClicks) {
     EXPECT_EQ(f.list.SortAscending(), c.ascending) << trace;
     EXPECT_EQ(f.sortedCalls, int(c.clicks.size())) << trace;
     EXPECT_EQ(f.orderSeenBySorted, c.order) << trace;  // the owner sees the new order
+    // The header's arrow marks the sorted column and its direction.
+    EXPECT_TRUE(f.list.header()->isSortIndicatorShown()) << trace;
+    EXPECT_EQ(f.list.header()->sortIndicatorSection(), c.clicks.back()) << trace;
+    EXPECT_EQ(f.list.header()->sortIndicatorOrder(), c.ascending ? Qt::AscendingOrder : Qt::DescendingOrder) << trace;
+  }
+}
+
+// The selection mark is the row the user picked (or the owner named), never the
+// current row Qt gives a list that gets the focus; it follows its row as rows
+// come and go, and a click on no row picks none.
+TEST(ListMark, OnlyAPickedRowIsMarked) {
+  const auto press = [](CListCtrlEx& list, QPoint at, Qt::MouseButton button) {
+    QMouseEvent event(QEvent::MouseButtonPress, QPointF(at), QPointF(list.viewport()->mapToGlobal(at)), button, button,
+                      Qt::NoModifier);
+    QApplication::sendEvent(list.viewport(), &event);
+  };
+  const auto rowPoint = [](CListCtrlEx& list, int row) {
+    return list.visualRect(list.model()->index(row, 0)).center();
+  };
+  struct Case {
+    const char* name;
+    std::function<void(CListCtrlEx&)> act;
+    int mark;
+    std::vector<int> selected;
+  };
+  const Case cases[] = {
+      {"focus only", [](CListCtrlEx& l) { l.setFocus(); }, -1, {}},
+      {"right press on a row", [&](CListCtrlEx& l) { press(l, rowPoint(l, 3), Qt::RightButton); }, 3, {3}},
+      {"left press on a row", [&](CListCtrlEx& l) { press(l, rowPoint(l, 1), Qt::LeftButton); }, 1, {1}},
+      {"press below the rows",
+       [&](CListCtrlEx& l) {
+         press(l, rowPoint(l, 1), Qt::LeftButton);
+         press(l, rowPoint(l, 4) + QPoint(0, 60), Qt::RightButton);
+       },
+       1, {}},
+      {"row inserted above", [](CListCtrlEx& l) { l.SetSelectionMark(2), l.InsertItem(0, "new"); }, 3, {}},
+      {"row removed above", [](CListCtrlEx& l) { l.SetSelectionMark(2), l.DeleteItem(0); }, 1, {}},
+      {"marked row removed", [](CListCtrlEx& l) { l.SetSelectionMark(2), l.DeleteItem(2); }, -1, {}},
+      {"row removed below", [](CListCtrlEx& l) { l.SetSelectionMark(2), l.DeleteItem(3); }, 2, {}},
+  };
+  for (const Case& c : cases) {
+    Fixture f;
+    f.list.SetMultiSelect(true);
+    f.list.resize(300, 240);
+    f.list.show();
+    QApplication::processEvents();
+    c.act(f.list);
+    QApplication::processEvents();
+    EXPECT_EQ(f.list.SelectionMark(), c.mark) << c.name;
+    EXPECT_EQ(f.list.SelectedRows(), c.selected) << c.name;
   }
 }
 

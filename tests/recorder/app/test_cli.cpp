@@ -111,7 +111,7 @@ TEST_F(CliTest, AddSetListRemoveRoundTrip) {
   ASSERT_EQ(Run({"--list"}), 0);
   std::string list = out_.str();
   EXPECT_EQ(list, "0\tIP\thttp://127.0.0.1/a.jpg\t" + camera::GetText(loaded.cameras[0]->savePath) +
-                      "\tsnapshot\n1\tDirectX\thttp://127.0.0.1/video.cgi\t" + save + "\tlocal\n");
+                      "\tsnapshot\n1\tLocal\thttp://127.0.0.1/video.cgi\t" + save + "\tlocal\n");
   EXPECT_EQ(err_.str(), "Settings file: " + cfg_ + "\n");  // beside the listing, not in it
 
   ASSERT_EQ(Run({"--remove", "0"}), 0) << err_.str();
@@ -276,7 +276,12 @@ TEST_F(CliTest, AddLocalStoresTheDeviceChoice) {
     EXPECT_EQ(cam.pinIndex, c.pin);
   }
   ASSERT_EQ(Run({"--list"}), 0);
-  EXPECT_NE(out_.str().find("\tDirectX\t"), std::string::npos);
+  EXPECT_NE(out_.str().find("\tLocal\t"), std::string::npos);
+  // The help names the local type in Linux words only.
+  ASSERT_EQ(Run({"--help"}), 0);
+  EXPECT_EQ(out_.str().find("DirectX"), std::string::npos);
+  EXPECT_EQ(out_.str().find("Windows"), std::string::npos);
+  EXPECT_NE(out_.str().find("1 or Local: local capture device"), std::string::npos);
 }
 
 TEST_F(CliTest, ListDevicesNamesEachDeviceWithItsFormats) {
@@ -368,6 +373,26 @@ TEST_F(CliTest, ModeFollowsTheAddressPathAlone) {
     const std::string mode = cases[i].mode;
     EXPECT_EQ(Load().cameras[i]->pushStream, mode == "stream" ? 1 : 0) << i;
   }
+}
+
+TEST_F(CliTest, CameraTypeTakesItsNumberItsWordAndTheFormerWord) {
+  Add("http://127.0.0.1/a.jpg");
+  struct Case {
+    std::string value;
+    int code;
+    int32_t stored;  // the type afterwards
+  };
+  const Case cases[] = {
+      {"1", 0, 1}, {"0", 0, 0}, {"Local", 0, 1}, {"ip", 0, 0}, {"local", 0, 1},
+      {"IP", 0, 0}, {"DirectX", 0, 1}, {"directx", 0, 1}, {"Local ", 1, 1}, {"Webcam", 1, 1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Run({"--set", "0", "cameraType=" + c.value}), c.code) << c.value << ": " << err_.str();
+    EXPECT_EQ(Load().cameras[0]->cameraType, c.stored) << c.value;
+  }
+  ASSERT_EQ(Run({"--list"}), 0);
+  EXPECT_EQ(out_.str().find("DirectX"), std::string::npos);
+  EXPECT_NE(out_.str().find("\tLocal\t"), std::string::npos);
 }
 
 TEST_F(CliTest, NewCamerasGetUniqueDefaultPathsAndListMarksSharedOnes) {

@@ -103,12 +103,13 @@ class ControllerTest : public ::testing::Test {
   std::atomic<uint64_t> liveViewSeen_{0};
 };
 
-TEST_F(ControllerTest, AddStartsAnewAtTheTopAndSaves) {
+// An added camera appends: a save path that names an earlier recording keeps it.
+TEST_F(ControllerTest, AddAppendsAtTheTopAndSaves) {
   AddCameras(2);
   ASSERT_EQ(controller_->CameraCount(), 2u);
   EXPECT_EQ(camera::GetText(controller_->Row(0).record->url), "http://127.0.0.1:9/cam0");
   ASSERT_EQ(calls_.size(), 2u);
-  EXPECT_FALSE(calls_[0].resume);
+  EXPECT_TRUE(calls_[0].resume);
   Deliver(2);
   EXPECT_EQ(controller_->Row(0).status, "Started");
   EXPECT_EQ(controller_->Row(1).status, "Started");

@@ -119,8 +119,8 @@ TEST(Headless, RecordsALocalCaptureDevice) {
   std::stringstream text;
   text << log.rdbuf();
   const std::string lines = text.str();
-  const auto started = lines.find("DirectX thread started, file: " + file);
-  const auto exited = lines.find("DirectX thread exited, file: " + file);
+  const auto started = lines.find("Local camera thread started, file: " + file);
+  const auto exited = lines.find("Local camera thread exited, file: " + file);
   EXPECT_NE(started, std::string::npos) << lines;
   EXPECT_NE(exited, std::string::npos) << lines;
   EXPECT_LT(started, exited);

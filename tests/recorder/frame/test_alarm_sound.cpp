@@ -103,6 +103,11 @@ TEST_F(AlarmSound, AbsoluteNameIsUsedAsItStands) {
 TEST_F(AlarmSound, CandidatesComeInLookupOrder) {
   const auto c = frame::SoundFileCandidates("a/b.wav", "/opt/tollan/", "/home/u");
   EXPECT_EQ(c, (std::vector<std::string>{"/opt/tollan/a/b.wav", "/home/u/a/b.wav"}));
+  // The settings folder comes first, and a folder is not tried twice.
+  EXPECT_EQ(frame::SoundFileCandidates("a/b.wav", "/opt/tollan/", "/home/u", "/home/u/.config/tollan/"),
+            (std::vector<std::string>{"/home/u/.config/tollan/a/b.wav", "/opt/tollan/a/b.wav", "/home/u/a/b.wav"}));
+  EXPECT_EQ(frame::SoundFileCandidates("b.wav", "/opt/tollan/", "/home/u", "/opt/tollan/"),
+            (std::vector<std::string>{"/opt/tollan/b.wav", "/home/u/b.wav"}));
   EXPECT_TRUE(frame::SoundFileCandidates("", "/x/", "/y").empty());
   EXPECT_EQ(frame::ResolveSoundFile("nothing.wav", progDir_, workDir_), "");
 }

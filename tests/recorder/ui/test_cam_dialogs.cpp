@@ -17,8 +17,10 @@
 #include <QSlider>
 #include <QThread>
 #include <QTimer>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 
@@ -356,6 +358,44 @@ void WhenPropertiesOpen(std::function<void(CDevicePropertiesDlg&)> act) {
   poll->start(10);
 }
 
+// The Motion page says where its sound name points: a relative name is looked
+// for in the settings folder first, and Save keeps the name as typed.
+TEST(CameraOptions, SoundFileFieldShowsWhereTheNamePoints) {
+  test_support::ScopedTempDir home{"sound"};
+  const char* before = std::getenv("TOLLAN_HOME");
+  const std::string saved = before ? before : "";
+  setenv("TOLLAN_HOME", home.Path().c_str(), 1);
+  std::ofstream(home.Path("alarm.wav")) << "RIFF";
+  std::filesystem::create_directories(home.Path("sounds"));
+  std::ofstream(home.Path("sounds/door.wav")) << "RIFF";
+  struct Case {
+    std::string typed;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"", ""},
+      {"alarm.wav", "Plays " + home.Path("alarm.wav")},
+      {"sounds/door.wav", "Plays " + home.Path("sounds/door.wav")},
+      {home.Path("sounds/door.wav"), "Plays " + home.Path("sounds/door.wav")},
+      {"bell", "No file " + home.Path("bell") + "; the name is played as a desktop sound if there is one"},
+  };
+  auto camera = Camera(camera::kCameraIp);
+  for (const Case& c : cases) {
+    CCamOptionsDlg dialog(*camera, true, 0, nullptr);
+    Child<QLineEdit>(dialog, "soundFile")->setText(QString::fromStdString(c.typed));
+    EXPECT_EQ(Child<QLabel>(dialog, "soundFileWhere")->text().toStdString(), c.shown) << c.typed;
+    EXPECT_FALSE(Child<QPushButton>(dialog, "browseSound")->text().isEmpty());
+    dialog.Save();
+    auto record = dialog.TakeRecord();
+    ASSERT_TRUE(record) << c.typed;
+    EXPECT_EQ(camera::GetText(record->soundFile), c.typed);
+  }
+  if (before)
+    setenv("TOLLAN_HOME", saved.c_str(), 1);
+  else
+    unsetenv("TOLLAN_HOME");
+}
+
 TEST(DeviceProperties, WindowSetsTheDeviceWhileItsWorkerWaits) {
   enum class End { Ok, Cancel, WorkerStops };
   struct Case {
@@ -590,7 +630,7 @@ class TwoDevices : public CaptureCatalogue {
   std::string opened;
 };
 
-TEST(DirectXCameraSelect, OkStoresTheSelectionAndSendsTheFrameOn) {
+TEST(LocalCameraSelect, OkStoresTheSelectionAndSendsTheFrameOn) {
   struct Case {
     const char* name;
     bool devices;
@@ -599,7 +639,7 @@ TEST(DirectXCameraSelect, OkStoresTheSelectionAndSendsTheFrameOn) {
     bool frame;
   };
   const Case cases[] = {
-      {"no capture service", false, " No DirectX devices found on your system.", -1, -1, 11, 12, false},
+      {"no capture service", false, " No local capture devices found on your system.", -1, -1, 11, 12, false},
       {"two devices", true, " Select a device, then a format, then a pin, and click OK.", 0, 1, 640, 24, true},
   };
   for (const Case& c : cases) {
@@ -639,7 +679,7 @@ TEST(DirectXCameraSelect, OkStoresTheSelectionAndSendsTheFrameOn) {
   }
 }
 
-TEST(DirectXCameraSelect, ListsOpensAndPreviewsTheServiceDevices) {
+TEST(LocalCameraSelect, ListsOpensAndPreviewsTheServiceDevices) {
   struct Case {
     const char* name;
     std::shared_ptr<capture::ScriptedService> service;

@@ -118,21 +118,29 @@ TEST(LogView, BoundedAtTheLogsLimit) {
   EXPECT_EQ(list.ItemText(list.ItemCount() - 1, 1), "1");
 }
 
-// The Event column takes every change of the list's width; Time keeps its own.
-TEST(LogView, EventColumnTakesWidthChanges) {
+// The Event column reaches the window's right edge at every width, Time keeps its
+// own, and a long event can always be read whole in the row's tip.
+TEST(LogView, EventColumnFillsTheWindowAndTheTipHoldsTheWholeLine) {
   ui::CLogView view;
   view.show();
   QApplication::processEvents();
   widgets::CListCtrlEx& list = *view.List();
-  const int listWidth = list.width(), eventWidth = list.ColumnWidth(1), timeWidth = list.ColumnWidth(0);
+  const std::string longEvent = "Failed to Init the local camera, file: " + std::string(200, 'x') + "/video.mjpg";
+  ASSERT_TRUE(platform::Post<camera::to_log_window::LogEntryAdded>(
+      view.Handle(), camera::LogEntry{"12/06/26 (05:53:43 PM)", longEvent}));
+  ASSERT_TRUE(PumpUntil([&] { return list.ItemCount() == 1; }, 5000));
+  const int timeWidth = list.ColumnWidth(0);
   EXPECT_GE(timeWidth, 135);
-  for (int width : {620, 300, 250, 200, 420}) {
+  for (int width : {620, 300, 250, 200, 900, 420}) {
     view.resize(width, 240);
     QApplication::processEvents();
     EXPECT_EQ(view.width(), std::max(width, 250));
-    EXPECT_EQ(list.ColumnWidth(1) - eventWidth, list.width() - listWidth) << width;
     EXPECT_EQ(list.ColumnWidth(0), timeWidth) << width;
+    EXPECT_EQ(list.ColumnWidth(0) + list.ColumnWidth(1), list.viewport()->width()) << width;
   }
+  ASSERT_TRUE(list.tipFor);
+  EXPECT_EQ(list.tipFor(0, 1).toStdString(), "12/06/26 (05:53:43 PM)  " + longEvent);
+  EXPECT_EQ(list.tipFor(0, 0), list.tipFor(0, 1));
 }
 
 }  // namespace

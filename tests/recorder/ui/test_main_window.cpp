@@ -4,9 +4,19 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QThread>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QTimer>
 
 #include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -21,6 +31,7 @@
 #include "recorder/app/autostart.h"
 #include "recorder/capture/capture_messages.h"
 #include "recorder/ui/device_properties_dlg.h"
+#include "recorder/ui/log_view.h"
 #include "recorder/ui/main_window.h"
 #include "recorder/ui/prog_options.h"
 #include "recorder/ui/video_dlg.h"
@@ -86,7 +97,7 @@ class MainWindowTest : public ::testing::Test {
     options.programPath = "/usr/bin/tollan";
     options.hiddenStart = hidden;
     if (hiddenResumeMs >= 0) options.hiddenResumeMs = hiddenResumeMs;
-    options.workerFactory = [this](worker::WorkerParams request) {
+    if (!realWorkers_) options.workerFactory = [this](worker::WorkerParams request) {
       {
         std::lock_guard<std::mutex> lock(log_.mutex);
         log_.starts.emplace_back(camera::GetText(request.record->url), request.resume);
@@ -99,6 +110,10 @@ class MainWindowTest : public ::testing::Test {
       return answerYes_;
     };
     options.prompts.error = [](QWidget*, const QString&, const QString&) {};
+    options.prompts.confirmCut = [this](QWidget*, const QString& file, int64_t frames) {
+      cutQuestions_.emplace_back(file.toStdString(), frames);
+      return cutAnswer_;
+    };
     auto window = std::make_unique<CMainWindow>(std::move(options));
     window->Start();
     return window;
@@ -127,7 +142,74 @@ class MainWindowTest : public ::testing::Test {
   WorkerLog log_;
   int deleteQuestions_ = 0;
   bool answerYes_ = true;
+  bool realWorkers_ = false;
+  std::vector<std::pair<std::string, int64_t>> cutQuestions_;  // file, frames
+  ui::CutAnswer cutAnswer_ = ui::CutAnswer::Cancel;
 };
+
+// The user's mouse on the camera list: a press and release at a point of its rows' area.
+void Click(widgets::CListCtrlEx& list, QPoint at, Qt::MouseButton button) {
+  QWidget* area = list.viewport();
+  const QPointF local(at), global(area->mapToGlobal(at));
+  QMouseEvent press(QEvent::MouseButtonPress, local, global, button, button, Qt::NoModifier);
+  QApplication::sendEvent(area, &press);
+  QMouseEvent release(QEvent::MouseButtonRelease, local, global, button, Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(area, &release);
+}
+
+QPoint RowPoint(widgets::CListCtrlEx& list, int row) {
+  return list.visualRect(list.model()->index(row, 0)).center();
+}
+QPoint BelowTheRows(widgets::CListCtrlEx& list) {
+  const QRect last = list.visualRect(list.model()->index(list.ItemCount() - 1, 0));
+  return QPoint(last.center().x(), last.bottom() + 40);
+}
+
+// What the user saw of the context menu a right click opened.
+struct MenuSeen {
+  QStringList entries;  // without separators
+  QPoint at;            // the menu's top-left corner on the screen
+  QPoint cursor;        // where the click was, on the screen
+};
+
+// Right-clicks at the point and picks the entry (none: closes the menu).
+MenuSeen RightClick(widgets::CListCtrlEx& list, QPoint at, const QString& choose = QString()) {
+  MenuSeen seen;
+  seen.cursor = list.viewport()->mapToGlobal(at);
+  // On the stack: the menu's own loop runs inside the click, and the timer goes
+  // with this call even if no menu ever opened.
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&poll, &seen, choose] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (!menu) return;
+    poll.stop();
+    seen.at = menu->pos();
+    QAction* picked = nullptr;
+    for (QAction* action : menu->actions()) {
+      if (action->isSeparator()) continue;
+      seen.entries << action->text();
+      if (action->text() == choose) picked = action;
+    }
+    if (!picked) {
+      menu->close();
+      return;
+    }
+    menu->setActiveAction(picked);
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(menu, &enter);
+  });
+  poll.start(5);
+  Click(list, at, Qt::RightButton);
+  return seen;
+}
+
+// A recording of `frames` frames, as the recorder leaves one.
+void WriteRecording(const std::string& path, int frames) {
+  std::string bytes;
+  for (int i = 0; i < frames; ++i) bytes += std::string("\xFF\xD8\xFF\xE0 frame ") + char('0' + i) + "\xFF\xD9";
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
 
 TEST_F(MainWindowTest, MenuHoldsTheCameraEntriesOnlyWithASelectionMark) {
   auto window = Make();
@@ -141,7 +223,7 @@ TEST_F(MainWindowTest, MenuHoldsTheCameraEntriesOnlyWithASelectionMark) {
   for (auto& [text, id] : window->MenuEntries()) texts.push_back(text);
   const std::vector<QString> expected = {
       "Program Options",         "View Program Log",       "",
-      "Add New IP Camera",       "Add New DirectX Camera", "",
+      "Add New IP Camera",       "Add New Local Camera", "",
       "View Selected Camera",    "Edit Selected Camera",   "Delete Selected Cameras",
       "",                        "Resume Selected Cameras", "Start Selected Cameras",
       "Stop Selected Cameras",   "",                       "Resume All Cameras",
@@ -305,6 +387,192 @@ TEST_F(MainWindowTest, CloseKeepsTheProgramAndExitShutsDownInOrder) {
   std::lock_guard<std::mutex> lock(log_.mutex);
   EXPECT_EQ(log_.stopReasons, (std::vector<intptr_t>{camera::kStopReasonDiscard, camera::kStopReasonDiscard}));
   EXPECT_EQ(SavedUrls().size(), 2u) << "the shutdown does not rewrite the settings";
+}
+
+// A new user right-clicks the list before picking any row: the short menu, and
+// no row becomes selected because the list had the focus. A row picked with the
+// right button gets the whole menu, and its commands reach that row only.
+TEST_F(MainWindowTest, TheMenuActsOnlyOnTheRowTheUserPicked) {
+  auto window = Make();
+  AddCameras(*window, 2);
+  widgets::CListCtrlEx& list = window->list();
+  window->show();
+  list.setFocus();
+  Pump();
+  MenuSeen menu = RightClick(list, BelowTheRows(list));
+  EXPECT_EQ(menu.entries, QStringList({"Program Options", "View Program Log", "Add New IP Camera",
+                                       "Add New Local Camera"}));
+  EXPECT_EQ(menu.at, menu.cursor) << "the menu opens at the cursor";
+  EXPECT_TRUE(list.SelectedRows().empty());
+  list.onDeleteKey();
+  window->RunCommand(ui::kCmdStopSelected);
+  Pump();
+  EXPECT_EQ(deleteQuestions_, 0);
+  EXPECT_EQ(window->controller().CameraCount(), 2u);
+  EXPECT_EQ(list.ItemText(0, 0), "Started");
+
+  menu = RightClick(list, RowPoint(list, 1), "Stop Selected Cameras");
+  EXPECT_EQ(menu.entries.size(), 13);
+  Pump();
+  EXPECT_EQ(list.ItemText(0, 0), "Started");
+  EXPECT_EQ(list.ItemText(1, 0), "Stopped");
+
+  // Below the last row the click picks nothing: the whole menu (a row was picked
+  // before) opens at the cursor, and its commands find no selected row.
+  menu = RightClick(list, BelowTheRows(list), "Start Selected Cameras");
+  EXPECT_EQ(menu.entries.size(), 13);
+  EXPECT_EQ(menu.at, menu.cursor);
+  Pump();
+  EXPECT_EQ(list.ItemText(1, 0), "Stopped");
+
+  // A sort forgets the picked row.
+  list.SortByColumn(0);
+  EXPECT_EQ(RightClick(list, BelowTheRows(list)).entries.size(), 4);
+}
+
+// A local camera whose device cannot be opened: the list keeps saying why it
+// stopped, with the log's lines as the cell's tip, until it is started again.
+TEST_F(MainWindowTest, TheReasonACameraStoppedStaysInTheList) {
+  realWorkers_ = true;
+  auto window = Make();
+  auto record = window->controller().NewCameraRecord(camera::kCameraLocal);
+  record->deviceIndex = 99;  // no such device
+  const std::string file = dir_.Path() + "rec/local.mjpg";
+  camera::SetText(record->savePath, file);
+  window->AddCamera(camera::kCameraLocal, std::move(record));
+  widgets::CListCtrlEx& list = window->list();
+  EXPECT_EQ(list.ItemText(0, 1), "Local");
+  const auto tip = [&] { return list.tipFor(0, 0).toStdString(); };
+  QElapsedTimer timer;
+  timer.start();
+  while ((list.ItemText(0, 0) != "Stopped (Init Failed)" ||
+          tip().find("Local camera thread exited") == std::string::npos) &&
+         timer.elapsed() < 10000)
+    Pump(10);
+  EXPECT_EQ(list.ItemText(0, 0), "Stopped (Init Failed)");
+  EXPECT_NE(tip().find("Failed to Init the local camera, file: " + file), std::string::npos) << tip();
+  // Neither text is cut off, and Save To reaches the right edge.
+  window->show();
+  Pump();
+  const QFontMetrics metrics(list.font());
+  EXPECT_GT(list.ColumnWidth(0), metrics.horizontalAdvance("Stopped (Init Failed)"));
+  EXPECT_GT(list.ColumnWidth(1), metrics.horizontalAdvance("Local"));
+  EXPECT_EQ(list.ColumnWidth(0) + list.ColumnWidth(1) + list.ColumnWidth(2), list.viewport()->width());
+  Pump(100);
+  EXPECT_EQ(list.ItemText(0, 0), "Stopped (Init Failed)") << "nothing later overwrites it";
+  EXPECT_EQ(list.tipFor(0, 2), "") << "only the status cell explains";
+
+  Click(list, RowPoint(list, 0), Qt::LeftButton);
+  window->RunCommand(ui::kCmdResumeSelected);
+  EXPECT_EQ(list.ItemText(0, 0), "Stopped") << "starting again clears the old reason";
+  EXPECT_EQ(tip(), "");
+  timer.restart();
+  while (list.ItemText(0, 0) != "Stopped (Init Failed)" && timer.elapsed() < 10000) Pump(10);
+  EXPECT_EQ(list.ItemText(0, 0), "Stopped (Init Failed)");
+}
+
+// "Start Selected Cameras" on a camera whose recording holds frames asks first;
+// only "Start Anew" empties it. Nothing is asked where nothing would be lost.
+TEST_F(MainWindowTest, StartingAnewAsksBeforeEmptyingARecording) {
+  struct Case {
+    const char* name;
+    int frames;  // -1: no file
+    ui::CutAnswer answer;
+    bool asked;
+    int starts;  // 0 or 1
+    bool resume;
+  };
+  const Case cases[] = {
+      {"cancel", 203, ui::CutAnswer::Cancel, true, 0, false},
+      {"start anew", 3, ui::CutAnswer::StartAnew, true, 1, false},
+      {"resume", 3, ui::CutAnswer::Resume, true, 1, true},
+      {"empty file", 0, ui::CutAnswer::Cancel, false, 1, false},
+      {"no file", -1, ui::CutAnswer::Cancel, false, 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = dir_.Path() + "rec/cam0.mjpg";
+    if (c.frames >= 0) {
+      WriteRecording(file, c.frames);
+    }
+    auto window = Make();
+    AddCameras(*window, 1);
+    EXPECT_TRUE(log_.starts.back().second) << "adding appends to what the save path names";
+    window->RunCommand(ui::kCmdStopAll);
+    Pump();
+    cutQuestions_.clear();
+    cutAnswer_ = c.answer;
+    const size_t before = Starts();
+    Click(window->list(), RowPoint(window->list(), 0), Qt::LeftButton);
+    window->RunCommand(ui::kCmdStartSelected);
+    Pump();
+    ASSERT_EQ(cutQuestions_.size(), c.asked ? 1u : 0u);
+    if (c.asked) EXPECT_EQ(cutQuestions_[0], std::make_pair(file, int64_t(c.frames)));
+    ASSERT_EQ(Starts(), before + size_t(c.starts));
+    if (c.starts) EXPECT_EQ(log_.starts.back().second, c.resume);
+    window.reset();
+    std::remove(file.c_str());
+  }
+}
+
+// Every window opens over its shown owner, wherever that is, and inside the
+// screen's free area, so its title bar can be reached.
+TEST_F(MainWindowTest, WindowsOpenOverTheirOwnerInsideTheScreen) {
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  struct Case {
+    const char* name;
+    QPoint owner;  // the main window's top-left corner
+    bool ownerShown;
+  };
+  const Case cases[] = {
+      {"owner in the middle", screen.center() - QPoint(240, 160), true},
+      {"owner past the top-left corner", screen.topLeft() - QPoint(200, 120), true},
+      {"owner past the bottom-right corner", screen.bottomRight() - QPoint(100, 80), true},
+      {"owner hidden", screen.topLeft(), false},
+  };
+  enum Which { kLiveView, kLogView, kSourceDialogOfAdd, kOptionsOfEdit, kProgramOptions };
+  for (const Case& c : cases) {
+    for (Which which : {kLiveView, kLogView, kSourceDialogOfAdd, kOptionsOfEdit, kProgramOptions}) {
+      SCOPED_TRACE(std::string(c.name) + " / window " + std::to_string(which));
+      auto window = Make();
+      AddCameras(*window, 1);
+      window->move(c.owner);
+      window->setVisible(c.ownerShown);
+      Pump();
+      QRect placed;
+      if (which == kLiveView) {
+        window->LiveViewOf(0)->ShowView();
+        placed = window->LiveViewOf(0)->frameGeometry();
+      } else if (which == kLogView) {
+        window->RunCommand(ui::kCmdViewLog);
+        QElapsedTimer timer;
+        timer.start();
+        while (!window->logView()->isVisible() && timer.elapsed() < 5000) Pump(10);
+        placed = window->logView()->frameGeometry();
+      } else {
+        QTimer poll;  // the dialog's loop runs inside RunCommand
+        QObject::connect(&poll, &QTimer::timeout, [&poll, &placed] {
+          auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+          if (!dialog) return;
+          poll.stop();
+          placed = dialog->frameGeometry();
+          dialog->reject();
+        });
+        poll.start(5);
+        window->list().SetSelectionMark(0);
+        window->RunCommand(which == kSourceDialogOfAdd ? ui::kCmdAddIpCamera
+                           : which == kOptionsOfEdit   ? ui::kCmdEditSelected
+                                                       : ui::kCmdProgramOptions);
+      }
+      ASSERT_TRUE(placed.isValid());
+      EXPECT_TRUE(screen.contains(placed)) << placed.x() << "," << placed.y() << " " << placed.width() << "x"
+                                           << placed.height();
+      const QRect owner = window->frameGeometry();
+      if (c.ownerShown && screen.contains(owner)) {
+        EXPECT_LE((placed.center() - owner.center()).manhattanLength(), 2) << "centred over the owner";
+      }
+    }
+  }
 }
 
 // Stands in for the worker that holds a device: notes what its properties window says.

@@ -36,6 +36,24 @@ void PostFrame(platform::WindowHandle view) {
   Deliver();
 }
 
+// Views of cameras with the same file name are told apart by their folders.
+TEST(VideoDlg, TitleNamesTheFileAndItsLastTwoFolders) {
+  struct Case {
+    std::string savePath;
+    std::string title;
+  };
+  const Case cases[] = {
+      {"/home/u/Cameras/front-door/%A/video.mjpg", "video.mjpg - front-door/%A"},
+      {"/home/u/Cameras/%A/video.mjpg", "video.mjpg - Cameras/%A"},
+      {"/srv/yard/video.mjpg/", "video.mjpg - srv/yard"},  // trailing '/' ignored
+      {"/cams/video.mjpg", "video.mjpg - cams"},
+      {"/video.mjpg", "video.mjpg"},
+      {"video.mjpg", "video.mjpg"},
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(CVideoDlg::TitleForSavePath(c.savePath).toStdString(), c.title) << c.savePath;
+}
+
 TEST(VideoDlg, MotionBarFollowsTheLevel) {
   struct Row {
     std::optional<std::pair<int, int>> message;  // level, triggered
