@@ -62,7 +62,7 @@ void AddAndDeleteOneCamera(const std::string& home) {
   options.settingsPath = home + "tollan.cfg";
   options.logFilePath = home + "Logfile.txt";
   options.autostartEntryPath = home + "autostart/tollan.desktop";
-  options.workerFactory = [](app::WorkerRequest) { return platform::ThreadHandlePtr(); };
+  options.workerFactory = [](worker::WorkerParams) { return platform::ThreadHandlePtr(); };
   options.prompts.confirmDelete = [](QWidget*) { return true; };
   options.prompts.error = [](QWidget*, const QString&, const QString&) {};
   ui::CMainWindow window(std::move(options));
