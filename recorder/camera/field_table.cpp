@@ -194,7 +194,7 @@ using L = LogFont;
 constexpr auto kFields = WithOffsets(std::array{
     [] {
       Field f = Choice("cameraType", Block::Leading, &C::cameraType,
-                       "0 network camera (IP), 1 local capture device (Local); IP, Local or DirectX are taken too",
+                       "0 or IP: network camera, 1 or Local: local capture device",
                        kCameraTypes, 1);  // a leading word of 2 or more, or negative, was a local device
       f.aliases = kCameraTypeAliases;
       return f;
