@@ -385,7 +385,7 @@ void CPlayerDlg::RunCommand(int id) {
     case kCmdAbout: ShowAbout(); break;
     case kCmdRestore: RestoreFirstSize(); break;
     case kCmdMinimize: showMinimized(); break;
-    case kCmdMaximize: Grow(kGrowWidth, kGrowHeight); break;
+    case kCmdMaximize: widgets::GrowAboutCentre(this, kGrowWidth, kGrowHeight); break;
     case kCmdClose: RequestClose(); break;
     default: break;
   }
@@ -421,10 +421,6 @@ void CPlayerDlg::RestoreFirstSize() {
   if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)) setWindowState(Qt::WindowNoState);
   resize(firstSize_);
   CentreOnScreen();
-}
-
-void CPlayerDlg::Grow(int dx, int dy) {
-  setGeometry(geometry().adjusted(-dx / 2, -dy / 2, dx - dx / 2, dy - dy / 2));
 }
 
 void CPlayerDlg::RequestClose() {
@@ -465,7 +461,7 @@ void CPlayerDlg::keyPressEvent(QKeyEvent* event) {
 void CPlayerDlg::changeEvent(QEvent* event) {
   QDialog::changeEvent(event);
   // A maximise request grows the window by 160 x 120 about its centre instead.
-  widgets::GrowInsteadOfMaximise(this, event, [this] { Grow(kGrowWidth, kGrowHeight); });
+  widgets::GrowInsteadOfMaximise(this, event, kGrowWidth, kGrowHeight);
 }
 
 void CPlayerDlg::contextMenuEvent(QContextMenuEvent* event) {

@@ -159,7 +159,6 @@ class CPlayerDlg : public QDialog {
   void SaveCurrentFrame();
   void SetCopying(bool copying);
   void ThreadClosed();
-  void Grow(int dx, int dy);
   void CentreOnScreen();
   void ShowAbout();
 

@@ -158,10 +158,6 @@ void CVideoDlg::HandleMessage(platform::Message& msg) {
   // GridChanged reaching the view itself is ignored.
 }
 
-void CVideoDlg::Grow(int dx, int dy) {
-  setGeometry(geometry().adjusted(-dx / 2, -dy / 2, dx - dx / 2, dy - dy / 2));
-}
-
 void CVideoDlg::keyPressEvent(QKeyEvent* event) {
   // Enter and Escape would end the dialog; here they do nothing.
   switch (event->key()) {
@@ -180,7 +176,7 @@ void CVideoDlg::closeEvent(QCloseEvent* event) {
 void CVideoDlg::changeEvent(QEvent* event) {
   QDialog::changeEvent(event);
   // A maximise request grows the window by 160 x 120 about its centre instead.
-  widgets::GrowInsteadOfMaximise(this, event, [this] { Grow(kMaximiseWidth, kMaximiseHeight); });
+  widgets::GrowInsteadOfMaximise(this, event, kMaximiseWidth, kMaximiseHeight);
 }
 
 }  // namespace recorder::ui

@@ -77,7 +77,6 @@ class CVideoDlg : public QDialog {
 
  private:
   void HandleMessage(platform::Message& msg);
-  void Grow(int dx, int dy);
 
   platform::QtWindowTarget* target_ = nullptr;
   widgets::CPictureBox* picture_ = nullptr;
