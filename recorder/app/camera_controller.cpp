@@ -53,6 +53,7 @@ void CameraController::LoadSettings() {
     rows_.push_back(std::move(row));
   }
   logToFile_ = loaded.logToFile;
+  program_ = std::move(loaded.program);
 }
 
 std::unique_ptr<camera::CameraRecord> CameraController::NewCameraRecord(int32_t cameraType) const {
@@ -86,7 +87,25 @@ bool CameraController::StartLogThread(const std::string& logFilePath, LogEcho ec
   logThread_ = handle;
   logThreadId_ = handle->Id();
   platform::MessageThread::Resume(handle);
+  return StartUnattendedServices();
+}
+
+bool CameraController::StartUnattendedServices(recording::RetentionTiming retention, CommandTiming commands) {
+  services_.Stop();
+  if (!services_.Start(logThreadId_, std::move(retention), commands)) return false;
+  UpdateServices();
   return true;
+}
+
+void CameraController::UpdateServices() {
+  std::vector<CameraLimits> cameras;
+  for (const CameraRow& row : rows_) cameras.push_back(CameraLimits{row.record.get(), row.workerId});
+  services_.Update(cameras, camera::ReadProgramSettings(program_));
+}
+
+void CameraController::SetProgramSettings(const camera::ProgramSettings& settings) {
+  camera::WriteProgramSettings(settings, program_);
+  SaveSettings();
 }
 
 long CameraController::FindRowByWorker(platform::ThreadId id) const {
@@ -116,6 +135,7 @@ void CameraController::StartCamera(size_t index, bool resume) {
   row.worker = handle;
   row.stopRequested = false;
   row.retryPending = false;
+  UpdateServices();
 }
 
 void CameraController::StartSelected(const std::vector<size_t>& rows, bool resume) {
@@ -211,7 +231,8 @@ bool CameraController::SaveSettings() {
   std::vector<const camera::CameraRecord*> cameras;
   cameras.reserve(rows_.size());
   for (const auto& row : rows_) cameras.push_back(row.record.get());
-  return camera::SaveSettingsFile(settingsPath_, cameras, logToFile_);
+  UpdateServices();
+  return camera::SaveSettingsFile(settingsPath_, cameras, logToFile_, program_);
 }
 
 bool CameraController::HandleMessage(platform::Message& msg) {
@@ -237,6 +258,7 @@ bool CameraController::HandleMessage(platform::Message& msg) {
     stopped.framesSavedBefore += stopped.health.framesSaved;
     stopped.health.framesSaved = 0;
     if (shuttingDown_) return true;
+    UpdateServices();
     if (reason == camera::kStopReasonRestart) {
       StartCamera(size_t(row), true);
       return true;
@@ -332,6 +354,7 @@ CameraController::ShutdownPlan CameraController::BeginShutdown() {
   liveWorkers_.clear();
   plan.logThread = logThreadId_;
   plan.logHandle = logThread_;
+  plan.services = services_.Stop();
   return plan;
 }
 
@@ -342,6 +365,9 @@ void CameraController::RunShutdownWaits(const ShutdownPlan& plan, int workerWait
     platform::Post<camera::to_log::ThreadStop>(plan.logThread);
     if (plan.logHandle) plan.logHandle->Wait(logWaitMs);
   }
+  // Retention and the event command were told to stop at the start; a running
+  // command has a short grace before it is killed.
+  for (const auto& handle : plan.services) handle->Wait(logWaitMs);
 }
 
 void CameraController::FinishShutdown() {

@@ -174,6 +174,13 @@ constexpr Field ExtensionText(std::string_view name, std::string CameraRecord::*
   return f;
 }
 
+constexpr Field ExtensionNumber(std::string_view name, int32_t CameraRecord::*member, int64_t lo, int64_t hi,
+                                std::string_view defaultValue, std::string_view help) {
+  Field f = Number(name, Block::Extension, member, help, lo, hi);
+  f.defaultValue = defaultValue;
+  return f;
+}
+
 // Gives every block field its offset in the camera block from the row order.
 template <size_t N>
 constexpr std::array<Field, N> WithOffsets(std::array<Field, N> rows) {
@@ -251,6 +258,11 @@ constexpr auto kFields = WithOffsets(std::array{
     // ---- extension fields: after the fixed file, written when not the default ----
     ExtensionText("name", &C::name, kNameMaxLength, "",
                   "the camera's name (at most 64 characters): live view title, list tooltip, log lines", CheckName),
+    ExtensionNumber("keepDays", &C::keepDays, 0, 36500, "0",
+                    "0..36500: recordings whose last frame is older are deleted, oldest first; 0 = no age limit"),
+    ExtensionNumber("keepMegabytes", &C::keepMegabytes, 0, 16777216, "0",
+                    "0..16777216: the camera's recordings are kept within this many megabytes by deleting the "
+                    "oldest; 0 = no size limit"),
 });
 
 // The fixed layout the rows must add up to.
