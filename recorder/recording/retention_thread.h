@@ -51,6 +51,8 @@ class RetentionThread : public platform::MessageThread {
 
   // One pass over every rule, as the timer runs it (tests call it directly).
   void Check();
+  // Replaces the rules without checking (SetRules does this, then checks).
+  void SetConfig(RetentionConfig config) { config_ = std::move(config); }
 
  protected:
   bool InitInstance() override;
