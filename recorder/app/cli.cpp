@@ -281,21 +281,10 @@ int CmdListDevices(const std::vector<std::string>& args, std::ostream& out, std:
   return kCliOk;
 }
 
-// What --set says about a camera's retention limits: a save path that allows
-// none, or a size limit that one growing file can outgrow. Nothing is refused.
+// What --set says about a camera's retention limits; nothing is refused.
 void WarnAboutRetention(const camera::CameraRecord& c, std::ostream& err) {
-  if (c.keepDays <= 0 && c.keepMegabytes <= 0) return;
-  const std::string templ = camera::GetText(c.savePath);
   const char* home = std::getenv("HOME");
-  const recording::RetentionRoot scope = recording::RetentionRootOf(templ, home ? home : "");
-  if (scope.root.empty()) {
-    err << "Warning: no retention for this camera: " << scope.error
-        << ". Give it a folder of its own, such as ~/Cameras/%A/video.mjpg.\n";
-    return;
-  }
-  recording::LastFrameCache cache;
-  const std::string warning = recording::OutgrowWarning(templ, c.saveAsMjpg != 0, uint64_t(c.keepMegabytes) << 20,
-                                                        recording::FindRecordings(templ, scope.root, cache));
+  const std::string warning = recording::RetentionWarning(c, home ? home : "");
   if (!warning.empty()) err << "Warning: " << warning << "\n";
 }
 

@@ -310,4 +310,16 @@ std::string OutgrowWarning(const std::string& templ, bool saveAsMjpg, uint64_t k
   return {};
 }
 
+std::string RetentionWarning(const camera::CameraRecord& c, const std::string& home) {
+  if (c.keepDays <= 0 && c.keepMegabytes <= 0) return {};
+  const std::string templ = camera::GetText(c.savePath);
+  const RetentionRoot scope = RetentionRootOf(templ, home);
+  if (scope.root.empty())
+    return "No retention for this camera: " + scope.error +
+           ". Give it a folder of its own, such as ~/Cameras/%A/video.mjpg.";
+  LastFrameCache cache;
+  return OutgrowWarning(templ, c.saveAsMjpg != 0, uint64_t(c.keepMegabytes) << 20,
+                        FindRecordings(templ, scope.root, cache));
+}
+
 }  // namespace recorder::recording

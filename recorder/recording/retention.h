@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "recorder/camera/camera_record.h"
+
 namespace recorder::recording {
 
 struct RetentionRoot {
@@ -82,5 +84,10 @@ bool RecordingInUse(const std::string& path);
 // path has no hour code. Empty when there is nothing to warn of.
 std::string OutgrowWarning(const std::string& savePathTemplate, bool saveAsMjpg, uint64_t keepBytes,
                            const std::vector<RecordingFile>& files);
+
+// What the options dialog and --set say about a camera's limits: that its save
+// path allows no retention, or that one growing file can outgrow its size limit.
+// Empty when the camera has no limits or nothing to warn of.
+std::string RetentionWarning(const camera::CameraRecord& camera, const std::string& home);
 
 }  // namespace recorder::recording
