@@ -76,8 +76,10 @@ void EventCommandThread::OnMessage(platform::Message& msg) {
       lane.waiting.clear();
       any = any || lane.running.pid > 0;
     }
-    if (!any) PostQuit();
-    else stopTimer_ = SetTimer(timing_.stopGraceMs);
+    if (!any)
+      PostQuit();
+    else
+      stopTimer_ = SetTimer(timing_.stopGraceMs);
   }
 }
 

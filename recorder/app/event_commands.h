@@ -22,9 +22,9 @@ namespace recorder::app {
 // One log event on its way to the command.
 struct EventCall {
   int32_t code = 0;
-  std::string event;   // the event text
-  std::string detail;  // its argument: a path or a server (a URL's password masked)
-  std::string time;    // the log's time text
+  std::string event;              // the event text
+  std::string detail;             // its argument: a path or a server (a URL's password masked)
+  std::string time;               // the log's time text
   platform::ThreadId source = 0;  // the reporting worker, 0 for none
   bool deferred = false;          // waited once for its camera's tag
 };
@@ -47,9 +47,9 @@ struct ThreadStop : platform::ThreadMessage<platform::WM_USER + 201> {};
 std::vector<std::string> EventVariables(const EventCall& call, const CameraTag* camera);
 
 struct CommandTiming {
-  uint32_t limitMs = 30000;        // a command's longest run
-  uint32_t stopGraceMs = 2000;     // at stop, running commands get this long before they are killed
-  size_t maxQueued = 64;           // per camera; the oldest waiting event is dropped beyond it
+  uint32_t limitMs = 30000;     // a command's longest run
+  uint32_t stopGraceMs = 2000;  // at stop, running commands get this long before they are killed
+  size_t maxQueued = 64;        // per camera; the oldest waiting event is dropped beyond it
 };
 
 class EventCommandThread : public platform::MessageThread {

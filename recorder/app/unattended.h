@@ -25,8 +25,7 @@ class UnattendedServices {
  public:
   ~UnattendedServices();
   // Starts both threads and has the log thread forward its events to the command thread.
-  bool Start(platform::ThreadId logThread, recording::RetentionTiming retention = {},
-             CommandTiming commands = {});
+  bool Start(platform::ThreadId logThread, recording::RetentionTiming retention = {}, CommandTiming commands = {});
   // Tells the threads of the cameras (in list order) and the program settings;
   // only what changed since the last call is posted.
   void Update(const std::vector<CameraLimits>& cameras, const camera::ProgramSettings& program);

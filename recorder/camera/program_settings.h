@@ -14,15 +14,15 @@
 namespace recorder::camera {
 
 struct ProgramSettings {
-  int32_t keepFreePercent = 0;   // 0 = off
-  std::string onEventCommand;    // empty = no command
+  int32_t keepFreePercent = 0;  // 0 = off
+  std::string onEventCommand;   // empty = no command
   int32_t offlineAfterSeconds = 60;
 };
 
 struct ProgramField {
-  std::string_view name;     // record name, and the command-line option without "--"
+  std::string_view name;  // record name, and the command-line option without "--"
   bool isText = false;
-  int64_t min = 0;           // numbers only
+  int64_t min = 0;  // numbers only
   int64_t max = 0;
   std::string_view defaultValue;
   std::string_view help;

@@ -236,7 +236,8 @@ RemoveResult RemoveRecording(const std::string& path, const std::string& root) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return RemoveResult::Failed;
   RemoveResult result = RemoveResult::Failed;
-  struct stat opened {}, named {};
+  struct stat opened {
+  }, named{};
   if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
     result = RemoveResult::Failed;
   } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -39,8 +39,8 @@ struct ThreadStop : platform::ThreadMessage<platform::WM_USER + 201> {};
 
 struct RetentionTiming {
   uint32_t checkIntervalMs = 5000;
-  std::string home;                           // the home folder, which gets no retention
-  std::function<int64_t()> wallClock;         // seconds since 1970; empty: time(nullptr)
+  std::string home;                    // the home folder, which gets no retention
+  std::function<int64_t()> wallClock;  // seconds since 1970; empty: time(nullptr)
   // Free share of the file system that holds path, in percent; empty: statvfs.
   std::function<double(const std::string& path)> freePercent;
 };

@@ -80,9 +80,11 @@ TEST(EventCommand, GetsTheEventsVariablesWithoutATerminal) {
   // A variable of the recorder's own environment never leaks into an event of another camera.
   setenv("TOLLAN_NAME", "inherited", 1);
   CommandFixture f;
-  f.Setup("printf '%s|%s|%s|%s|%s\\n' \"$TOLLAN_CAMERA\" \"$TOLLAN_NAME\" \"$TOLLAN_EVENT\" \"$TOLLAN_DETAIL\" "
-          "\"$(readlink /proc/$$/fd/0)\" >> '" + out + "'",
-          {{1001, 0, "front door"}, {1002, 3, ""}});
+  f.Setup(
+      "printf '%s|%s|%s|%s|%s\\n' \"$TOLLAN_CAMERA\" \"$TOLLAN_NAME\" \"$TOLLAN_EVENT\" \"$TOLLAN_DETAIL\" "
+      "\"$(readlink /proc/$$/fd/0)\" >> '" +
+          out + "'",
+      {{1001, 0, "front door"}, {1002, 3, ""}});
   unsetenv("TOLLAN_NAME");
   struct Case {
     int32_t code;
@@ -114,10 +116,11 @@ TEST(EventCommand, RunsOneAtATimePerCameraAndKillsAHangingOneOnce) {
   app::CommandTiming timing;
   timing.limitMs = 1500;
   CommandFixture f(timing);
-  f.Setup("echo \"start $TOLLAN_CAMERA $TOLLAN_DETAIL\" >> '" + out +
-              "'; if [ \"$TOLLAN_DETAIL\" = hang ]; then sleep 60; fi; echo \"end $TOLLAN_CAMERA $TOLLAN_DETAIL\" >> '" +
-              out + "'",
-          {{2001, 0, ""}, {2002, 1, ""}});
+  f.Setup(
+      "echo \"start $TOLLAN_CAMERA $TOLLAN_DETAIL\" >> '" + out +
+          "'; if [ \"$TOLLAN_DETAIL\" = hang ]; then sleep 60; fi; echo \"end $TOLLAN_CAMERA $TOLLAN_DETAIL\" >> '" +
+          out + "'",
+      {{2001, 0, ""}, {2002, 1, ""}});
   const auto start = std::chrono::steady_clock::now();
   f.Log(camera::kEventFrameDropped, "hang", 2001);
   f.Log(camera::kEventFrameDropped, "after", 2001);
@@ -130,13 +133,12 @@ TEST(EventCommand, RunsOneAtATimePerCameraAndKillsAHangingOneOnce) {
   ASSERT_TRUE(WaitFor([&] { return Lines(out).size() >= 5; }, 10000));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(timing.limitMs));
   const std::vector<std::string> lines = Lines(out);
-  const std::vector<std::string> camera0(
-      [&] {
-        std::vector<std::string> l;
-        for (const std::string& s : lines)
-          if (s.find(" 0 ") != std::string::npos) l.push_back(s);
-        return l;
-      }());
+  const std::vector<std::string> camera0([&] {
+    std::vector<std::string> l;
+    for (const std::string& s : lines)
+      if (s.find(" 0 ") != std::string::npos) l.push_back(s);
+    return l;
+  }());
   EXPECT_EQ(camera0, (std::vector<std::string>{"start 0 hang", "start 0 after", "end 0 after"}));
   ASSERT_TRUE(WaitFor([&] { return f.LinesWith("Event command killed") == 1; }, 5000));
   EXPECT_EQ(f.LinesWith("Event command killed after its time limit, event: Frame was dropped, file: hang"), 1u);

@@ -70,15 +70,16 @@ bool HeldOpen(const std::string& path) {
 }
 
 struct Sample {
-  uint64_t total = 0;     // every recording below the root
-  uint64_t open = 0;      // the files a recorder holds
+  uint64_t total = 0;  // every recording below the root
+  uint64_t open = 0;   // the files a recorder holds
   std::set<std::string> files;
 };
 
 Sample TakeSample(const std::string& root) {
   Sample s;
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator(); it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
     if (ec) break;
     std::error_code sizeError;
     if (!it->is_regular_file(sizeError) || it->path().extension() != ".mjpg") continue;
@@ -126,8 +127,9 @@ TEST(Unattended, RetentionKeepsTheFolderWithinItsLimitWhileRecording) {
   ASSERT_EQ(index, "2\n");
   ASSERT_EQ(RunTollan(home.Path(), {"--set", "0", "savePath=" + home.Path("refused/%S.mjpg")}), 0);
   std::string warning;
-  ASSERT_EQ(RunTollan(home.Path(), {"--set", "1", "savePath=" + home.Path("%S.mjpg"), "frameDelayMs=0",
-                                    "motionEnabled=0", "keepMegabytes=1"},
+  ASSERT_EQ(RunTollan(home.Path(),
+                      {"--set", "1", "savePath=" + home.Path("%S.mjpg"), "frameDelayMs=0", "motionEnabled=0",
+                       "keepMegabytes=1"},
                       &warning),
             0);
   EXPECT_NE(warning.find("no retention for this camera"), std::string::npos) << warning;
@@ -221,8 +223,7 @@ TEST(Unattended, RetentionKeepsTheFolderWithinItsLimitWhileRecording) {
   // The event command heard the starts with the cameras' numbers and names, the
   // refused camera's failures, and camera 2's removals although its first command hung.
   const std::string heard = ReadText(events);
-  EXPECT_NE(heard.find("2|yard|Socket thread started, URL:|" + camera.Url("video.mjpg")), std::string::npos)
-      << heard;
+  EXPECT_NE(heard.find("2|yard|Socket thread started, URL:|" + camera.Url("video.mjpg")), std::string::npos) << heard;
   EXPECT_NE(heard.find("1||Socket thread started, URL:|" + camera.Url("video.mjpg")), std::string::npos) << heard;
   EXPECT_NE(heard.find("0||Socket connect failed, will retry every 10sec, Server:"), std::string::npos) << heard;
   EXPECT_NE(heard.find("|No retention for this save path:|" + home.Path("%S.mjpg")), std::string::npos) << heard;

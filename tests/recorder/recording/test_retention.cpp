@@ -73,9 +73,9 @@ TEST(Retention, RootIsTheFolderBeforeTheFirstTimeCode) {
       {"/srv/cams/front%Y/video.mjpg", "/srv/cams/"},  // the folder part, not the text before the code
       {"/srv/cams/front/video.mjpg", "/srv/cams/front/"},
       {"/srv/cams/%%/%H.mjpg", "/srv/cams/"},
-      {"/%Y/video.mjpg", ""},              // the root would be "/"
+      {"/%Y/video.mjpg", ""},  // the root would be "/"
       {"/video%H.mjpg", ""},
-      {"/home/owner/%A/video.mjpg", ""},   // the home folder itself
+      {"/home/owner/%A/video.mjpg", ""},  // the home folder itself
       {"/home/owner/Cameras/%A/video.mjpg", "/home/owner/Cameras/"},
       {"relative/%A/video.mjpg", ""},
       {"/srv/../%A/video.mjpg", ""},
