@@ -176,6 +176,8 @@ void EventCommandThread::Reap(platform::ThreadId key) {
     return;
   }
   StartNext(key);
+  // A worker's lane goes when it is idle; a camera started again gets a new one.
+  if (lane.running.pid <= 0 && lane.waiting.empty() && lane.deferTimer == 0) lanes_.erase(key);
 }
 
 void EventCommandThread::OnSocketReady(int fd, short) {
@@ -203,16 +205,12 @@ void EventCommandThread::OnTimer(uint32_t timerId) {
     Running& r = lane.running;
     if (r.pid <= 0 || r.timer != timerId) continue;
     if (r.pidfd < 0) {
-      // No pidfd: look for the end now and then, and count the limit in those steps.
+      // No pidfd: look for the end now and then (the limit is not kept then).
       siginfo_t info{};
-      if (::waitid(P_PID, static_cast<id_t>(r.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == r.pid) {
-        ::kill(-r.pid, SIGKILL);
-        ::waitpid(r.pid, nullptr, 0);
-        r = Running{};
-        StartNext(key);
-        return;
-      }
-      r.timer = SetTimer(kReapPollMs);
+      if (::waitid(P_PID, static_cast<id_t>(r.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == r.pid)
+        Reap(key);
+      else
+        r.timer = SetTimer(kReapPollMs);
       return;
     }
     if (!r.killed) {

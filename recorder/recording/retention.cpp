@@ -169,10 +169,18 @@ bool MatchesSavePath(const std::string& templ, const std::string& path) {
 
 int64_t LastFrameCache::Get(const std::string& path, uint64_t size, int64_t mtimeNs) {
   const auto it = entries_.find(path);
-  if (it != entries_.end() && it->second.size == size && it->second.mtimeNs == mtimeNs) return it->second.lastFrame;
+  if (it != entries_.end() && it->second.size == size && it->second.mtimeNs == mtimeNs) {
+    it->second.pass = pass_;
+    return it->second.lastFrame;
+  }
   const int64_t last = LastMjpgFrameTime(path);
-  entries_[path] = Entry{size, mtimeNs, last};
+  entries_[path] = Entry{size, mtimeNs, last, pass_};
   return last;
+}
+
+void LastFrameCache::EndPass() {
+  std::erase_if(entries_, [this](const auto& entry) { return entry.second.pass != pass_; });
+  ++pass_;
 }
 
 namespace {

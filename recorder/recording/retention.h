@@ -43,14 +43,20 @@ class LastFrameCache {
  public:
   int64_t Get(const std::string& path, uint64_t size, int64_t mtimeNs);
   void Forget(const std::string& path) { entries_.erase(path); }
+  // Drops the files that no Get asked for since the last call, so that files
+  // deleted by others do not pile up here.
+  void EndPass();
+  size_t size() const { return entries_.size(); }
 
  private:
   struct Entry {
     uint64_t size;
     int64_t mtimeNs;
     int64_t lastFrame;
+    uint64_t pass;
   };
   std::map<std::string, Entry> entries_;
+  uint64_t pass_ = 0;
 };
 
 // The time stamp of the last whole frame of an MJPG file; 0 when none is found.

@@ -73,7 +73,7 @@ void RetentionThread::Check() {
   };
   std::vector<Found> all;
   std::map<uint64_t, std::string> rootOfDevice;
-  std::set<std::string> seenRoots;
+  std::set<std::string> seenPaths;
   for (const RetentionRule& rule : config_.cameras) {
     const bool limited = rule.keepDays > 0 || rule.keepMegabytes > 0;
     if (!limited && config_.keepFreePercent <= 0) continue;
@@ -97,11 +97,12 @@ void RetentionThread::Check() {
     }
     // Two cameras under one root share their files: each file is counted once.
     for (RecordingFile& f : files) {
-      if (!seenRoots.insert(f.path).second) continue;
+      if (!seenPaths.insert(f.path).second) continue;
       rootOfDevice.emplace(f.device, scope.root);
       all.push_back({std::move(f), scope.root, rule.worker});
     }
   }
+  cache_.EndPass();
   if (config_.keepFreePercent <= 0 || all.empty()) return;
   std::stable_sort(all.begin(), all.end(), [](const Found& a, const Found& b) {
     return a.file.lastFrameTime != b.file.lastFrameTime ? a.file.lastFrameTime < b.file.lastFrameTime

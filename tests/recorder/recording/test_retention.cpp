@@ -136,6 +136,13 @@ TEST(Retention, LastFrameTimeIsTheLastStampElseTheFileTime) {
     if (f.path == dir.Path("junk.mjpg")) EXPECT_EQ(f.lastFrameTime, 555);
     if (f.path == dir.Path("three.mjpg")) EXPECT_EQ(f.lastFrameTime, 300);
   }
+  // Files that went meanwhile leave the cache at the end of the next pass.
+  cache.EndPass();
+  const size_t before = cache.size();
+  fs::remove(dir.Path("three.mjpg"));
+  FindRecordings(dir.Path("%H.mjpg"), dir.Path(), cache);
+  cache.EndPass();
+  EXPECT_EQ(cache.size(), before - 1);
 }
 
 // The limits on one folder of recordings: which files stay.
