@@ -3,7 +3,9 @@
 // runs past its limit is killed and logged once without holding up the others.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -77,15 +79,16 @@ std::vector<std::string> Lines(const std::string& path) {
 TEST(EventCommand, GetsTheEventsVariablesWithoutATerminal) {
   test_support::ScopedTempDir dir{"oncmd"};
   const std::string out = dir.Path("vars.txt");
-  // A variable of the recorder's own environment never leaks into an event of another camera.
+  // A variable of the recorder's own environment never leaks into an event. Set
+  // before any thread starts and taken away after they end, so no thread reads
+  // the environment while it changes.
   setenv("TOLLAN_NAME", "inherited", 1);
-  CommandFixture f;
-  f.Setup(
-      "printf '%s|%s|%s|%s|%s\\n' \"$TOLLAN_CAMERA\" \"$TOLLAN_NAME\" \"$TOLLAN_EVENT\" \"$TOLLAN_DETAIL\" "
-      "\"$(readlink /proc/$$/fd/0)\" >> '" +
-          out + "'",
-      {{1001, 0, "front door"}, {1002, 3, ""}});
-  unsetenv("TOLLAN_NAME");
+  auto fixture = std::make_unique<CommandFixture>();
+  CommandFixture& f = *fixture;
+  f.Setup("printf '%s|%s|%s|%s|%s\\n' \"$TOLLAN_CAMERA\" \"$TOLLAN_NAME\" \"$TOLLAN_EVENT\" \"$TOLLAN_DETAIL\" "
+          "\"$(readlink /proc/$$/fd/0)\" >> '" +
+              out + "'",
+          {{1001, 0, "front door"}, {1002, 3, ""}});
   struct Case {
     int32_t code;
     std::string argument;
@@ -108,6 +111,8 @@ TEST(EventCommand, GetsTheEventsVariablesWithoutATerminal) {
   for (const Case& c : cases) expected.push_back(c.line);
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(lines, expected);
+  fixture.reset();
+  unsetenv("TOLLAN_NAME");
 }
 
 TEST(EventCommand, RunsOneAtATimePerCameraAndKillsAHangingOneOnce) {
