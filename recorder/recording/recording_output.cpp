@@ -253,6 +253,7 @@ RecordingOutput::SaveResult RecordingOutput::SaveMjpgFrame(const media::FrameIma
 
   switch (media::mjpg::WriteFrame(outputFd_, jpeg.data(), jpeg.size(), uint32_t(now))) {
     case media::mjpg::WriteResult::Ok:
+      lastFile_ = currentPath_;
       return SaveResult::Handled;
     case media::mjpg::WriteResult::NoQuantTable:
       reporter_.ReportEvent(kEventNoQuantTable, currentPath_);
@@ -298,7 +299,10 @@ RecordingOutput::SaveResult RecordingOutput::SaveJpgFrame(const media::FrameImag
     ::unlink(fileName.c_str());
   }
   ::close(fd);
-  if (written) return SaveResult::Handled;
+  if (written) {
+    lastFile_ = fileName;
+    return SaveResult::Handled;
+  }
   reporter_.ReportStatus(kStatusDiskFull);
   reporter_.ReportEvent(kEventJpgCreateFailed, fileName);
   return SaveResult::Fatal;
