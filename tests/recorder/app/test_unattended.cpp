@@ -232,3 +232,62 @@ TEST(Unattended, RetentionKeepsTheFolderWithinItsLimitWhileRecording) {
 }
 
 }  // namespace
+
+namespace {
+
+// The frame path's own events through the event command: a refused camera goes
+// offline after --offline-after seconds and comes back with the gap; a camera
+// that sees motion starts an episode with the path of its triggering frame.
+// Disabled until the camera workers' frame path reports them through the offline
+// watch and the motion episodes (recorder/recording/camera_watch.h).
+TEST(Unattended, DISABLED_EventCommandHearsOfflineBackOnlineAndMotion) {
+  testcam::Options moving;
+  moving.width = 160;
+  moving.height = 120;
+  moving.fps = 10;
+  moving.motion = true;
+  testcam::Server camera(moving);
+  ASSERT_TRUE(camera.Start());
+  testcam::Options refusing;
+  refusing.mode = testcam::Mode::Refuse;
+  testcam::Server dark(refusing);
+  ASSERT_TRUE(dark.Start());
+
+  test_support::ScopedTempDir home{"unattended"};
+  ASSERT_EQ(RunTollan(home.Path(), {"--add-ip", camera.Url("video.mjpg"), "--push-stream"}), 0);
+  ASSERT_EQ(RunTollan(home.Path(), {"--set", "0", "savePath=" + home.Path("rec/a/%S.mjpg"), "frameDelayMs=0",
+                                    "motionEnabled=1", "motionTriggerLevel=1", "name=drive"}),
+            0);
+  ASSERT_EQ(RunTollan(home.Path(), {"--add-ip", dark.Url("video.mjpg"), "--push-stream"}), 0);
+  ASSERT_EQ(RunTollan(home.Path(), {"--set", "1", "savePath=" + home.Path("rec/b/%S.mjpg"), "frameDelayMs=0"}), 0);
+  ASSERT_EQ(RunTollan(home.Path(), {"--offline-after", "2"}), 0);
+  const std::string events = home.Path("events.txt");
+  {
+    std::ofstream script(home.Path("on-event.sh"));
+    script << "printf '%s|%s|%s|%s\\n' \"$TOLLAN_CAMERA\" \"$TOLLAN_NAME\" \"$TOLLAN_EVENT\" \"$TOLLAN_DETAIL\" >> '"
+           << events << "'\n";
+  }
+  ASSERT_EQ(RunTollan(home.Path(), {"--on-event", "sh " + home.Path("on-event.sh")}), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    setenv("TOLLAN_HOME", home.Path().c_str(), 1);
+    execl(TOLLAN_PROGRAM, "tollan", "--headless", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const auto heard = [&](const std::string& what) { return ReadText(events).find(what) != std::string::npos; };
+  EXPECT_TRUE(WaitFor([&] { return heard("1||Camera offline, no picture for:|2 s"); }, 10000)) << ReadText(events);
+  dark.SetMode(testcam::Mode::Normal);
+  // The refused camera tries again every 10 s.
+  EXPECT_TRUE(WaitFor([&] { return heard("1||Camera back online after:|"); }, 20000)) << ReadText(events);
+  EXPECT_TRUE(WaitFor([&] { return heard("0|drive|Motion started, file:|" + home.Path("rec/a/")); }, 10000))
+      << ReadText(events);
+  EXPECT_FALSE(heard("0|drive|Camera offline"));
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  camera.Stop();
+  dark.Stop();
+}
+
+}  // namespace
