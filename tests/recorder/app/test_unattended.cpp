@@ -132,7 +132,7 @@ TEST(Unattended, RetentionKeepsTheFolderWithinItsLimitWhileRecording) {
                        "keepMegabytes=1"},
                       &warning),
             0);
-  EXPECT_NE(warning.find("no retention for this camera"), std::string::npos) << warning;
+  EXPECT_NE(warning.find("No retention for this camera"), std::string::npos) << warning;
   ASSERT_EQ(RunTollan(home.Path(), {"--set", "2", "savePath=" + root + "%M/%S.mjpg", "frameDelayMs=0",
                                     "motionEnabled=0", "keepMegabytes=1", "keepDays=1", "name=yard"}),
             0);
