@@ -104,8 +104,8 @@ TEST(Unattended, RetentionKeepsTheFolderWithinItsLimitWhileRecording) {
   testcam::Options o;
   o.width = 320;
   o.height = 240;
-  o.fps = 20;
-  o.noise = true;  // pictures as large as real ones
+  o.fps = 10;
+  o.noise = true;  // pictures as large as real ones: about 0.5 MB a second
   testcam::Server camera(o);
   ASSERT_TRUE(camera.Start());
   testcam::Options refusedOptions;
