@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "recorder/camera/field_table.h"
 #include "recorder/camera/messages.h"
 
 namespace recorder::app {
@@ -39,8 +40,9 @@ void UnattendedServices::Update(const std::vector<CameraLimits>& cameras, const 
     rule.keepDays = c.keepDays;
     rule.keepMegabytes = c.keepMegabytes;
     rule.worker = cameras[i].worker;
+    rule.label = camera::CameraLabel(i, c);
     rulesKey += "\n" + rule.savePath + "\t" + std::to_string(rule.keepDays) + "\t" +
-                std::to_string(rule.keepMegabytes) + "\t" + std::to_string(rule.worker);
+                std::to_string(rule.keepMegabytes) + "\t" + std::to_string(rule.worker) + "\t" + rule.label;
     config.cameras.push_back(std::move(rule));
     if (cameras[i].worker != 0) {
       tags.push_back(CameraTag{cameras[i].worker, long(i), c.name});

@@ -81,7 +81,8 @@ void RetentionThread::Check() {
     if (scope.root.empty()) {
       // Said once per save path, and only where a limit would have acted.
       if (refusedLogged_.insert(rule.savePath).second)
-        camera::PostLogEvent(logThread_, camera::kEventRetentionOff, rule.savePath + " (" + scope.error + ")",
+        camera::PostLogEvent(logThread_, camera::kEventRetentionOff,
+                             rule.savePath + " (" + (rule.label.empty() ? "" : rule.label + ": ") + scope.error + ")",
                              rule.worker);
       continue;
     }

@@ -23,6 +23,7 @@ struct RetentionRule {
   int32_t keepDays = 0;
   int32_t keepMegabytes = 0;
   platform::ThreadId worker = 0;  // the running worker, named as the source of its log events; 0 for none
+  std::string label;              // "camera 2 (yard)", for the log line that says it gets no retention
 };
 struct RetentionConfig {
   std::vector<RetentionRule> cameras;

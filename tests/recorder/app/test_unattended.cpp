@@ -218,7 +218,7 @@ TEST(Unattended, RetentionKeepsTheFolderWithinItsLimitWhileRecording) {
   EXPECT_TRUE(fs::exists(root + "77/notes.txt"));
   EXPECT_TRUE(fs::exists(home.Path("other/77/77.mjpg")));
   EXPECT_TRUE(fs::exists(home.Path("59.mjpg")));
-  EXPECT_EQ(Count(log, "No retention for this save path: " + home.Path("%S.mjpg")), 1u) << log;
+  EXPECT_EQ(Count(log, "No retention for this save path: " + home.Path("%S.mjpg") + " (camera 1: "), 1u) << log;
 
   // The event command heard the starts with the cameras' numbers and names, the
   // refused camera's failures, and camera 2's removals although its first command hung.
