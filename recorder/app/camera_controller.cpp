@@ -38,6 +38,7 @@ void CameraController::LoadSettings() {
     rows_.push_back(std::move(row));
   }
   logToFile_ = loaded.logToFile;
+  program_ = std::move(loaded.program);
 }
 
 std::unique_ptr<camera::CameraRecord> CameraController::NewCameraRecord(int32_t cameraType) const {
@@ -75,7 +76,25 @@ bool CameraController::StartLogThread(const std::string& logFilePath, LogEcho ec
   if (!handle) return false;
   logThread_ = handle;
   logThreadId_ = handle->Id();
+  return StartUnattendedServices();
+}
+
+bool CameraController::StartUnattendedServices(recording::RetentionTiming retention, CommandTiming commands) {
+  services_.Stop();
+  if (!services_.Start(logThreadId_, std::move(retention), commands)) return false;
+  UpdateServices();
   return true;
+}
+
+void CameraController::UpdateServices() {
+  std::vector<CameraLimits> cameras;
+  for (const CameraRow& row : rows_) cameras.push_back(CameraLimits{row.record.get(), row.workerId});
+  services_.Update(cameras, camera::ReadProgramSettings(program_));
+}
+
+void CameraController::SetProgramSettings(const camera::ProgramSettings& settings) {
+  camera::WriteProgramSettings(settings, program_);
+  SaveSettings();
 }
 
 long CameraController::FindRowByWorker(platform::ThreadId id) const {
@@ -112,6 +131,7 @@ void CameraController::StartCamera(size_t index, bool resume) {
   row.stopRequested = false;
   row.retryPending = false;
   if (failureShown) Notify(RowEvent::Kind::Changed, index, kRowStatus);
+  UpdateServices();
 }
 
 void CameraController::StartSelected(const std::vector<size_t>& rows, bool resume) {
@@ -222,7 +242,8 @@ bool CameraController::SaveSettings() {
   std::vector<const camera::CameraRecord*> cameras;
   cameras.reserve(rows_.size());
   for (const auto& row : rows_) cameras.push_back(row.record.get());
-  return camera::SaveSettingsFile(settingsPath_, cameras, logToFile_);
+  UpdateServices();
+  return camera::SaveSettingsFile(settingsPath_, cameras, logToFile_, program_);
 }
 
 bool CameraController::HandleMessage(platform::Message& msg) {
@@ -260,6 +281,7 @@ bool CameraController::HandleMessage(platform::Message& msg) {
     stopped.framesSavedBefore += stopped.health.framesSaved;
     stopped.health.framesSaved = 0;
     if (shuttingDown_) return true;
+    UpdateServices();
     if (reason == camera::kStopReasonRestart) {
       StartCamera(size_t(row), true);
       return true;
@@ -356,6 +378,7 @@ CameraController::ShutdownPlan CameraController::BeginShutdown() {
   liveWorkers_.clear();
   plan.logThread = logThreadId_;
   plan.logHandle = logThread_;
+  plan.services = services_.Stop();
   return plan;
 }
 
@@ -366,6 +389,9 @@ void CameraController::RunShutdownWaits(const ShutdownPlan& plan, int workerWait
     platform::Post<camera::to_log::ThreadStop>(plan.logThread);
     if (plan.logHandle) plan.logHandle->Wait(logWaitMs);
   }
+  // Retention and the event command were told to stop at the start; a running
+  // command has a short grace before it is killed.
+  for (const auto& handle : plan.services) handle->Wait(logWaitMs);
 }
 
 void CameraController::FinishShutdown() {

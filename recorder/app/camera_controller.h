@@ -14,9 +14,12 @@
 #include "platform/message.h"
 #include "platform/message_thread.h"
 #include "recorder/app/log_thread.h"
+#include "recorder/app/unattended.h"
 #include "recorder/camera/camera_record.h"
 #include "recorder/camera/messages.h"
 #include "recorder/worker/camera_worker.h"
+#include "recorder/camera/program_settings.h"
+#include "recorder/camera/settings_file.h"
 
 namespace recorder::app {
 
@@ -128,6 +131,14 @@ class CameraController {
   void DeleteCameras(std::vector<size_t> rows);
   // Stores the program option, switches file logging and saves.
   void SetProgramOptions(int32_t logToFile);
+  // The program settings of unattended use (retention's free share, the event
+  // command, the offline time): stored in the settings file's program part.
+  camera::ProgramSettings programSettings() const { return camera::ReadProgramSettings(program_); }
+  void SetProgramSettings(const camera::ProgramSettings& settings);
+  // Starts the retention and event command threads beside the log thread (which
+  // must run); StartLogThread does this with the default timing.
+  bool StartUnattendedServices(recording::RetentionTiming retention = {}, CommandTiming commands = {});
+  const UnattendedServices& unattendedServices() const { return services_; }
   // Writes every row in list order; false when the file could not be written.
   bool SaveSettings();
 
@@ -172,6 +183,7 @@ class CameraController {
     std::vector<platform::ThreadHandlePtr> snapshotWorkers;
     platform::ThreadId logThread = 0;
     platform::ThreadHandlePtr logHandle;
+    std::vector<platform::ThreadHandlePtr> services;  // stopped after the log thread
   };
   ShutdownPlan BeginShutdown();
   static void RunShutdownWaits(const ShutdownPlan& plan, int workerWaitMs = 25000, int logWaitMs = 5000);
@@ -183,6 +195,8 @@ class CameraController {
   void SetStatus(size_t index, std::string status);
   void Notify(RowEvent::Kind kind, size_t index, unsigned changes);
   void ReleaseRow(CameraRow& row);
+  // Tells the retention and event command threads of the rows and program settings.
+  void UpdateServices();
 
   std::string settingsPath_;
   platform::WindowHandle mainWindow_;
@@ -190,6 +204,8 @@ class CameraController {
   std::vector<CameraRow> rows_;
   std::vector<RowObserver> observers_;
   int32_t logToFile_ = 0;
+  camera::ProgramRecords program_;  // the settings file's program part, kept through every save
+  UnattendedServices services_;
   platform::ThreadId logThreadId_ = 0;
   platform::ThreadHandlePtr logThread_;
   struct LiveWorker {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -10,12 +11,14 @@
 #include "platform/ascii.h"
 #include "platform/timecode.h"
 #include "recorder/camera/camera_record.h"
+#include "recorder/camera/program_settings.h"
 #include "recorder/camera/settings_check.h"
 #include "recorder/camera/field_table.h"
 #include "recorder/camera/settings_file.h"
 #include "recorder/camera/settings_lock.h"
 #include "recorder/capture/capture_service.h"
 #include "recorder/capture/dx_video.h"
+#include "recorder/recording/retention.h"
 
 namespace recorder::app {
 
@@ -278,6 +281,13 @@ int CmdListDevices(const std::vector<std::string>& args, std::ostream& out, std:
   return kCliOk;
 }
 
+// What --set says about a camera's retention limits; nothing is refused.
+void WarnAboutRetention(const camera::CameraRecord& c, std::ostream& err) {
+  const char* home = std::getenv("HOME");
+  const std::string warning = recording::RetentionWarning(c, home ? home : "");
+  if (!warning.empty()) err << "Warning: " << warning << "\n";
+}
+
 int CmdSet(const std::vector<std::string>& args, const std::string& path, std::ostream& err) {
   if (args.size() < 3) return MissingArgument(err, "--set needs an index and at least one FIELD=VALUE");
   // Check the form of every pair before touching the file.
@@ -317,7 +327,9 @@ int CmdSet(const std::vector<std::string>& args, const std::string& path, std::o
     return kCliError;
   }
   s.cameras[*index] = std::move(work);
-  return edit.Save(err) ? kCliOk : kCliError;
+  if (!edit.Save(err)) return kCliError;
+  WarnAboutRetention(*s.cameras[*index], err);
+  return kCliOk;
 }
 
 int CmdRemove(const std::vector<std::string>& args, const std::string& path, std::ostream& err) {
@@ -342,6 +354,29 @@ int CmdLogToFile(const std::vector<std::string>& args, const std::string& path, 
   Edit edit;
   if (!edit.Begin(path, err)) return kCliError;
   edit.settings().logToFile = args[1] == "1" ? 1 : 0;
+  return edit.Save(err) ? kCliOk : kCliError;
+}
+
+// --keep-free, --on-event, --offline-after: one program setting each.
+int CmdProgramSetting(const std::vector<std::string>& args, const camera::ProgramField& field,
+                      const std::string& path, std::ostream& err) {
+  const std::string option = "--" + std::string(field.name);
+  if (args.size() < 2) return MissingArgument(err, option + " needs a value");
+  if (args.size() > 2) return UsageError(err, args[2]);
+  std::string error;
+  if (!camera::CheckProgramValue(field, args[1], error)) {
+    err << error << "\n";
+    return kCliError;
+  }
+  Edit edit;
+  if (!edit.Begin(path, err)) return kCliError;
+  camera::ProgramRecords& records = edit.settings().program;
+  camera::ProgramSettings settings = camera::ReadProgramSettings(records);
+  if (field.name == "keep-free") settings.keepFreePercent = static_cast<int32_t>(*platform::ascii::ParseWhole(args[1]));
+  if (field.name == "offline-after")
+    settings.offlineAfterSeconds = static_cast<int32_t>(*platform::ascii::ParseWhole(args[1]));
+  if (field.name == "on-event") settings.onEventCommand = args[1];
+  camera::WriteProgramSettings(settings, records);
   return edit.Save(err) ? kCliOk : kCliError;
 }
 
@@ -395,6 +430,15 @@ std::string SettingsUsage() {
       "  --set INDEX FIELD=VALUE... change fields of one camera\n"
       "  --remove INDEX             remove one camera\n"
       "  --log-to-file 0|1          write the event log to Logfile.txt\n"
+      "  --keep-free PERCENT        keep this share (0..90) of the recordings' file system\n"
+      "                             free by deleting the oldest recordings of all cameras\n"
+      "                             together; 0 = off\n"
+      "  --on-event COMMAND         run a shell command for every log event, with\n"
+      "                             TOLLAN_CAMERA, TOLLAN_NAME, TOLLAN_EVENT, TOLLAN_DETAIL\n"
+      "                             and TOLLAN_TIME set; \"\" = none. At most one command\n"
+      "                             runs per camera; one that runs 30 s is killed\n"
+      "  --offline-after SECONDS    log \"Camera offline\" when a running camera has given\n"
+      "                             no picture for this long (1..86400, default 60)\n"
       "  -h, --help                 this text\n"
       "  --version                  the program version\n"
       "Commands that change settings wait for one another, and are refused while a\n"
@@ -472,6 +516,9 @@ int RunSettingsCommand(const std::vector<std::string>& args, const std::string& 
   if (cmd == "--set") return CmdSet(args, settingsPath, err);
   if (cmd == "--remove") return CmdRemove(args, settingsPath, err);
   if (cmd == "--log-to-file") return CmdLogToFile(args, settingsPath, err);
+  if (cmd.size() > 2 && cmd.compare(0, 2, "--") == 0)
+    if (const camera::ProgramField* f = camera::FindProgramField(std::string_view(cmd).substr(2)))
+      return CmdProgramSetting(args, *f, settingsPath, err);
   return UsageError(err, cmd);
 }
 

@@ -1,5 +1,7 @@
 #include "recorder/app/log_thread.h"
 
+#include "recorder/app/event_commands.h"
+
 #include "platform/files.h"
 #include "platform/timecode.h"
 
@@ -66,6 +68,8 @@ void CLogThread::OnMessage(platform::Message& msg) {
   } else if (platform::Is<to_log::LogGetEntries>(msg)) {
     platform::Post<to_log_window::LogEntriesCopy>(static_cast<platform::WindowHandle>(msg.wParam), 0, 0,
                                                   LogEntries(entries_.begin(), entries_.end()));
+  } else if (platform::Is<to_log::LogForwardTo>(msg)) {
+    forward_ = static_cast<platform::ThreadId>(msg.wParam);
   } else if (platform::Is<to_log::LogClear>(msg)) {
     entries_.clear();
   } else if (platform::Is<to_log::ThreadStop>(msg)) {
@@ -121,6 +125,8 @@ void CLogThread::AddEvent(int32_t code, const std::string& argument, platform::T
   // The file line takes a fresh time text, as the entry and the line may straddle a second.
   std::string line = LogTimeText() + " " + eventText + " " + argument;
   if (echo_) echo_(line, source);
+  if (forward_ != 0)
+    platform::Post<to_commands::Event>(forward_, 0, 0, EventCall{code, eventText, argument, LogTimeText(), source});
   if (!fileLogging_ || fd_ < 0) return;
 
   line += "\r\n";

@@ -52,6 +52,7 @@ class CLogThread : public platform::MessageThread {
   int fd_ = -1;
   bool viewOpen_ = false;
   std::deque<LogEntry> entries_;  // newest first
+  platform::ThreadId forward_ = 0;  // the event command thread, 0 for none
 };
 
 }  // namespace recorder::app

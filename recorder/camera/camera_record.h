@@ -78,6 +78,8 @@ struct CameraRecord {
   // Extension section of the settings file (after the fixed layout): fields that
   // the fixed camera block has no room for.
   std::string name;  // empty: texts name the camera by its number alone
+  int32_t keepDays = 0;       // retention: recordings older than this many days go; 0 = no age limit
+  int32_t keepMegabytes = 0;  // retention: the camera's recordings stay within this size; 0 = no limit
 };
 
 // Reads and writes a fixed text field as a C string (at most 259 bytes kept).

@@ -37,6 +37,13 @@ const char* EventText(int32_t code) {
       "Image could not be decoded, Server:",
       "Camera answered with an error, Server:",
       "FTP download failed, Server:",
+      "Recording removed to stay within limits, file:",
+      "No retention for this save path:",
+      "Camera offline, no picture for:",
+      "Camera back online after:",
+      "Motion started, file:",
+      "Motion ended, file:",
+      "Event command killed after its time limit, event:",
   };
   if (code < 0 || code >= static_cast<int32_t>(std::size(kTexts))) return "";
   return kTexts[code];

@@ -46,8 +46,16 @@ enum LogEventCode : int32_t {
   kEventImageUndecodable = 18,
   kEventCameraAnsweredError = 19,
   kEventFtpDownloadFailed = 20,
+  // Events of unattended use, beyond the design's list:
+  kEventRecordingRemoved = 21,   // retention deleted a recording; argument its path
+  kEventRetentionOff = 22,       // a camera's save path allows no retention; argument the path and why
+  kEventCameraOffline = 23,      // a running camera delivered no picture for the offline time
+  kEventCameraBackOnline = 24,   // the first picture after that; argument the length of the gap
+  kEventMotionStarted = 25,      // argument the path the triggering frame went to
+  kEventMotionEnded = 26,
+  kEventCommandKilled = 27,      // the event command ran past its limit; argument the event it ran for
 };
-// The event text for a code; "" for codes outside 0..20.
+// The event text for a code; "" for codes outside the list.
 const char* EventText(int32_t code);
 
 // Stop reasons carried by the stop message and echoed by the stopped message.

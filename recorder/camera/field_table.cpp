@@ -41,6 +41,10 @@ constexpr int64_t ClampLevel(int64_t n) { return std::clamp<int64_t>(n, 0, 255);
 constexpr int64_t ClampFrameDelay(int64_t n) { return n < 1 ? 0 : std::min<int64_t>(n, 20000); }
 constexpr int64_t ClampAtLeastOne(int64_t n) { return std::clamp<int64_t>(n, 1, kInt32Max); }
 constexpr int64_t ClampSaveCount(int64_t n) { return n < 0 ? 1 : std::min(n, kInt32Max); }
+constexpr int64_t kMaxKeepDays = 36500;
+constexpr int64_t kMaxKeepMegabytes = 16777216;  // 16 TB
+constexpr int64_t ClampKeepDays(int64_t n) { return std::clamp<int64_t>(n, 0, kMaxKeepDays); }
+constexpr int64_t ClampKeepMegabytes(int64_t n) { return std::clamp<int64_t>(n, 0, kMaxKeepMegabytes); }
 
 bool CheckUrl(std::string_view text, std::string& error) {
   if (IsSupportedUrl(text)) return true;
@@ -174,6 +178,13 @@ constexpr Field ExtensionText(std::string_view name, std::string CameraRecord::*
   return f;
 }
 
+constexpr Field ExtensionNumber(std::string_view name, int32_t CameraRecord::*member, int64_t lo, int64_t hi,
+                                Clamp clamp, std::string_view defaultValue, std::string_view help) {
+  Field f = Number(name, Block::Extension, member, help, lo, hi, clamp);
+  f.defaultValue = defaultValue;
+  return f;
+}
+
 // Gives every block field its offset in the camera block from the row order.
 template <size_t N>
 constexpr std::array<Field, N> WithOffsets(std::array<Field, N> rows) {
@@ -251,6 +262,10 @@ constexpr auto kFields = WithOffsets(std::array{
     // ---- extension fields: after the fixed file, written when not the default ----
     ExtensionText("name", &C::name, kNameMaxLength, "",
                   "the camera's name (at most 64 characters): live view title, list tooltip, log lines", CheckName),
+    ExtensionNumber("keepDays", &C::keepDays, 0, kMaxKeepDays, ClampKeepDays, "0",
+                    "0..36500, clamped: recordings whose last frame is older are deleted; 0 = no age limit"),
+    ExtensionNumber("keepMegabytes", &C::keepMegabytes, 0, kMaxKeepMegabytes, ClampKeepMegabytes, "0",
+                    "0..16777216, clamped: the oldest recordings are deleted to stay within this size; 0 = no limit"),
 });
 
 // The fixed layout the rows must add up to.

@@ -79,6 +79,9 @@ struct LogShow : ThreadMessage<WM_USER + 508> {};
 // wParam: window handle to answer with to_log_window::LogEntriesCopy.
 struct LogGetEntries : ThreadMessage<WM_USER + 510> {};
 struct LogClear : ThreadMessage<WM_USER + 511> {};  // empties the list; the file stays as it is
+// The recorder's own addition: every later event also goes to this thread (wParam
+// its id, 0 for none), the event command thread.
+struct LogForwardTo : ThreadMessage<WM_USER + 517> {};
 }  // namespace to_log
 
 // To the log view window: the log thread's answers and its running feed.

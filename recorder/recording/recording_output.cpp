@@ -14,6 +14,7 @@
 #include "platform/files.h"
 #include "recorder/camera/events.h"
 #include "media/mjpg.h"
+#include "recorder/recording/retention_thread.h"
 #include "recorder/recording/save_paths.h"
 #include "media/jpeg_codec.h"
 
@@ -202,6 +203,7 @@ bool RecordingOutput::StartRecording(bool resume) {
       reporter_.ReportEvent(kEventMjpgCreateFailed, currentPath_);
       return false;
     }
+    NoteRecordingOpened();
     return true;
   }
   if (resume) {
@@ -230,6 +232,7 @@ RecordingOutput::SaveResult RecordingOutput::SaveMjpgFrame(const media::FrameIma
       return SaveResult::Fatal;
     }
     currentPath_ = path;
+    NoteRecordingOpened();
   } else if (outputFd_ < 0) {
     // Same file but closed (after StopRecording): carry on at its end rather than
     // reporting a write error or emptying what was recorded.
@@ -250,6 +253,7 @@ RecordingOutput::SaveResult RecordingOutput::SaveMjpgFrame(const media::FrameIma
 
   switch (media::mjpg::WriteFrame(outputFd_, jpeg.data(), jpeg.size(), uint32_t(now))) {
     case media::mjpg::WriteResult::Ok:
+      lastFile_ = currentPath_;
       return SaveResult::Handled;
     case media::mjpg::WriteResult::NoQuantTable:
       reporter_.ReportEvent(kEventNoQuantTable, currentPath_);
@@ -282,6 +286,7 @@ RecordingOutput::SaveResult RecordingOutput::SaveJpgFrame(const media::FrameImag
     if (camera_.cleanSaveDir != 0 && !CleanDirectory(platform::SaveDirectoryOf(path))) return SaveResult::NotHandled;
     currentPath_ = path;
     jpgNumber_ = 1;
+    NoteRecordingOpened();
   }
 
   const std::string fileName = JpgFileName(currentPath_, jpgNumber_);
@@ -294,7 +299,10 @@ RecordingOutput::SaveResult RecordingOutput::SaveJpgFrame(const media::FrameImag
     ::unlink(fileName.c_str());
   }
   ::close(fd);
-  if (written) return SaveResult::Handled;
+  if (written) {
+    lastFile_ = fileName;
+    return SaveResult::Handled;
+  }
   reporter_.ReportStatus(kStatusDiskFull);
   reporter_.ReportEvent(kEventJpgCreateFailed, fileName);
   return SaveResult::Fatal;

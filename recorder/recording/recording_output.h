@@ -57,6 +57,9 @@ class RecordingOutput {
   }
 
   const std::string& currentPath() const { return currentPath_; }
+  // The file the last saved frame went to (the MJPG file, or the numbered JPEG
+  // file); empty before the first. What "Motion started" names.
+  const std::string& lastFile() const { return lastFile_; }
   int32_t saveCounter() const { return saveCounter_; }
   int32_t jpgNumber() const { return jpgNumber_; }
 
@@ -78,6 +81,7 @@ class RecordingOutput {
   const camera::CameraRecord& camera_;
   RecordingReporter& reporter_;
   std::string currentPath_;
+  std::string lastFile_;
   int outputFd_ = -1;
   int32_t jpgNumber_ = 0;
   int32_t saveCounter_ = 0;

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QRegularExpressionValidator>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "media/frame_image.h"
@@ -19,6 +20,7 @@
 #include "recorder/frame/adjust.h"
 #include "recorder/frame/alarm_sound.h"
 #include "recorder/frame/overlay.h"
+#include "recorder/recording/retention.h"
 #include "recorder/ui/cam_sel_dx_dlg.h"
 #include "recorder/ui/device_properties_dlg.h"
 #include "recorder/ui/message_boxes.h"
@@ -156,8 +158,8 @@ CCamOptionsDlg::CCamOptionsDlg(const camera::CameraRecord& record, bool editMode
   addPage(device_, "Device");
 
   auto* digits = new QRegularExpressionValidator(QRegularExpression("[0-9]*"), this);
-  for (QLineEdit* edit : {saving_->frameDelay, saving_->maxJpgCount, image_->quality, motion_->triggerLevel,
-                          motion_->frameSaveCount})
+  for (QLineEdit* edit : {saving_->frameDelay, saving_->maxJpgCount, saving_->keepDays, saving_->keepMegabytes,
+                          image_->quality, motion_->triggerLevel, motion_->frameSaveCount})
     edit->setValidator(digits);
   for (QLineEdit* edit : {saving_->saveTo, overlay_->overlayText, motion_->soundFile})
     edit->setMaxLength(static_cast<int>(camera::kMaxTextInput));
@@ -269,6 +271,8 @@ void CCamOptionsDlg::Fill() {
   saving_->saveAsMjpg->setChecked(w.saveAsMjpg != 0);
   saving_->saveAsJpg->setChecked(w.saveAsMjpg == 0);
   saving_->maxJpgCount->setText(Number(w.maxJpgCount));
+  saving_->keepDays->setText(Number(w.keepDays));
+  saving_->keepMegabytes->setText(Number(w.keepMegabytes));
 
   image_->flipHorizontal->setChecked(w.flipHorizontal != 0);
   image_->flipVertical->setChecked(w.flipVertical != 0);
@@ -299,6 +303,8 @@ void CCamOptionsDlg::ReadControls() {
   w.cleanSaveDir = saving_->cleanSaveDir->isChecked();
   w.saveAsMjpg = saving_->saveAsMjpg->isChecked();
   camera::StoreEditNumber(w, "maxJpgCount", Typed(saving_->maxJpgCount));
+  camera::StoreEditNumber(w, "keepDays", Typed(saving_->keepDays));
+  camera::StoreEditNumber(w, "keepMegabytes", Typed(saving_->keepMegabytes));
 
   w.flipHorizontal = image_->flipHorizontal->isChecked();
   w.flipVertical = image_->flipVertical->isChecked();
@@ -435,6 +441,10 @@ void CCamOptionsDlg::Save() {
     if (ticking) timer_.start();
     return;
   }
+  // Limits that cannot be kept as asked are saved all the same, with a word why.
+  const char* home = std::getenv("HOME");
+  const std::string retention = recording::RetentionWarning(*working_, home ? home : "");
+  if (!retention.empty()) Tell(this, retention.c_str(), "Retention", BoxIcon::Information);
   // The stored path keeps its time codes; only the check used the expansion.
   result_ = camera::CopyCamera(*working_);
   accept();

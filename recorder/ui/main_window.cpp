@@ -435,7 +435,11 @@ void CMainWindow::DeleteSelected() {
 
 void CMainWindow::ShowProgramOptions() {
   CProgOptions dialog(this, controller_->logToFile(), options_.autostartEntryPath, options_.programPath);
-  if (dialog.exec() == QDialog::Accepted && !shuttingDown_) controller_->SetProgramOptions(dialog.logToFile());
+  dialog.SetUnattended(controller_->programSettings());
+  if (dialog.exec() == QDialog::Accepted && !shuttingDown_) {
+    controller_->SetProgramSettings(dialog.unattended());
+    controller_->SetProgramOptions(dialog.logToFile());
+  }
 }
 
 void CMainWindow::ShowAbout() {

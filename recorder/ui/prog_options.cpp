@@ -1,6 +1,10 @@
 #include "recorder/ui/prog_options.h"
 
+#include <QRegularExpressionValidator>
+
+#include "platform/ascii.h"
 #include "recorder/app/autostart.h"
+#include "recorder/ui/message_boxes.h"
 #include "recorder/ui/window_placement.h"
 #include <ui_prog_options.h>
 
@@ -18,11 +22,46 @@ CProgOptions::CProgOptions(QWidget* parent, int32_t logToFile, std::string entry
   connect(ui_->cancel, &QPushButton::clicked, this, &QDialog::reject);
   ui_->autostart->setChecked(app::CheckAutostartEntry(entryPath_, programPath_));
   ui_->logToFile->setChecked(logToFile_ != 0);
+  auto* digits = new QRegularExpressionValidator(QRegularExpression("[0-9]*"), this);
+  ui_->keepFree->setValidator(digits);
+  ui_->offlineAfter->setValidator(digits);
+  SetUnattended(unattended_);
+}
+
+void CProgOptions::SetUnattended(const camera::ProgramSettings& settings) {
+  unattended_ = settings;
+  ui_->keepFree->setText(QString::number(settings.keepFreePercent));
+  ui_->offlineAfter->setText(QString::number(settings.offlineAfterSeconds));
+  ui_->onEvent->setText(QString::fromStdString(settings.onEventCommand));
 }
 
 CProgOptions::~CProgOptions() = default;
 
 void CProgOptions::accept() {
+  camera::ProgramSettings settings;
+  const struct {
+    const char* name;
+    QLineEdit* edit;
+    int32_t* value;
+  } numbers[] = {{"keep-free", ui_->keepFree, &settings.keepFreePercent},
+                 {"offline-after", ui_->offlineAfter, &settings.offlineAfterSeconds}};
+  for (const auto& n : numbers) {
+    const std::string text = n.edit->text().trimmed().toStdString();
+    std::string error;
+    if (!camera::CheckProgramValue(*camera::FindProgramField(n.name), text, error)) {
+      Tell(this, error.c_str(), "Program Options");
+      n.edit->setFocus();
+      return;
+    }
+    *n.value = static_cast<int32_t>(*platform::ascii::ParseWhole(text));
+  }
+  settings.onEventCommand = ui_->onEvent->text().trimmed().toStdString();
+  std::string error;
+  if (!camera::CheckProgramValue(*camera::FindProgramField("on-event"), settings.onEventCommand, error)) {
+    Tell(this, error.c_str(), "Program Options");
+    return;
+  }
+  unattended_ = settings;
   logToFile_ = ui_->logToFile->isChecked() ? 1 : 0;
   // Written on every OK, changed or not; a failure leaves the box's wish unmet
   // without a message, as the entry is only a convenience.

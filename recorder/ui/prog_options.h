@@ -1,9 +1,12 @@
 #pragma once
-// "Program Options": start at log-on (the autostart entry) and the log file option.
+// "Program Options": start at log-on (the autostart entry), the log file option,
+// and the settings of unattended use (free share, offline time, event command).
 #include <QDialog>
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "recorder/camera/program_settings.h"
 
 namespace Ui {
 class ProgOptions;
@@ -20,8 +23,12 @@ class CProgOptions : public QDialog {
 
   // Read back after OK.
   int32_t logToFile() const { return logToFile_; }
+  // The settings of unattended use: shown by Set, read back after OK.
+  void SetUnattended(const camera::ProgramSettings& settings);
+  const camera::ProgramSettings& unattended() const { return unattended_; }
 
-  // OK: both boxes are read, the entry is written or deleted, the dialog ends.
+  // OK: a number out of range is refused with a message; otherwise both boxes and
+  // the fields are read, the entry is written or deleted, the dialog ends.
   void accept() override;
 
   // For tests and screenshots.
@@ -31,6 +38,7 @@ class CProgOptions : public QDialog {
  private:
   std::unique_ptr<Ui::ProgOptions> ui_;
   int32_t logToFile_;
+  camera::ProgramSettings unattended_;
   std::string entryPath_;
   std::string programPath_;
 };

@@ -175,6 +175,10 @@ TEST_F(CliTest, NumbersAreClampedLikeTheOptionsDialog) {
       {"frameSaveCount=-7", &camera::CameraRecord::frameSaveCount, 1},
       {"frameSaveCount=0", &camera::CameraRecord::frameSaveCount, 0},
       {"rotation=3", &camera::CameraRecord::rotation, 3},
+      {"keepDays=40000", &camera::CameraRecord::keepDays, 36500},
+      {"keepDays=-1", &camera::CameraRecord::keepDays, 0},
+      {"keepMegabytes=99999999", &camera::CameraRecord::keepMegabytes, 16777216},
+      {"keepMegabytes=500", &camera::CameraRecord::keepMegabytes, 500},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pair);
@@ -183,6 +187,71 @@ TEST_F(CliTest, NumbersAreClampedLikeTheOptionsDialog) {
     ASSERT_EQ(loaded.cameras.size(), 1u);
     EXPECT_EQ((*loaded.cameras[0]).*c.member, c.expected);
   }
+}
+
+// --keep-free, --on-event and --offline-after: each stores one program record
+// (none when it holds the default), refuses what is out of range, and keeps the cameras.
+TEST_F(CliTest, ProgramSettingsCommandsStoreTheProgramPart) {
+  Add("http://127.0.0.1/a.jpg");
+  struct Case {
+    std::vector<std::string> args;
+    int exit;
+    camera::ProgramRecords after;
+  } cases[] = {
+      {{"--keep-free", "20"}, 0, {{"keep-free", "20"}}},
+      {{"--offline-after", "5"}, 0, {{"keep-free", "20"}, {"offline-after", "5"}}},
+      {{"--on-event", "curl -s -d \"$TOLLAN_EVENT\" http://127.0.0.1:9/"},
+       0,
+       {{"keep-free", "20"}, {"offline-after", "5"}, {"on-event", "curl -s -d \"$TOLLAN_EVENT\" http://127.0.0.1:9/"}}},
+      {{"--keep-free", "91"}, 1, {}},  // refused: as before
+      {{"--keep-free", "x"}, 1, {}},
+      {{"--offline-after", "0"}, 1, {}},
+      {{"--keep-free"}, 2, {}},
+      {{"--keep-free", "1", "2"}, 2, {}},
+      {{"--keep-free", "0"}, 0, {{"offline-after", "5"}, {"on-event", "curl -s -d \"$TOLLAN_EVENT\" http://127.0.0.1:9/"}}},
+      {{"--offline-after", "60"}, 0, {{"on-event", "curl -s -d \"$TOLLAN_EVENT\" http://127.0.0.1:9/"}}},
+      {{"--on-event", ""}, 0, {}},
+  };
+  camera::ProgramRecords expected;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
+    EXPECT_EQ(Run(c.args), c.exit) << err_.str();
+    if (c.exit == 0) expected = c.after;
+    const auto loaded = Load();
+    EXPECT_EQ(loaded.program, expected);
+    EXPECT_EQ(loaded.cameras.size(), 1u);
+  }
+}
+
+// --set saves limits it cannot keep as asked, and says why.
+TEST_F(CliTest, RetentionLimitsThatCannotBeKeptAreSavedWithAWarning) {
+  Add("http://127.0.0.1/a.jpg");
+  // A home folder of the test's own, as setting a save path creates its folder.
+  const char* saved = std::getenv("HOME");
+  const std::string savedHome = saved ? saved : "";
+  const std::string home = dir_ + "home";
+  ::mkdir(home.c_str(), 0700);
+  setenv("HOME", home.c_str(), 1);
+  struct Case {
+    std::string savePath;
+    std::string limit;
+    const char* warning;  // "" for none
+  } cases[] = {
+      {dir_ + "rec/%A/video.mjpg", "keepMegabytes=100", ""},
+      {home + "/%A/video.mjpg", "keepMegabytes=100", "is the home folder itself"},
+      {home + "/%A/video.mjpg", "keepMegabytes=0", ""},  // no limit, nothing to say
+      {dir_ + "%Y/video.mjpg", "keepDays=3", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.savePath + " " + c.limit);
+    ASSERT_EQ(Run({"--set", "0", "savePath=" + c.savePath, c.limit, c.limit[4] == 'D' ? "keepMegabytes=0" : "keepDays=0"}),
+              0);
+    if (*c.warning)
+      EXPECT_NE(err_.str().find(c.warning), std::string::npos) << err_.str();
+    else
+      EXPECT_EQ(err_.str(), "");
+  }
+  if (saved) setenv("HOME", savedHome.c_str(), 1);
 }
 
 TEST_F(CliTest, RefusalsSayWhyAndSaveNothing) {

@@ -431,3 +431,29 @@ TEST(ControllerRetry, UnaskedEndingsAreStartedAgainAfterTheDelayAskedStopsAreNot
 }
 
 }  // namespace
+
+// The settings file's program part outlives every save of the camera list: program
+// records of other builds are kept, the program settings are written as set.
+TEST_F(ControllerTest, SavingKeepsTheProgramPartAndStoresTheProgramSettings) {
+  auto cam = camera::CreateDefaultCamera();
+  const std::vector<const camera::CameraRecord*> cameras{cam.get()};
+  ASSERT_TRUE(camera::SaveSettingsFile((dir_ / "tollan.cfg").string(), cameras, 0,
+                                       {{"keep-free", "15"}, {"from-a-later-build", "x"}}));
+  controller_->LoadSettings();
+  EXPECT_EQ(controller_->programSettings().keepFreePercent, 15);
+  EXPECT_EQ(controller_->programSettings().offlineAfterSeconds, 60);
+  ASSERT_TRUE(controller_->SaveSettings());
+  EXPECT_EQ(Saved().program, (camera::ProgramRecords{{"keep-free", "15"}, {"from-a-later-build", "x"}}));
+
+  camera::ProgramSettings settings;
+  settings.keepFreePercent = 0;  // back to the default: not written
+  settings.offlineAfterSeconds = 5;
+  settings.onEventCommand = "logger -t tollan \"$TOLLAN_EVENT\"";
+  controller_->SetProgramSettings(settings);
+  EXPECT_EQ(Saved().program, (camera::ProgramRecords{{"from-a-later-build", "x"},
+                                                     {"offline-after", "5"},
+                                                     {"on-event", "logger -t tollan \"$TOLLAN_EVENT\""}}));
+  controller_->SetProgramOptions(1);  // the log option's save keeps them too
+  EXPECT_EQ(Saved().program.size(), 3u);
+  EXPECT_EQ(Saved().logToFile, 1);
+}

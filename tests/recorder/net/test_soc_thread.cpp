@@ -844,7 +844,7 @@ TEST(EventTexts, OutageEventsHaveTheirTexts) {
   EXPECT_STREQ(camera::EventText(camera::kEventImageUndecodable), "Image could not be decoded, Server:");
   EXPECT_STREQ(camera::EventText(camera::kEventCameraAnsweredError), "Camera answered with an error, Server:");
   EXPECT_STREQ(camera::EventText(camera::kEventFtpDownloadFailed), "FTP download failed, Server:");
-  EXPECT_STREQ(camera::EventText(21), "");
+  EXPECT_STREQ(camera::EventText(camera::kEventCommandKilled + 1), "");
   EXPECT_STREQ(camera::EventText(-1), "");
 }
 

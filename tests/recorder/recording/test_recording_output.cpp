@@ -94,7 +94,9 @@ TEST_F(RecordingTest, StartEmptiesAndResumeAppends) {
     RecordingOutput out(camera_, reporter_);
     ASSERT_TRUE(out.StartRecording(false));
     EXPECT_EQ(out.currentPath(), path);
+    EXPECT_EQ(out.lastFile(), "");
     EXPECT_EQ(out.SaveFrame(TestImage(1)), SaveResult::Handled);
+    EXPECT_EQ(out.lastFile(), path);
     EXPECT_EQ(out.SaveFrame(TestImage(2)), SaveResult::Handled);
   }
   EXPECT_EQ(FrameCount(path), 2u);
@@ -287,6 +289,7 @@ TEST_F(RecordingTest, JpgRingWrapsAfterMaxCount) {
   for (int i = 0; i < 5; ++i) {
     ASSERT_EQ(out.SaveFrame(TestImage(i)), SaveResult::Handled);
     EXPECT_EQ(out.jpgNumber(), expected[i]);
+    EXPECT_EQ(out.lastFile(), root_ + "/j/video_" + std::to_string(expected[i]) + ".jpg");
   }
   EXPECT_FALSE(fs::exists(root_ + "/j/video_4.jpg"));
   EXPECT_FALSE(fs::exists(root_ + "/j/video.mjpg"));

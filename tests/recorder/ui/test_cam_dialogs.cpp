@@ -258,6 +258,51 @@ TEST(CameraOptions, SaveChecksThePathAndHandsBackANewRecord) {
   }
 }
 
+// The Saving page's limits are saved as typed (clamped); limits that cannot be
+// kept as asked are saved all the same, with a word why.
+TEST(CameraOptions, KeepRecordingsLimitsAreSavedWithAWordWhereTheyCannotBeKept) {
+  const test_support::ScopedTempDir tmp{"optionkeep"};
+  const char* savedHome = std::getenv("HOME");
+  const std::string previousHome = savedHome ? savedHome : "";
+  setenv("HOME", tmp.Path("home").c_str(), 1);
+  std::filesystem::create_directories(tmp.Path("home"));
+  struct Case {
+    std::string path;
+    const char* days;
+    const char* megabytes;
+    int32_t keepDays, keepMegabytes;
+    const char* told;  // part of the word said, "" for none
+  } cases[] = {
+      {tmp.Path("rec/%A/video.mjpg"), "7", "500", 7, 500, ""},
+      {tmp.Path("rec/%A/video.mjpg"), "99999", "0", 36500, 0, ""},
+      {tmp.Path("home/%A/video.mjpg"), "0", "500", 0, 500, "is the home folder itself"},
+      {tmp.Path("home/%A/video.mjpg"), "0", "0", 0, 0, ""},  // no limit: nothing to say
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path + " " + c.days + " " + c.megabytes);
+    ScriptedBoxes boxes;
+    ScopedMessageBoxes scope(boxes);
+    auto camera = Camera(camera::kCameraIp);
+    CCamOptionsDlg dialog(*camera, true, 0, nullptr);
+    Child<QLineEdit>(dialog, "saveTo")->setText(QString::fromStdString(c.path));
+    Child<QLineEdit>(dialog, "keepDays")->setText(c.days);
+    Child<QLineEdit>(dialog, "keepMegabytes")->setText(c.megabytes);
+    Child<QPushButton>(dialog, "saveButton")->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    const auto saved = dialog.TakeRecord();
+    ASSERT_NE(saved, nullptr);
+    EXPECT_EQ(saved->keepDays, c.keepDays);
+    EXPECT_EQ(saved->keepMegabytes, c.keepMegabytes);
+    if (*c.told) {
+      ASSERT_EQ(boxes.told.size(), 1u);
+      EXPECT_NE(boxes.told[0].text.toStdString().find(c.told), std::string::npos);
+    } else {
+      EXPECT_TRUE(boxes.told.empty());
+    }
+  }
+  if (savedHome) setenv("HOME", previousHome.c_str(), 1);
+}
+
 TEST(CameraOptions, SaveFormatRadiosSwitchTheExtensionAndTheCountControls) {
   struct Case {
     const char* start;

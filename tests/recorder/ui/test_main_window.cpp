@@ -33,6 +33,7 @@
 #include "recorder/ui/device_properties_dlg.h"
 #include "recorder/ui/log_view.h"
 #include "recorder/ui/main_window.h"
+#include "recorder/ui/message_boxes.h"
 #include "recorder/ui/prog_options.h"
 #include "recorder/ui/video_dlg.h"
 #include "tests/test_support.h"
@@ -634,6 +635,57 @@ TEST_F(MainWindowTest, ProgramOptionsKeepTheAutostartEntryCurrent) {
   current.accept();
   EXPECT_EQ(current.logToFile(), 1);
   EXPECT_FALSE(app::CheckAutostartEntry(entry, "/usr/bin/tollan"));
+}
+
+}  // namespace
+
+namespace {
+
+class CollectedBoxes : public ui::MessageBoxes {
+ public:
+  void Tell(QWidget*, const QString& text, const QString&, ui::BoxIcon) override { told.push_back(text.toStdString()); }
+  bool Ask(QWidget*, const QString&, const QString&) override { return true; }
+  std::vector<std::string> told;
+};
+
+// The unattended fields: OK takes values in range, refuses others with a message
+// and keeps the dialog open.
+TEST_F(MainWindowTest, ProgramOptionsTakeTheUnattendedSettingsInRange) {
+  struct Case {
+    int32_t keepFree;
+    int32_t offlineAfter;
+    std::string command;
+    bool accepted;
+    const char* message;  // part of the refusal
+  } cases[] = {
+      {20, 60, "mail -s \"$TOLLAN_EVENT\" owner", true, ""},
+      {0, 1, "", true, ""},
+      {90, 86400, "", true, ""},
+      {91, 60, "", false, "keep-free: must be a whole number from 0 to 90"},
+      {20, 0, "", false, "offline-after: must be a whole number from 1 to 86400"},
+  };
+  const std::string entry = dir_.Path() + "autostart/tollan.desktop";
+  for (const Case& c : cases) {
+    CollectedBoxes boxes;
+    ui::ScopedMessageBoxes scoped(boxes);
+    ui::CProgOptions dialog(nullptr, 0, entry, "/usr/bin/tollan");
+    camera::ProgramSettings typed;
+    typed.keepFreePercent = c.keepFree;
+    typed.offlineAfterSeconds = c.offlineAfter;
+    typed.onEventCommand = c.command;
+    dialog.SetUnattended(typed);
+    dialog.accept();
+    EXPECT_EQ(dialog.result() == QDialog::Accepted, c.accepted) << c.keepFree << " " << c.offlineAfter;
+    if (c.accepted) {
+      EXPECT_TRUE(boxes.told.empty());
+      EXPECT_EQ(dialog.unattended().keepFreePercent, c.keepFree);
+      EXPECT_EQ(dialog.unattended().offlineAfterSeconds, c.offlineAfter);
+      EXPECT_EQ(dialog.unattended().onEventCommand, c.command);
+    } else {
+      ASSERT_EQ(boxes.told.size(), 1u);
+      EXPECT_NE(boxes.told[0].find(c.message), std::string::npos) << boxes.told[0];
+    }
+  }
 }
 
 }  // namespace
