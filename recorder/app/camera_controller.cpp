@@ -114,6 +114,7 @@ void CameraController::StartCamera(size_t index, bool resume) {
   request.logThread = logThreadId_;
   request.mainWindow = mainWindow_;
   request.liveViewWindow = row.liveViewWindow;
+  request.offlineAfterSeconds = camera::ReadProgramSettings(program_).offlineAfterSeconds;
   auto handle = factory_(std::move(request));
   if (!handle) {
     // No worker for this kind of source: the row says so instead of staying silent.

@@ -53,6 +53,8 @@ class MotionEpisodes {
   std::optional<WatchEvent> OnFrame(bool triggered, Clock::time_point now, const std::string& path);
   // From a timer, for a camera whose frames stopped: ends a quiet episode.
   std::optional<WatchEvent> Poll(Clock::time_point now);
+  // When Poll can end the episode; time_point::max() without one.
+  Clock::time_point NextCheck() const { return active_ ? lastTrigger_ + quiet_ : Clock::time_point::max(); }
   bool active() const { return active_; }
 
  private:

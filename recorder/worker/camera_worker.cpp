@@ -1,5 +1,7 @@
 #include "recorder/worker/camera_worker.h"
 
+#include <algorithm>
+
 #include "media/jpeg_codec.h"
 #include "recorder/camera/events.h"
 #include "recorder/camera/messages.h"
@@ -8,6 +10,7 @@
 namespace recorder::worker {
 
 using namespace camera;
+
 
 CameraWorker::CameraWorker(WorkerParams params, SourceEvents events, uint32_t soundDelayMs)
     : record_(std::move(params.record)),
@@ -19,7 +22,9 @@ CameraWorker::CameraWorker(WorkerParams params, SourceEvents events, uint32_t so
       propertiesOwner_(params.propertiesOwner),
       soundPlayer_(std::move(params.soundPlayer)),
       events_(events),
-      soundDelayMs_(soundDelayMs) {
+      soundDelayMs_(soundDelayMs),
+      offline_(std::chrono::seconds(std::max<int32_t>(1, params.offlineAfterSeconds))),
+      watching_(params.offlineAfterSeconds > 0) {
   if (!record_) record_ = CreateDefaultCamera();  // Launch refuses none; a direct construction still has one
 }
 
@@ -69,6 +74,12 @@ void CameraWorker::OnTimer(uint32_t timerId) {
     if (soundPlayer_) soundPlayer_->Play(GetText(record_->soundFile));
     return;
   }
+  if (timerId == watchTimer_ && watchTimer_ != 0) {
+    watchTimer_ = 0;
+    PollWatches();
+    ArmWatchTimer();
+    return;
+  }
   OnSourceTimer(timerId);
 }
 
@@ -80,6 +91,10 @@ bool CameraWorker::StartOutput() {
     // A stop that cut the start short keeps its own reason: the loop handles it next.
     if (!StopRequested()) EndWorker(kStopReasonStop);
     return false;
+  }
+  if (!IsSnapshot() && !stopping_ && watching_) {
+    offline_.Start(Clock().Now());
+    ArmWatchTimer();
   }
   return !stopping_;
 }
@@ -93,7 +108,14 @@ std::unique_ptr<media::FrameRecord> CameraWorker::DecodePicture(std::vector<uint
 }
 
 int32_t CameraWorker::AnalyseFrame(media::FrameRecord& frame) {
+  if (output_ && watching_) {
+    if (auto event = offline_.OnPicture(Clock().Now())) {
+      ReportEvent(event->code, event->detail);
+      ArmWatchTimer();
+    }
+  }
   const frame::PipelineResult result = frame::RunFramePipeline(frame, *record_, detector_);
+  triggered_ = result.triggered;
   if (result.triggered && output_) {
     output_->OnMotionTrigger();
     if (record_->motionSound && soundTimer_ == 0) soundTimer_ = SetTimer(soundDelayMs_);
@@ -115,6 +137,13 @@ bool CameraWorker::DeliverFrame(std::unique_ptr<media::FrameRecord> frame, int32
     if (stopping_) return false;
     if (saved == recording::RecordingOutput::SaveResult::Handled) NoteSavedFrame();
   }
+  if (record_->motionEnabled) {
+    const std::string& path = output_->lastFile().empty() ? output_->currentPath() : output_->lastFile();
+    if (auto event = motion_.OnFrame(triggered_, Clock().Now(), path)) {
+      ReportEvent(event->code, event->detail);
+      if (watching_) ArmWatchTimer();
+    }
+  }
   frameRecords_.ShowOrKeep(liveViewWindow_, std::move(frame), level);
   return true;
 }
@@ -125,6 +154,22 @@ void CameraWorker::NoteSavedFrame() {
     platform::Post<to_main_window::WorkerHealthReport>(mainWindow_, Id(), 0, std::move(health));
 }
 
+void CameraWorker::PollWatches() {
+  const auto now = Clock().Now();
+  if (auto event = offline_.Poll(now)) ReportEvent(event->code, event->detail);
+  if (auto event = motion_.Poll(now)) ReportEvent(event->code, event->detail);
+}
+
+void CameraWorker::ArmWatchTimer() {
+  const auto due = std::min(offline_.NextCheck(), motion_.NextCheck());
+  if (watchTimer_ != 0 && due == watchDue_) return;
+  if (watchTimer_ != 0) KillTimer(watchTimer_), watchTimer_ = 0;
+  if (due == platform::LoopClock::TimePoint::max()) return;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock().Now()).count();
+  watchDue_ = due;
+  watchTimer_ = SetTimer(static_cast<uint32_t>(std::max<int64_t>(1, left)));
+}
+
 void CameraWorker::EndWorker(int32_t reason) {
   if (stopping_) return;
   stopping_ = true;
@@ -133,6 +178,7 @@ void CameraWorker::EndWorker(int32_t reason) {
     output_->StopRecording();
   }
   if (soundTimer_) KillTimer(soundTimer_), soundTimer_ = 0;
+  if (watchTimer_) KillTimer(watchTimer_), watchTimer_ = 0;
   StopSource();
   if (reason != kStopReasonDiscard) platform::Post<to_main_window::CamStopped>(mainWindow_, Id(), reason);
   if (IsSnapshot())

@@ -34,6 +34,7 @@
 #include "recorder/camera/camera_record.h"
 #include "recorder/frame/alarm_sound.h"
 #include "recorder/frame/motion_detector.h"
+#include "recorder/recording/camera_watch.h"
 #include "recorder/recording/frame_records.h"
 #include "recorder/recording/health_tally.h"
 #include "recorder/recording/recording_output.h"
@@ -53,6 +54,9 @@ struct WorkerParams {
   platform::WindowHandle propertiesOwner = 0;
   std::shared_ptr<frame::SoundPlayer> soundPlayer;  // null: the desktop player
   std::shared_ptr<platform::LoopClock> clock;       // null: the system clock
+  // No picture this long: "Camera offline". 0: no timed watch at all (a quiet motion
+  // episode then ends with the next frame), for tests of the sources' own timing.
+  int32_t offlineAfterSeconds = 0;
 };
 
 // The events that name a source in the log when its worker starts and ends.
@@ -128,6 +132,12 @@ class CameraWorker : public platform::MessageThread, protected recording::Record
 
  private:
   void NoteSavedFrame();
+  // "Camera offline" and a quiet motion episode's end are decided on a timer too:
+  // a camera that gives no picture reaches neither through its frame path. The
+  // timer is set for the earlier of the two checks, not polled: while pictures
+  // come it fires once an offline time at most, and then finds nothing to say.
+  void PollWatches();
+  void ArmWatchTimer();
 
   std::unique_ptr<camera::CameraRecord> record_;
   bool resume_;
@@ -144,6 +154,12 @@ class CameraWorker : public platform::MessageThread, protected recording::Record
   std::unique_ptr<recording::RecordingOutput> output_;
   bool stopping_ = false;
   uint32_t soundTimer_ = 0;
+  recording::OfflineWatch offline_;
+  recording::MotionEpisodes motion_;
+  bool watching_ = false;
+  uint32_t watchTimer_ = 0;
+  platform::LoopClock::TimePoint watchDue_{};
+  bool triggered_ = false;  // the last analysed frame's motion decision
   // Frame records, reused while no live view takes them: a picture of the same size
   // is decoded into the last one's pixel buffer without allocating or clearing.
   recording::FrameRecords frameRecords_;

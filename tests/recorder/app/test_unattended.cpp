@@ -238,9 +238,7 @@ namespace {
 // The frame path's own events through the event command: a refused camera goes
 // offline after --offline-after seconds and comes back with the gap; a camera
 // that sees motion starts an episode with the path of its triggering frame.
-// Disabled until the camera workers' frame path reports them through the offline
-// watch and the motion episodes (recorder/recording/camera_watch.h).
-TEST(Unattended, DISABLED_EventCommandHearsOfflineBackOnlineAndMotion) {
+TEST(Unattended, EventCommandHearsOfflineBackOnlineAndMotion) {
   testcam::Options moving;
   moving.width = 160;
   moving.height = 120;
