@@ -16,6 +16,8 @@
 #include "recorder/app/log_thread.h"
 #include "recorder/camera/camera_record.h"
 #include "recorder/camera/messages.h"
+#include "recorder/camera/settings_file.h"
+#include "recorder/web/live_camera.h"
 #include "recorder/worker/camera_worker.h"
 
 namespace recorder::app {
@@ -63,6 +65,8 @@ struct CameraRow {
   // failed; they may arrive after its stop message, so that worker's id is kept.
   std::vector<std::string> workerLines;
   platform::ThreadId lastWorkerId = 0;
+  // What live viewers see of this camera; its workers fill it while serving is on.
+  std::shared_ptr<web::LiveCamera> live = std::make_shared<web::LiveCamera>();
   bool stopRequested = false;  // the user (or a command) asked this camera to stop
   bool retryPending = false;
   platform::LoopClock::TimePoint retryAt{};
@@ -128,6 +132,13 @@ class CameraController {
   void DeleteCameras(std::vector<size_t> rows);
   // Stores the program option, switches file logging and saves.
   void SetProgramOptions(int32_t logToFile);
+  // The program part of the settings file's extension section, as loaded; saved
+  // with every change.
+  const camera::ProgramRecords& ProgramSettings() const { return program_; }
+  void SetProgramSettings(camera::ProgramRecords program);
+  // Live viewers: from now on the cameras (name, status) are published to board
+  // and the workers hand their rows' pictures over; null ends it.
+  void SetLiveBoard(std::shared_ptr<web::LiveBoard> board);
   // Writes every row in list order; false when the file could not be written.
   bool SaveSettings();
 
@@ -183,6 +194,7 @@ class CameraController {
   void SetStatus(size_t index, std::string status);
   void Notify(RowEvent::Kind kind, size_t index, unsigned changes);
   void ReleaseRow(CameraRow& row);
+  void PublishLive();
 
   std::string settingsPath_;
   platform::WindowHandle mainWindow_;
@@ -190,6 +202,8 @@ class CameraController {
   std::vector<CameraRow> rows_;
   std::vector<RowObserver> observers_;
   int32_t logToFile_ = 0;
+  camera::ProgramRecords program_;
+  std::shared_ptr<web::LiveBoard> liveBoard_;
   platform::ThreadId logThreadId_ = 0;
   platform::ThreadHandlePtr logThread_;
   struct LiveWorker {

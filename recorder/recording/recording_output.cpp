@@ -213,6 +213,7 @@ bool RecordingOutput::StartRecording(bool resume) {
 }
 
 RecordingOutput::SaveResult RecordingOutput::SaveFrame(const media::FrameImage& image) {
+  savedPicture_.clear();
   return camera_.saveAsMjpg != 0 ? SaveMjpgFrame(image) : SaveJpgFrame(image);
 }
 
@@ -248,7 +249,7 @@ RecordingOutput::SaveResult RecordingOutput::SaveMjpgFrame(const media::FrameIma
   }
   CountHandledFrame();
 
-  switch (media::mjpg::WriteFrame(outputFd_, jpeg.data(), jpeg.size(), uint32_t(now))) {
+  switch (media::mjpg::WriteFrame(outputFd_, jpeg.data(), jpeg.size(), uint32_t(now), &savedPicture_)) {
     case media::mjpg::WriteResult::Ok:
       return SaveResult::Handled;
     case media::mjpg::WriteResult::NoQuantTable:
@@ -294,7 +295,10 @@ RecordingOutput::SaveResult RecordingOutput::SaveJpgFrame(const media::FrameImag
     ::unlink(fileName.c_str());
   }
   ::close(fd);
-  if (written) return SaveResult::Handled;
+  if (written) {
+    savedPicture_ = std::move(jpeg);
+    return SaveResult::Handled;
+  }
   reporter_.ReportStatus(kStatusDiskFull);
   reporter_.ReportEvent(kEventJpgCreateFailed, fileName);
   return SaveResult::Fatal;

@@ -9,6 +9,9 @@ namespace recorder::worker {
 
 using namespace camera;
 
+// Frames that were not saved reach viewers at most this often (10 per second).
+constexpr int kViewerFrameMs = 100;
+
 CameraWorker::CameraWorker(WorkerParams params, SourceEvents events, uint32_t soundDelayMs)
     : record_(std::move(params.record)),
       resume_(params.resume),
@@ -19,7 +22,8 @@ CameraWorker::CameraWorker(WorkerParams params, SourceEvents events, uint32_t so
       propertiesOwner_(params.propertiesOwner),
       soundPlayer_(std::move(params.soundPlayer)),
       events_(events),
-      soundDelayMs_(soundDelayMs) {
+      soundDelayMs_(soundDelayMs),
+      live_(std::move(params.live)) {
   if (!record_) record_ = CreateDefaultCamera();  // Launch refuses none; a direct construction still has one
 }
 
@@ -94,6 +98,7 @@ std::unique_ptr<media::FrameRecord> CameraWorker::DecodePicture(std::vector<uint
 
 int32_t CameraWorker::AnalyseFrame(media::FrameRecord& frame) {
   const frame::PipelineResult result = frame::RunFramePipeline(frame, *record_, detector_);
+  if (live_) live_->NoteMotion(result.level, result.triggered, Clock().WallNow());
   if (result.triggered && output_) {
     output_->OnMotionTrigger();
     if (record_->motionSound && soundTimer_ == 0) soundTimer_ = SetTimer(soundDelayMs_);
@@ -106,6 +111,7 @@ bool CameraWorker::DeliverFrame(std::unique_ptr<media::FrameRecord> frame, int32
     frameRecords_.Keep(std::move(frame));
     return false;
   }
+  bool handled = false;
   if (output_->ShouldSave()) {
     const auto saved = output_->SaveFrame(frame->image);
     if (saved == recording::RecordingOutput::SaveResult::Fatal) {
@@ -113,8 +119,10 @@ bool CameraWorker::DeliverFrame(std::unique_ptr<media::FrameRecord> frame, int32
       return false;
     }
     if (stopping_) return false;
-    if (saved == recording::RecordingOutput::SaveResult::Handled) NoteSavedFrame();
+    handled = saved == recording::RecordingOutput::SaveResult::Handled;
+    if (handled) NoteSavedFrame();
   }
+  if (live_) ShowViewers(frame->image, handled);
   frameRecords_.ShowOrKeep(liveViewWindow_, std::move(frame), level);
   return true;
 }
@@ -123,6 +131,19 @@ void CameraWorker::NoteSavedFrame() {
   WorkerHealth health;
   if (healthTally_.NoteSaved(output_->currentPath(), Clock().Now(), Clock().WallNow(), health))
     platform::Post<to_main_window::WorkerHealthReport>(mainWindow_, Id(), 0, std::move(health));
+}
+
+void CameraWorker::ShowViewers(const media::FrameImage& image, bool saved) {
+  if (saved) live_->NoteSaved();
+  if (!live_->Serving()) return;
+  std::vector<uint8_t> picture = output_->TakeSavedPicture();
+  if (picture.empty()) {
+    const auto now = Clock().Now();
+    if (!live_->Watched() || now - lastViewerEncode_ < std::chrono::milliseconds(kViewerFrameMs)) return;
+    if (!media::EncodeJpeg(image, record_->jpegQuality, picture)) return;
+    lastViewerEncode_ = now;
+  }
+  live_->Publish(std::move(picture));
 }
 
 void CameraWorker::EndWorker(int32_t reason) {

@@ -37,6 +37,7 @@
 #include "recorder/recording/frame_records.h"
 #include "recorder/recording/health_tally.h"
 #include "recorder/recording/recording_output.h"
+#include "recorder/web/live_camera.h"
 
 namespace recorder::worker {
 
@@ -53,6 +54,7 @@ struct WorkerParams {
   platform::WindowHandle propertiesOwner = 0;
   std::shared_ptr<frame::SoundPlayer> soundPlayer;  // null: the desktop player
   std::shared_ptr<platform::LoopClock> clock;       // null: the system clock
+  std::shared_ptr<web::LiveCamera> live;            // live viewers' picture slot; null when not serving
 };
 
 // The events that name a source in the log when its worker starts and ends.
@@ -128,6 +130,9 @@ class CameraWorker : public platform::MessageThread, protected recording::Record
 
  private:
   void NoteSavedFrame();
+  // Hands viewers the saved bytes, or, while someone watches, a picture encoded for
+  // them at most at the stream rate.
+  void ShowViewers(const media::FrameImage& image, bool saved);
 
   std::unique_ptr<camera::CameraRecord> record_;
   bool resume_;
@@ -148,6 +153,8 @@ class CameraWorker : public platform::MessageThread, protected recording::Record
   // is decoded into the last one's pixel buffer without allocating or clearing.
   recording::FrameRecords frameRecords_;
   recording::HealthTally healthTally_;
+  std::shared_ptr<web::LiveCamera> live_;
+  platform::LoopClock::TimePoint lastViewerEncode_{};
 };
 
 }  // namespace recorder::worker
