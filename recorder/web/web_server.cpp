@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -35,7 +36,15 @@ struct StreamState {
   size_t offset = 0;  // within head + picture + CR LF
   bool closed = false;
   int idleMs = 0;
+  int socket = -1;  // the viewer's connection, watched for a hang-up while waiting
 };
+
+// Whether the viewer hung up: its thread waits here for pictures, not on the socket.
+bool ViewerGone(int socket) {
+  if (socket < 0) return false;
+  pollfd p{socket, POLLRDHUP, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL));
+}
 
 // Copies part of the pieces from offset into out; returns the bytes copied.
 size_t CopyPart(const std::string& head, const std::vector<uint8_t>& body, size_t offset, char* out, size_t max) {
@@ -76,6 +85,7 @@ ssize_t ReadStream(void* cls, uint64_t, char* out, size_t max) {
       std::memcpy(out, tail.data(), n);
       return static_cast<ssize_t>(n);
     }
+    if (ViewerGone(s->socket)) return MHD_CONTENT_READER_END_WITH_ERROR;
     uint64_t number = 0;
     Picture next = s->camera->WaitNewer(s->number, 200, &number);
     if (!next) {
@@ -427,6 +437,8 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
   auto* stream = new StreamState;
   stream->server = this;
   stream->camera = camera;
+  if (const MHD_ConnectionInfo* fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD))
+    stream->socket = fd->connect_fd;
   camera->AddWatcher();
   openStreams_.fetch_add(1);
   MHD_Response* response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kStreamBlockBytes, &ReadStream,
