@@ -12,6 +12,7 @@
 
 #include "platform/message.h"
 #include "recorder/app/camera_controller.h"
+#include "recorder/app/live_serving.h"
 #include "recorder/ui/cam_sel_ip_dlg.h"
 
 class QMenu;
@@ -141,6 +142,7 @@ class CMainWindow : public QWidget {
   MainWindowOptions options_;
   std::unique_ptr<platform::QtWindowTarget> target_;
   std::unique_ptr<app::CameraController> controller_;
+  std::unique_ptr<app::LiveServing> serving_;  // before the controller goes
   QMenuBar* menuBar_ = nullptr;
   widgets::CListCtrlEx* list_ = nullptr;
   std::unique_ptr<CLogView> logView_;

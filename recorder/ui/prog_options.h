@@ -2,8 +2,11 @@
 // "Program Options": start at log-on (the autostart entry) and the log file option.
 #include <QDialog>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+
+#include "recorder/web/serve_settings.h"
 
 namespace Ui {
 class ProgOptions;
@@ -24,6 +27,13 @@ class CProgOptions : public QDialog {
   // OK: both boxes are read, the entry is written or deleted, the dialog ends.
   void accept() override;
 
+  // Serving live pictures: shown with SetServeSettings, read back after OK. OK
+  // refuses settings that cannot serve, telling why through refuse (a message box
+  // unless a test sets another).
+  void SetServeSettings(const web::ServeSettings& serve);
+  const web::ServeSettings& serveSettings() const { return serve_; }
+  std::function<void(const QString& why)> refuse;
+
   // For tests and screenshots.
   void SetBoxes(bool autostart, bool logToFile);
   bool AutostartTicked() const;
@@ -31,6 +41,7 @@ class CProgOptions : public QDialog {
  private:
   std::unique_ptr<Ui::ProgOptions> ui_;
   int32_t logToFile_;
+  web::ServeSettings serve_;
   std::string entryPath_;
   std::string programPath_;
 };

@@ -1,0 +1,76 @@
+// Program Options: the group that turns serving live pictures on, and what OK
+// accepts or refuses there.
+#include <gtest/gtest.h>
+
+#include <QGroupBox>
+#include <QLineEdit>
+
+#include "recorder/ui/prog_options.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using recorder::ui::CProgOptions;
+namespace web = recorder::web;
+
+TEST(ServeOptions, OkTakesWhatCanServeAndRefusesTheRest) {
+  test_support::ScopedTempDir dir{"serveopts"};
+  struct Row {
+    bool on;
+    const char* address;
+    const char* user;
+    const char* password;
+    const char* refused;  // "" when OK closes the dialog
+    const char* storedAddress;
+    int storedPort;
+  };
+  const Row rows[] = {
+      {true, "", "", "", "", "127.0.0.1", 8090},  // the placeholder's address
+      {true, "9000", "", "", "", "127.0.0.1", 9000},
+      {true, "[::1]:9001", "", "", "", "::1", 9001},
+      {true, "0.0.0.0:8090", "", "", web::kNeedsLoginText, "", 0},
+      {true, "0.0.0.0:8090", "anna", "", web::kNeedsLoginText, "", 0},
+      {true, "0.0.0.0:8090", " anna ", "pw", "", "0.0.0.0", 8090},
+      {true, "cameras.local", "", "", "Address: Not a numeric IP address: cameras.local", "", 0},
+      {false, "not even an address", "", "", "", "127.0.0.1", 8090},
+  };
+  for (const Row& row : rows) {
+    CProgOptions dialog(nullptr, 0, dir.Path("autostart/tollan.desktop"), "/usr/bin/tollan");
+    QString refusal;
+    dialog.refuse = [&](const QString& why) { refusal = why; };
+    dialog.findChild<QGroupBox*>("serveGroup")->setChecked(row.on);
+    dialog.findChild<QLineEdit*>("serveAddress")->setText(row.address);
+    dialog.findChild<QLineEdit*>("serveUser")->setText(row.user);
+    dialog.findChild<QLineEdit*>("servePassword")->setText(row.password);
+    dialog.accept();
+    EXPECT_EQ(refusal.toStdString(), row.refused) << row.address;
+    EXPECT_EQ(dialog.result(), *row.refused ? 0 : int(QDialog::Accepted)) << row.address;
+    if (*row.refused) continue;
+    const web::ServeSettings& s = dialog.serveSettings();
+    EXPECT_EQ(s.enabled, row.on);
+    if (!row.on) continue;
+    EXPECT_EQ(s.address, row.storedAddress);
+    EXPECT_EQ(s.port, row.storedPort);
+    EXPECT_EQ(s.user, std::string(row.user).find("anna") != std::string::npos ? "anna" : "");
+  }
+}
+
+TEST(ServeOptions, OpensWithTheStoredSettings) {
+  test_support::ScopedTempDir dir{"serveopts"};
+  CProgOptions dialog(nullptr, 0, dir.Path("autostart/tollan.desktop"), "/usr/bin/tollan");
+  web::ServeSettings s;
+  s.enabled = true;
+  s.address = "::1";
+  s.port = 8443;
+  s.user = "anna";
+  s.password = "pw";
+  s.certFile = "/etc/c.pem";
+  s.keyFile = "/etc/k.pem";
+  dialog.SetServeSettings(s);
+  EXPECT_TRUE(dialog.findChild<QGroupBox*>("serveGroup")->isChecked());
+  EXPECT_EQ(dialog.findChild<QLineEdit*>("serveAddress")->text(), "[::1]:8443");
+  EXPECT_EQ(dialog.findChild<QLineEdit*>("servePassword")->echoMode(), QLineEdit::Password);
+  EXPECT_EQ(dialog.findChild<QLineEdit*>("serveCert")->text(), "/etc/c.pem");
+}
+
+}  // namespace
