@@ -33,10 +33,12 @@ const std::string& WallPage() {
   .meta { display:flex; align-items:center; gap:.6em; color:var(--dim); font-size:.9em; }
   .dot { width:.6em; height:.6em; border-radius:50%; background:var(--bad); flex:none; }
   .dot.ok { background:var(--ok); } .dot.wait { background:var(--wait); }
-  .motion { flex:1; height:.4em; background:#333a44; border-radius:.2em; overflow:hidden; }
+  .motion[hidden] { display:none; }
+  .meta .status, #singleStatus { white-space:nowrap; overflow:hidden; text-overflow:ellipsis; }
+  .motion { height:.35em; margin-top:.4em; background:#333a44; border-radius:.2em; overflow:hidden; }
   .motion i { display:block; height:100%; width:0; background:#58a6ff; }
   #single { display:none; padding:0 1em 1em; }
-  #single img { width:100%; max-height:80vh; object-fit:contain; background:#000; border-radius:8px; }
+  #single img { width:100%; max-height:calc(100vh - 7em); object-fit:contain; background:#000; border-radius:8px; }
   body.alone #wall { display:none; } body.alone #single { display:block; }
   @media (max-width:600px) { #wall { grid-template-columns:1fr; padding:0 .5em .5em; } header { padding:.5em; } }
 </style>
@@ -45,7 +47,8 @@ const std::string& WallPage() {
 <header><h1 id="title">Cameras</h1><span class="count" id="count"></span><a id="back" href="#" hidden>&larr; All cameras</a></header>
 <main id="wall"></main>
 <section id="single"><img id="stream" alt="Live picture"><div class="info"><div class="name" id="singleName"></div>
-<div class="meta"><span class="dot" id="singleDot"></span><span id="singleStatus"></span><span class="motion"><i id="singleMotion"></i></span></div></div></section>
+<div class="meta"><span class="dot" id="singleDot"></span><span id="singleStatus"></span></div>
+<div class="motion" id="singleMotionBar" title="Motion level"><i id="singleMotion"></i></div></div></section>
 <script>
 "use strict";
 const wall = document.getElementById('wall');
@@ -59,8 +62,11 @@ function dotClass(status) {
   if (status === 'Connecting...') return 'dot wait';
   return 'dot';
 }
+// Motion levels run from 0 to 255.
+function level(c) { return Math.max(0, Math.min(100, c.motionLevel * 100 / 255)); }
 function describe(c) {
-  let text = c.status + ' \u00b7 motion ' + c.motionLevel;
+  // A negative level: the camera does not detect motion.
+  let text = c.status + (c.motionLevel < 0 ? ' \u00b7 no motion detection' : ' \u00b7 motion ' + c.motionLevel);
   if (c.lastMotion) text += ' \u00b7 last ' + c.lastMotion.slice(11);
   return text;
 }
@@ -70,7 +76,7 @@ function makeTile(i) {
   a.href = '#camera=' + i;
   a.innerHTML = '<div class="pic"><img alt=""><span class="none">No picture yet</span></div>' +
       '<div class="info"><div class="name"></div><div class="meta"><span class="dot"></span>' +
-      '<span class="status"></span><span class="motion"><i></i></span></div></div>';
+      '<span class="status"></span></div><div class="motion" title="Motion level"><i></i></div></div>';
   wall.appendChild(a);
   tiles[i] = a;
   pump(a, i);
@@ -103,7 +109,8 @@ function update() {
     t.querySelector('.name').textContent = c.name;
     t.querySelector('.status').textContent = describe(c);
     t.querySelector('.dot').className = dotClass(c.status);
-    t.querySelector('.motion i').style.width = Math.min(100, c.motionLevel) + '%';
+    t.querySelector('.motion i').style.width = level(c) + '%';
+    t.querySelector('.motion').hidden = c.motionLevel < 0;
   });
   document.getElementById('count').textContent = cameras.length + (cameras.length === 1 ? ' camera' : ' cameras');
   if (alone !== null && cameras[alone]) {
@@ -111,7 +118,8 @@ function update() {
     document.getElementById('singleName').textContent = c.name;
     document.getElementById('singleStatus').textContent = describe(c);
     document.getElementById('singleDot').className = dotClass(c.status);
-    document.getElementById('singleMotion').style.width = Math.min(100, c.motionLevel) + '%';
+    document.getElementById('singleMotion').style.width = level(c) + '%';
+    document.getElementById('singleMotionBar').hidden = c.motionLevel < 0;
   }
 }
 async function poll() {
