@@ -365,6 +365,38 @@ TEST_F(WebServerTest, AStalledViewerNeverHoldsUpTheCameraNorOtherViewers) {
   EXPECT_LT(std::chrono::steady_clock::now() - stopStart, std::chrono::seconds(10));
 }
 
+TEST_F(WebServerTest, ServesOverHttpsWithTheGivenCertificateAndKey) {
+  camera_->Publish(FakePicture(4));
+  ServeSettings s;
+  s.enabled = true;
+  s.port = 0;
+  // A self-signed pair made for these tests, for 127.0.0.1.
+  s.certFile = std::string(TOLLAN_WEB_TEST_DIR) + "/tls/cert.pem";
+  s.keyFile = std::string(TOLLAN_WEB_TEST_DIR) + "/tls/key.pem";
+  std::string error;
+  ASSERT_TRUE(server_->Start(s, error)) << error;
+  const std::string https = "https://127.0.0.1:" + std::to_string(server_->Port());
+  CURL* curl = curl_easy_init();
+  std::string body;
+  http_test::WriteState state{&body, 0};
+  curl_easy_setopt(curl, CURLOPT_URL, (https + "/cameras/0/snapshot.jpg").c_str());
+  curl_easy_setopt(curl, CURLOPT_CAINFO, s.certFile.c_str());
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &http_test::Collect);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &state);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 10000L);
+  EXPECT_EQ(curl_easy_perform(curl), CURLE_OK);
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_cleanup(curl);
+  EXPECT_EQ(status, 200);
+  EXPECT_EQ(body, Text(FakePicture(4)));
+  // Plain HTTP on the same port gets no pictures.
+  http_test::Request plain;
+  plain.url = Url("/cameras/0/snapshot.jpg");
+  plain.timeoutMs = 3000;
+  EXPECT_NE(Fetch(plain).body, Text(FakePicture(4)));
+}
+
 TEST(WebServerStart, RefusesWhatItCannotServe) {
   auto board = std::make_shared<LiveBoard>();
   WebServer first(board);

@@ -106,6 +106,16 @@ def main():
             " && s.naturalWidth > 0;"), 15, "the single camera's stream")
         assert driver.find_element(By.ID, "singleName").text == "Back yard"
         driver.save_screenshot(re.sub(r"\.png$", "", args.out) + "_alone.png")
+
+        # On a phone's screen the wall is one column of whole tiles.
+        driver.get(url)
+        driver.set_window_size(390, 844)
+        tiles = wait_for(tiles_with_pictures, 20, "both tiles on a phone's screen")
+        widths = driver.execute_script("return [innerWidth, ...[...document.querySelectorAll('#wall .tile')]"
+                                       ".map(t => t.getBoundingClientRect().right)];")
+        assert all(right <= widths[0] for right in widths[1:]), widths
+        assert tiles[0].rect["y"] < tiles[1].rect["y"], "tiles side by side on a phone"
+        driver.save_screenshot(re.sub(r"\.png$", "", args.out) + "_phone.png")
         print("wall at %s: both tiles show changing pictures; screenshots in %s" % (url, args.out))
         return 0
     finally:
