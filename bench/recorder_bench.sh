@@ -246,7 +246,7 @@ bench_serve() {
       -v sent="$SERVE_SENT" -v seen="$SERVE_SEEN" 'BEGIN {
     printf "CPU, nobody watching: %.1f%% of one core\n", 100 * a / hz / s;
     printf "CPU, 4 wall viewers:  %.1f%% of one core (%+.1f%%; goal +10%% at most)\n", 100 * b / hz / s,
-           a > 0 ? 100 * (b - a) / a : 0;
+           (a > 0 ? 100 * (b - a) / a : 0);
     printf "viewers: %s\n", seen;
     printf "frames sent by the cameras: %d per run; written: %d without viewers, %d with (lost: %d, %d)\n",
            sent, w0, w1, sent - w0, sent - w1 }'
