@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "media/jpeg_codec.h"
 #include "media/mjpg.h"
 #include "tests/recorder/net/worker_test_support.h"
 #include "tests/recorder/web/http_client.h"
@@ -197,6 +198,49 @@ TEST(Serving, ViewersSeeTheRecordedFramesAndAStalledOneCostsNoFrame) {
   EXPECT_TRUE(closed);
   const std::string err = ReadText(home.Path("err.txt"));
   EXPECT_NE(err.find("Stopped."), std::string::npos) << err;
+}
+
+TEST(Serving, ACameraThatSavesNothingIsEncodedOnlyForViewersAndAtMostTenTimesASecond) {
+  testcam::Options o;
+  o.width = 320;
+  o.height = 240;
+  o.fps = 25;
+  o.motion = true;
+  testcam::Server camera(o);
+  ASSERT_TRUE(camera.Start());
+  test_support::ScopedTempDir home{"serving"};
+  ASSERT_EQ(RunTollan(home.Path(), {"--add-ip", camera.Url("video.mjpg"), "--push-stream"}), 0);
+  ASSERT_EQ(RunTollan(home.Path(), {"--set", "0", "savePath=" + home.Path("rec/video.mjpg"), "frameDelayMs=0",
+                                    "motionEnabled=0", "saveEnabled=0"}),
+            0);
+  ASSERT_EQ(RunTollan(home.Path(), {"--serve", "127.0.0.1:0"}), 0);
+  Recorder recorder(home.Path(), home.Path("err.txt"));
+  const std::string wall = recorder.WallUrl(10000);
+  ASSERT_FALSE(wall.empty()) << ReadText(home.Path("err.txt"));
+  // Pictures flow, but with nobody watching none is encoded.
+  ASSERT_TRUE(WaitFor([&] { return http_test::Get(wall + "status.json").body.find("Started") != std::string::npos; },
+                      10000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_NE(http_test::Get(wall + "status.json").body.find("\"picture\":false"), std::string::npos);
+
+  http_test::Request r;
+  r.url = wall + "cameras/0/stream.mjpg";
+  r.timeoutMs = 2000;  // two seconds of a camera sending 25 pictures a second
+  const http_test::Answer a = http_test::Fetch(r);
+  const std::vector<std::string> parts = http_test::StreamParts(a.body);
+  EXPECT_GE(parts.size(), 5u);
+  EXPECT_LE(parts.size(), 22u);
+  for (const std::string& part : parts) {
+    media::FrameImage image;
+    EXPECT_TRUE(media::DecodeJpeg(reinterpret_cast<const uint8_t*>(part.data()), part.size(), image));
+    EXPECT_EQ(image.width, 320);
+  }
+  const std::string status = http_test::Get(wall + "status.json").body;
+  EXPECT_NE(status.find("\"framesSaved\":0"), std::string::npos) << status;
+  EXPECT_EQ(recorder.Stop(SIGINT), 0);
+  std::vector<media::mjpg::FrameSpan> frames;
+  media::mjpg::ReadAllFrames(home.Path("rec/video.mjpg"), frames);
+  EXPECT_TRUE(frames.empty());
 }
 
 TEST(Serving, TheServeCommandStoresOnlyWhatMayServe) {
