@@ -250,9 +250,12 @@ void CameraController::PublishLive() {
     if (!row.record) continue;
     // Viewers know a camera by its name, or else by the folder it saves to.
     std::string title = row.record->name;
-    if (title.empty()) title = platform::SaveDirectoryOf(camera::GetText(row.record->savePath));
+    if (title.empty()) {
+      title = platform::SaveDirectoryOf(camera::GetText(row.record->savePath));
+      if (title.size() > 1 && title.back() == '/') title.pop_back();
+    }
     std::string status = row.status;
-    if (!row.failure.empty() && row.workerId == 0) status += " (" + row.failure + ")";
+    if (!row.failure.empty() && row.workerId == 0 && row.failure != row.status) status += " (" + row.failure + ")";
     row.live->SetInfo(std::move(title), std::move(status));
     row.live->SetServing(true);
     cameras.push_back(row.live);
