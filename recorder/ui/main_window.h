@@ -85,6 +85,8 @@ class CMainWindow : public QWidget {
 
   platform::WindowHandle Handle() const;
   app::CameraController& controller() { return *controller_; }
+  // Live pictures over HTTP, as the program settings ask; null before Start().
+  const app::LiveServing* serving() const { return serving_.get(); }
   widgets::CListCtrlEx& list() { return *list_; }
   CLogView* logView() const { return logView_.get(); }
   CVideoDlg* LiveViewOf(size_t row) const;

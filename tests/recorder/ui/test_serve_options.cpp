@@ -5,8 +5,16 @@
 #include <QGroupBox>
 #include <QLineEdit>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include "recorder/camera/settings_file.h"
+#include "recorder/ui/main_window.h"
 #include "recorder/ui/prog_options.h"
+#include "tests/recorder/web/http_client.h"
 #include "tests/test_support.h"
+#include "tools/testcam/testcam_server.h"
 
 namespace {
 
@@ -71,6 +79,62 @@ TEST(ServeOptions, OpensWithTheStoredSettings) {
   EXPECT_EQ(dialog.findChild<QLineEdit*>("serveAddress")->text(), "[::1]:8443");
   EXPECT_EQ(dialog.findChild<QLineEdit*>("servePassword")->echoMode(), QLineEdit::Password);
   EXPECT_EQ(dialog.findChild<QLineEdit*>("serveCert")->text(), "/etc/c.pem");
+}
+
+// Runs the event loop until the condition holds or ms pass.
+bool PumpUntil(const std::function<bool()>& condition, int ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!condition()) {
+    if (timer.elapsed() > ms) return false;
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    QThread::msleep(20);
+  }
+  return true;
+}
+
+TEST(WindowServing, TheWindowRecorderServesWhatItRecordsUntilItShutsDown) {
+  testcam::Options o;
+  o.width = 320;
+  o.height = 240;
+  o.fps = 10;
+  testcam::Server camera(o);
+  ASSERT_TRUE(camera.Start());
+  test_support::ScopedTempDir dir{"windowserve"};
+  auto record = recorder::camera::CreateDefaultCamera();
+  record->cameraType = recorder::camera::kCameraIp;
+  recorder::camera::SetText(record->url, camera.Url("video.mjpg"));
+  record->pushStream = 1;
+  record->frameDelayMs = 0;
+  record->motionEnabled = 0;
+  recorder::camera::SetText(record->savePath, dir.Path("rec/video.mjpg"));
+  ASSERT_TRUE(recorder::camera::SaveSettingsFile(dir.Path("tollan.cfg"), {record.get()}, 0,
+                                                 {{web::kServeRecord, "127.0.0.1:0"}}));
+  recorder::ui::MainWindowOptions options;
+  options.settingsPath = dir.Path("tollan.cfg");
+  options.logFilePath = dir.Path("Logfile.txt");
+  options.autostartEntryPath = dir.Path("autostart/tollan.desktop");
+  options.programPath = "/usr/bin/tollan";
+  options.prompts.error = [](QWidget*, const QString&, const QString&) {};
+  recorder::ui::CMainWindow window(std::move(options));
+  window.Start();
+  ASSERT_TRUE(window.serving() && window.serving()->Serving());
+  const std::string wall = window.serving()->WallUrl();
+  ASSERT_EQ(wall.rfind("http://127.0.0.1:", 0), 0u) << wall;
+  window.controller().StartAll(true);
+  http_test::Answer snapshot;
+  EXPECT_TRUE(PumpUntil([&] {
+    snapshot = http_test::Get(wall + "cameras/0/snapshot.jpg");
+    return snapshot.status == 200;
+  }, 15000));
+  EXPECT_EQ(snapshot.body.substr(0, 2), "\xFF\xD8");
+  EXPECT_TRUE(PumpUntil([&] {
+    return http_test::Get(wall + "status.json").body.find("\"status\":\"Started\"") != std::string::npos;
+  }, 5000));
+  window.ShutdownNow();
+  EXPECT_FALSE(window.serving()->Serving());
+  EXPECT_NE(http_test::Get(wall + "status.json").result, CURLE_OK);
 }
 
 }  // namespace
