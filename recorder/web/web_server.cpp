@@ -37,6 +37,7 @@ struct StreamState {
   bool closed = false;
   int idleMs = 0;
   int socket = -1;  // the viewer's connection, watched for a hang-up while waiting
+  size_t index = 0;
 };
 
 // Whether the viewer hung up: its thread waits here for pictures, not on the socket.
@@ -77,8 +78,9 @@ ssize_t ReadStream(void* cls, uint64_t, char* out, size_t max) {
       }
       s->picture.reset();  // skipped pictures are never held: the next is the newest
     }
-    if (s->server->Stopping()) {
-      if (s->closed) return MHD_CONTENT_READER_END_OF_STREAM;
+    if (s->closed) return MHD_CONTENT_READER_END_OF_STREAM;
+    // A stop, or a camera taken off the list, ends the stream with its closing boundary.
+    if (s->server->Stopping() || !s->server->Listed(s->index, s->camera)) {
       s->closed = true;
       const std::string tail = std::string("--") + kBoundary + "--\r\n";
       const size_t n = std::min(max, tail.size());
@@ -312,6 +314,10 @@ void WebServer::Stop(int waitMs) {
 
 void WebServer::StreamEnded() { openStreams_.fetch_sub(1); }
 
+bool WebServer::Listed(size_t index, const std::shared_ptr<LiveCamera>& camera) const {
+  return board_->Camera(index) == camera;
+}
+
 void WebServer::NoteConnection(MHD_Connection*, void** socketContext, bool started) {
   if (started) {
     const int open = openConnections_.fetch_add(1) + 1;
@@ -389,7 +395,19 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
   if (!CheckLogin(connection, &answer)) return answer;
 
   const std::string path = url ? url : "";
-  if (path == "/") return AnswerText(connection, MHD_HTTP_OK, WallPage(), "text/html; charset=utf-8");
+  if (path == "/") {
+    MHD_Response* response = MHD_create_response_from_buffer(WallPage().size(), const_cast<char*>(WallPage().data()),
+                                                             MHD_RESPMEM_PERSISTENT);
+    if (!response) return MHD_NO;
+    AddCommonHeaders(response, "text/html; charset=utf-8");
+    // The page runs only its own script and shows only this server's pictures.
+    MHD_add_response_header(response, "Content-Security-Policy",
+                            "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+                            "img-src 'self' blob:; connect-src 'self'; frame-ancestors 'none'");
+    const int result = MHD_queue_response(connection, MHD_HTTP_OK, response);
+    MHD_destroy_response(response);
+    return result;
+  }
   if (path == "/status.json") {
     std::string json = "{\"cameras\":[";
     const auto cameras = board_->Cameras();
@@ -437,6 +455,7 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
   auto* stream = new StreamState;
   stream->server = this;
   stream->camera = camera;
+  stream->index = index;
   if (const MHD_ConnectionInfo* fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD))
     stream->socket = fd->connect_fd;
   camera->AddWatcher();

@@ -47,6 +47,8 @@ class WebServer {
   void NoteConnection(MHD_Connection* connection, void** socketContext, bool started);
   bool Stopping() const { return stopping_.load(); }
   void StreamEnded();
+  // Whether the camera is still the one at index in the list.
+  bool Listed(size_t index, const std::shared_ptr<LiveCamera>& camera) const;
 
  private:
   bool CheckLogin(MHD_Connection* connection, int* answer);

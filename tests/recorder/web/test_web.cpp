@@ -272,6 +272,26 @@ TEST_F(WebServerTest, StreamCarriesWholePicturesInOrderAndEndsCleanlyOnStop) {
   EXPECT_EQ(parts.back(), Text(published.back()));
 }
 
+TEST_F(WebServerTest, ACameraTakenOffTheListEndsItsStreams) {
+  camera_->Publish(FakePicture(5));
+  Start();
+  http_test::Answer answer;
+  std::thread viewer([&] {
+    http_test::Request r;
+    r.url = Url("/cameras/0/stream.mjpg");
+    answer = Fetch(r);
+  });
+  ASSERT_TRUE(WaitUntil([&] { return camera_->Watched(); }, 5000));
+  board_->SetCameras({std::make_shared<LiveCamera>()});  // another camera now stands at 0
+  viewer.join();
+  bool closed = false;
+  const auto parts = http_test::StreamParts(answer.body, &closed);
+  EXPECT_EQ(answer.result, CURLE_OK);
+  EXPECT_TRUE(closed);
+  ASSERT_EQ(parts.size(), 1u);
+  EXPECT_EQ(parts[0], Text(FakePicture(5)));
+}
+
 TEST_F(WebServerTest, ASnapshotBeforeTheFirstPictureAsksForOneAndWaits) {
   Start();
   std::thread camera([&] {
