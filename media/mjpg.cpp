@@ -57,8 +57,7 @@ bool BuildFrame(const uint8_t* jpeg, size_t length, uint32_t timestamp, std::vec
   return true;
 }
 
-WriteResult WriteFrame(int fd, const uint8_t* jpeg, size_t length, uint32_t timestamp,
-                       std::vector<uint8_t>* written) {
+WriteResult WriteFrame(int fd, const uint8_t* jpeg, size_t length, uint32_t timestamp, std::vector<uint8_t>* written) {
   std::vector<uint8_t> frame;
   if (!BuildFrame(jpeg, length, timestamp, frame)) return WriteResult::NoQuantTable;
 

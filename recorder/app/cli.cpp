@@ -385,8 +385,8 @@ int CmdServe(const std::vector<std::string>& args, const std::string& path, std:
       serve.keyFile = value;
     }
   }
-  if (serve.enabled && (serve.user + serve.password + serve.certFile + serve.keyFile).find_first_of("\r\n") !=
-                           std::string::npos) {
+  if (serve.enabled &&
+      (serve.user + serve.password + serve.certFile + serve.keyFile).find_first_of("\r\n") != std::string::npos) {
     err << "Serving settings take no line breaks\n";
     return kCliError;
   }

@@ -447,7 +447,8 @@ void CMainWindow::ShowProgramOptions() {
   if (program == controller_->ProgramSettings()) return;
   controller_->SetProgramSettings(std::move(program));
   const std::string serving = serving_ ? serving_->Apply() : std::string();
-  if (serving.rfind("Not serving", 0) == 0) options_.prompts.error(this, QString::fromStdString(serving), "Program Options");
+  if (serving.rfind("Not serving", 0) == 0)
+    options_.prompts.error(this, QString::fromStdString(serving), "Program Options");
 }
 
 void CMainWindow::ShowAbout() {

@@ -38,7 +38,7 @@ const std::string& WallPage() {
   .motion { height:.35em; margin-top:.4em; background:#333a44; border-radius:.2em; overflow:hidden; }
   .motion i { display:block; height:100%; width:0; background:#58a6ff; }
   #single { display:none; padding:0 1em 1em; }
-  #single img { width:100%; max-height:calc(100vh - 7em); object-fit:contain; background:#000; border-radius:8px; }
+  #single img { width:100%; max-height:calc(100vh - 9em); object-fit:contain; background:#000; border-radius:8px; }
   body.alone #wall { display:none; } body.alone #single { display:block; }
   @media (max-width:600px) { #wall { grid-template-columns:1fr; padding:0 .5em .5em; } header { padding:.5em; } }
 </style>

@@ -24,8 +24,8 @@ constexpr const char* kRealm = "Tollan recorder";
 constexpr const char* kBoundary = "tollanframe";
 constexpr size_t kMaxRememberedAddresses = 4096;
 constexpr int kResendAfterMs = 5000;
-int overLimitMarker = 0;   // the socket context of a connection past the client limit
-int requestStarted = 0;    // the request state once its headers are in
+int overLimitMarker = 0;  // the socket context of a connection past the client limit
+int requestStarted = 0;   // the request state once its headers are in
 
 struct StreamState {
   WebServer* server = nullptr;
@@ -102,8 +102,8 @@ ssize_t ReadStream(void* cls, uint64_t, char* out, size_t max) {
     s->picture = std::move(next);
     s->number = number;
     s->offset = 0;
-    s->head = std::string("--") + kBoundary + "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-              std::to_string(s->picture->size()) + "\r\n\r\n";
+    s->head = std::string("--") + kBoundary +
+              "\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(s->picture->size()) + "\r\n\r\n";
   }
 }
 
@@ -135,8 +135,8 @@ void AddCommonHeaders(MHD_Response* response, const char* type) {
 
 int AnswerText(MHD_Connection* connection, unsigned status, const std::string& text,
                const char* type = "text/plain; charset=utf-8", bool close = false) {
-  MHD_Response* response = MHD_create_response_from_buffer(text.size(), const_cast<char*>(text.data()),
-                                                           MHD_RESPMEM_MUST_COPY);
+  MHD_Response* response =
+      MHD_create_response_from_buffer(text.size(), const_cast<char*>(text.data()), MHD_RESPMEM_MUST_COPY);
   if (!response) return MHD_NO;
   AddCommonHeaders(response, type);
   if (close) MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
@@ -178,8 +178,7 @@ bool ParseCameraPath(const std::string& url, size_t& index, std::string& what) {
   const size_t slash = url.find('/', prefix.size());
   if (slash == std::string::npos) return false;
   const std::string number = url.substr(prefix.size(), slash - prefix.size());
-  if (number.empty() || number.size() > 4 || number.find_first_not_of("0123456789") != std::string::npos)
-    return false;
+  if (number.empty() || number.size() > 4 || number.find_first_not_of("0123456789") != std::string::npos) return false;
   index = std::stoul(number);
   what = url.substr(slash + 1);
   return what == "stream.mjpg" || what == "snapshot.jpg";
@@ -268,17 +267,16 @@ bool WebServer::Start(const ServeSettings& settings, std::string& error) {
   if (settings_.Tls()) {
     daemon_ = MHD_start_daemon(flags | MHD_USE_TLS, settings_.port, nullptr, nullptr, &Trampoline, this,
                                MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_CONNECTION_LIMIT, hardLimit,
-                               MHD_OPTION_NOTIFY_CONNECTION, &NotifyTrampoline, this,
-                               MHD_OPTION_CONNECTION_TIMEOUT, 120u, MHD_OPTION_DIGEST_AUTH_RANDOM,
-                               nonceSeed_.size(), nonceSeed_.data(), MHD_OPTION_NONCE_NC_SIZE, 4096u,
-                               MHD_OPTION_HTTPS_MEM_KEY, key_.c_str(), MHD_OPTION_HTTPS_MEM_CERT, cert_.c_str(),
-                               MHD_OPTION_END);
+                               MHD_OPTION_NOTIFY_CONNECTION, &NotifyTrampoline, this, MHD_OPTION_CONNECTION_TIMEOUT,
+                               120u, MHD_OPTION_DIGEST_AUTH_RANDOM, nonceSeed_.size(), nonceSeed_.data(),
+                               MHD_OPTION_NONCE_NC_SIZE, 4096u, MHD_OPTION_HTTPS_MEM_KEY, key_.c_str(),
+                               MHD_OPTION_HTTPS_MEM_CERT, cert_.c_str(), MHD_OPTION_END);
   } else {
-    daemon_ = MHD_start_daemon(flags, settings_.port, nullptr, nullptr, &Trampoline, this, MHD_OPTION_SOCK_ADDR,
-                               &address, MHD_OPTION_CONNECTION_LIMIT, hardLimit, MHD_OPTION_NOTIFY_CONNECTION,
-                               &NotifyTrampoline, this, MHD_OPTION_CONNECTION_TIMEOUT, 120u,
-                               MHD_OPTION_DIGEST_AUTH_RANDOM, nonceSeed_.size(), nonceSeed_.data(),
-                               MHD_OPTION_NONCE_NC_SIZE, 4096u, MHD_OPTION_END);
+    daemon_ =
+        MHD_start_daemon(flags, settings_.port, nullptr, nullptr, &Trampoline, this, MHD_OPTION_SOCK_ADDR, &address,
+                         MHD_OPTION_CONNECTION_LIMIT, hardLimit, MHD_OPTION_NOTIFY_CONNECTION, &NotifyTrampoline, this,
+                         MHD_OPTION_CONNECTION_TIMEOUT, 120u, MHD_OPTION_DIGEST_AUTH_RANDOM, nonceSeed_.size(),
+                         nonceSeed_.data(), MHD_OPTION_NONCE_NC_SIZE, 4096u, MHD_OPTION_END);
   }
   if (!daemon_) {
     const int code = errno;
@@ -339,8 +337,7 @@ bool WebServer::CheckLogin(MHD_Connection* connection, int* answer) {
   int result = MHD_NO;
   if (offered) {
     if (settings_.user == offered)
-      result = MHD_digest_auth_check2(connection, kRealm, offered, settings_.password.c_str(), 300,
-                                      MHD_DIGEST_ALG_MD5);
+      result = MHD_digest_auth_check2(connection, kRealm, offered, settings_.password.c_str(), 300, MHD_DIGEST_ALG_MD5);
     MHD_free(offered);
   }
   if (result == MHD_YES) {
@@ -380,8 +377,9 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
   if (context && context->socket_context == &overLimitMarker)
     return AnswerText(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "Too many viewers; try again later.\n",
                       "text/plain; charset=utf-8", true);
-  if (stopping_) return AnswerText(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "The recorder is stopping.\n",
-                                   "text/plain; charset=utf-8", true);
+  if (stopping_)
+    return AnswerText(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "The recorder is stopping.\n",
+                      "text/plain; charset=utf-8", true);
   const std::string verb = method ? method : "";
   if (verb != MHD_HTTP_METHOD_GET && verb != MHD_HTTP_METHOD_HEAD) {
     MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
@@ -416,8 +414,8 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
       if (i) json += ",";
       json += "{\"index\":" + std::to_string(i) + ",\"name\":" + JsonText(info.title) +
               ",\"status\":" + JsonText(info.status) + ",\"framesSaved\":" + std::to_string(info.framesSaved) +
-              ",\"motionLevel\":" + std::to_string(info.motionLevel) + ",\"lastMotion\":" +
-              TimeJson(info.lastMotion) + ",\"picture\":" + (info.pictureNumber ? "true" : "false") + "}";
+              ",\"motionLevel\":" + std::to_string(info.motionLevel) + ",\"lastMotion\":" + TimeJson(info.lastMotion) +
+              ",\"picture\":" + (info.pictureNumber ? "true" : "false") + "}";
     }
     json += "]}\n";
     return AnswerText(connection, MHD_HTTP_OK, json, "application/json");
@@ -460,8 +458,8 @@ int WebServer::HandleRequest(MHD_Connection* connection, const char* url, const 
     stream->socket = fd->connect_fd;
   camera->AddWatcher();
   openStreams_.fetch_add(1);
-  MHD_Response* response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kStreamBlockBytes, &ReadStream,
-                                                             stream, &EndStream);
+  MHD_Response* response =
+      MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kStreamBlockBytes, &ReadStream, stream, &EndStream);
   if (!response) {
     EndStream(stream);
     return MHD_NO;

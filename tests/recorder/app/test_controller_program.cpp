@@ -36,7 +36,10 @@ TEST(ControllerProgram, EverySaveKeepsTheProgramRecords) {
   };
   const Step steps[] = {
       {"program option", [](app::CameraController& c) { c.SetProgramOptions(1); }},
-      {"reorder", [](app::CameraController& c) { c.ReorderRows({1, 0}); }},
+      {"reorder",
+       [](app::CameraController& c) {
+         c.ReorderRows({1, 0});
+       }},
       {"edit", [](app::CameraController& c) { c.EditCamera(0, Camera("c", "/srv/c/video.mjpg")); }},
       {"add", [](app::CameraController& c) { c.AddCamera(Camera("d", "/srv/d/video.mjpg")); }},
       {"delete", [](app::CameraController& c) { c.DeleteCameras({0}); }},

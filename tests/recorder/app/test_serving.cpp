@@ -70,7 +70,12 @@ struct Recorder {
     std::smatch m;
     std::string text;
     const std::regex line("Camera wall: (http://127\\.0\\.0\\.1:[0-9]+/)");
-    WaitFor([&] { text = ReadText(errPath); return std::regex_search(text, m, line); }, timeoutMs);
+    WaitFor(
+        [&] {
+          text = ReadText(errPath);
+          return std::regex_search(text, m, line);
+        },
+        timeoutMs);
     return m.empty() ? std::string() : m[1].str();
   }
   int Stop(int signal) {
@@ -122,9 +127,8 @@ TEST(Serving, ViewersSeeTheRecordedFramesAndAStalledOneCostsNoFrame) {
   test_support::ScopedTempDir home{"serving"};
   const std::string file = home.Path("rec/video.mjpg");
   ASSERT_EQ(RunTollan(home.Path(), {"--add-ip", camera.Url("video.mjpg"), "--push-stream"}), 0);
-  ASSERT_EQ(RunTollan(home.Path(), {"--set", "0", "savePath=" + file, "frameDelayMs=0", "motionEnabled=0",
-                                    "name=porch"}),
-            0);
+  ASSERT_EQ(
+      RunTollan(home.Path(), {"--set", "0", "savePath=" + file, "frameDelayMs=0", "motionEnabled=0", "name=porch"}), 0);
   std::string said;
   ASSERT_EQ(RunTollan(home.Path(), {"--serve", "127.0.0.1:0"}, &said), 0) << said;
 
@@ -138,8 +142,10 @@ TEST(Serving, ViewersSeeTheRecordedFramesAndAStalledOneCostsNoFrame) {
   // ffprobe reads the stream as MJPEG while the camera sends.
   auto probe = std::async(std::launch::async, [&] {
     std::string out;
-    const std::string command = "timeout 20 ffprobe -v error -show_entries stream=codec_name:format=format_name "
-                                "-of default=nw=1 '" + wall + "cameras/0/stream.mjpg' 2>&1";
+    const std::string command =
+        "timeout 20 ffprobe -v error -show_entries stream=codec_name:format=format_name "
+        "-of default=nw=1 '" +
+        wall + "cameras/0/stream.mjpg' 2>&1";
     FILE* p = popen(command.c_str(), "r");
     char buffer[256];
     while (size_t n = fread(buffer, 1, sizeof(buffer), p)) out.append(buffer, n);
@@ -158,8 +164,8 @@ TEST(Serving, ViewersSeeTheRecordedFramesAndAStalledOneCostsNoFrame) {
   // Every frame the camera sent is in the file, however stuck the stalled viewer is.
   std::vector<media::mjpg::FrameSpan> frames;
   std::vector<uint8_t> bytes;
-  EXPECT_TRUE(WaitFor([&] { return media::mjpg::ReadAllFrames(file, frames, &bytes) && frames.size() >= kFrames; },
-                      20000));
+  EXPECT_TRUE(
+      WaitFor([&] { return media::mjpg::ReadAllFrames(file, frames, &bytes) && frames.size() >= kFrames; }, 20000));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   ASSERT_TRUE(media::mjpg::ReadAllFrames(file, frames, &bytes));
   EXPECT_EQ(frames.size(), size_t(kFrames));
@@ -169,7 +175,8 @@ TEST(Serving, ViewersSeeTheRecordedFramesAndAStalledOneCostsNoFrame) {
 
   // What viewers got are whole JPEGs, byte for byte frames of the recording.
   std::set<std::string> recorded;
-  for (const auto& f : frames) recorded.insert(std::string(bytes.begin() + long(f.start), bytes.begin() + long(f.start + f.length)));
+  for (const auto& f : frames)
+    recorded.insert(std::string(bytes.begin() + long(f.start), bytes.begin() + long(f.start + f.length)));
   const std::vector<std::string> parts = http_test::StreamParts(stream.body);
   EXPECT_EQ(parts.size(), 5u);
   for (const std::string& part : parts) {
@@ -218,8 +225,8 @@ TEST(Serving, ACameraThatSavesNothingIsEncodedOnlyForViewersAndAtMostTenTimesASe
   const std::string wall = recorder.WallUrl(10000);
   ASSERT_FALSE(wall.empty()) << ReadText(home.Path("err.txt"));
   // Pictures flow, but with nobody watching none is encoded.
-  ASSERT_TRUE(WaitFor([&] { return http_test::Get(wall + "status.json").body.find("Started") != std::string::npos; },
-                      10000));
+  ASSERT_TRUE(
+      WaitFor([&] { return http_test::Get(wall + "status.json").body.find("Started") != std::string::npos; }, 10000));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_NE(http_test::Get(wall + "status.json").body.find("\"picture\":false"), std::string::npos);
 
@@ -252,15 +259,19 @@ TEST(Serving, TheServeCommandStoresOnlyWhatMayServe) {
   };
   const std::vector<Row> rows = {
       {{"--serve", "0.0.0.0:8090"}, 1, "Serving beyond this machine needs a user and password"},
-      {{"--serve", "192.168.7.7:8090", "--serve-user", "anna"}, 1, "Serving beyond this machine needs a user and password"},
+      {{"--serve", "192.168.7.7:8090", "--serve-user", "anna"},
+       1,
+       "Serving beyond this machine needs a user and password"},
       {{"--serve", "camera.example:80"}, 1, "--serve: Not a numeric IP address: camera.example"},
       {{"--serve", "127.0.0.1:70000"}, 1, "--serve: Not a port number (0-65535): 70000"},
       {{"--serve"}, 2, "--serve needs a value"},
       {{"--serve", "8090", "--serve-nonsense", "x"}, 2, "--serve-nonsense"},
-      {{"--serve", "8090", "--serve-cert", "/nonexistent.pem", "--serve-key", "/nonexistent.key"}, 1,
+      {{"--serve", "8090", "--serve-cert", "/nonexistent.pem", "--serve-key", "/nonexistent.key"},
+       1,
        "Cannot read /nonexistent.pem"},
       {{"--serve", "8090"}, 0, "The recorder serves its cameras at http://127.0.0.1:8090/"},
-      {{"--serve", "192.168.7.7:8443", "--serve-user", "anna", "--serve-password", "pw"}, 0,
+      {{"--serve", "192.168.7.7:8443", "--serve-user", "anna", "--serve-password", "pw"},
+       0,
        "The recorder serves its cameras at http://192.168.7.7:8443/"},
       {{"--serve-password", ""}, 1, "Serving beyond this machine needs a user and password"},
       {{"--serve", "off"}, 0, "The recorder serves no live pictures"},

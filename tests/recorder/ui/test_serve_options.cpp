@@ -124,14 +124,16 @@ TEST(WindowServing, TheWindowRecorderServesWhatItRecordsUntilItShutsDown) {
   ASSERT_EQ(wall.rfind("http://127.0.0.1:", 0), 0u) << wall;
   window.controller().StartAll(true);
   http_test::Answer snapshot;
-  EXPECT_TRUE(PumpUntil([&] {
-    snapshot = http_test::Get(wall + "cameras/0/snapshot.jpg");
-    return snapshot.status == 200;
-  }, 15000));
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        snapshot = http_test::Get(wall + "cameras/0/snapshot.jpg");
+        return snapshot.status == 200;
+      },
+      15000));
   EXPECT_EQ(snapshot.body.substr(0, 2), "\xFF\xD8");
-  EXPECT_TRUE(PumpUntil([&] {
-    return http_test::Get(wall + "status.json").body.find("\"status\":\"Started\"") != std::string::npos;
-  }, 5000));
+  EXPECT_TRUE(PumpUntil(
+      [&] { return http_test::Get(wall + "status.json").body.find("\"status\":\"Started\"") != std::string::npos; },
+      5000));
   window.ShutdownNow();
   EXPECT_FALSE(window.serving()->Serving());
   EXPECT_NE(http_test::Get(wall + "status.json").result, CURLE_OK);

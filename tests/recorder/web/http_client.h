@@ -21,7 +21,7 @@ struct Answer {
 struct Request {
   std::string url;
   std::string method = "GET";
-  std::string user;      // with password: Digest login
+  std::string user;  // with password: Digest login
   std::string password;
   long timeoutMs = 10000;
   // Stream reading: stop (and report CURLE_WRITE_ERROR) once the body holds this many parts; 0 reads to the end.

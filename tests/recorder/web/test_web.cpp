@@ -330,8 +330,8 @@ TEST_F(WebServerTest, LoginIsDigestAndEachFailureFromAnAddressWaitsLonger) {
   for (int i = 0; i < 2; ++i) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Fetch(bad).status, 401);
-    ms.push_back(long(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
-                          .count()));
+    ms.push_back(
+        long(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count()));
   }
   EXPECT_GE(ms[0], 250);
   EXPECT_GE(ms[1], 500);
