@@ -230,7 +230,7 @@ bool CameraController::SaveSettings() {
   return camera::SaveSettingsFile(settingsPath_, cameras, logToFile_, program_);
 }
 
-void CameraController::SetProgramSettings(camera::ProgramRecords program) {
+void CameraController::SetProgramRecords(camera::ProgramRecords program) {
   program_ = std::move(program);
   SaveSettings();
 }

@@ -134,8 +134,8 @@ class CameraController {
   void SetProgramOptions(int32_t logToFile);
   // The program part of the settings file's extension section, as loaded; saved
   // with every change.
-  const camera::ProgramRecords& ProgramSettings() const { return program_; }
-  void SetProgramSettings(camera::ProgramRecords program);
+  const camera::ProgramRecords& programRecords() const { return program_; }
+  void SetProgramRecords(camera::ProgramRecords program);
   // Live viewers: from now on the cameras (name, status) are published to board
   // and the workers hand their rows' pictures over; null ends it.
   void SetLiveBoard(std::shared_ptr<web::LiveBoard> board);

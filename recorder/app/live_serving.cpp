@@ -4,7 +4,7 @@ namespace recorder::app {
 
 std::string LiveServing::Apply() {
   Stop();
-  web::ServeSettings serve = web::ReadServeSettings(controller_.ProgramSettings());
+  web::ServeSettings serve = web::ReadServeSettings(controller_.programRecords());
   if (!serve.enabled) return {};
   board_ = std::make_shared<web::LiveBoard>();
   controller_.SetLiveBoard(board_);

@@ -439,13 +439,13 @@ void CMainWindow::DeleteSelected() {
 
 void CMainWindow::ShowProgramOptions() {
   CProgOptions dialog(this, controller_->logToFile(), options_.autostartEntryPath, options_.programPath);
-  dialog.SetServeSettings(web::ReadServeSettings(controller_->ProgramSettings()));
+  dialog.SetServeSettings(web::ReadServeSettings(controller_->programRecords()));
   if (dialog.exec() != QDialog::Accepted || shuttingDown_) return;
   controller_->SetProgramOptions(dialog.logToFile());
-  camera::ProgramRecords program = controller_->ProgramSettings();
+  camera::ProgramRecords program = controller_->programRecords();
   web::WriteServeSettings(dialog.serveSettings(), program);
-  if (program == controller_->ProgramSettings()) return;
-  controller_->SetProgramSettings(std::move(program));
+  if (program == controller_->programRecords()) return;
+  controller_->SetProgramRecords(std::move(program));
   const std::string serving = serving_ ? serving_->Apply() : std::string();
   if (serving.rfind("Not serving", 0) == 0)
     options_.prompts.error(this, QString::fromStdString(serving), "Program Options");

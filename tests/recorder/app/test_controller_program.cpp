@@ -47,13 +47,13 @@ TEST(ControllerProgram, EverySaveKeepsTheProgramRecords) {
   for (const Step& step : steps) {
     app::CameraController controller(path, 0, NoWorkers());
     controller.LoadSettings();
-    EXPECT_EQ(controller.ProgramSettings(), stored);
+    EXPECT_EQ(controller.programRecords(), stored);
     step.run(controller);
     EXPECT_EQ(camera::LoadSettingsFile(path).program, stored) << step.what;
   }
   app::CameraController controller(path, 0, NoWorkers());
   controller.LoadSettings();
-  controller.SetProgramSettings({{"serve", "off"}});
+  controller.SetProgramRecords({{"serve", "off"}});
   EXPECT_EQ(camera::LoadSettingsFile(path).program, (camera::ProgramRecords{{"serve", "off"}}));
 }
 
