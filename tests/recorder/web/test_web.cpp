@@ -168,29 +168,6 @@ TEST(ServeSettings, AddressesPortsAndWhoMayServe) {
   }
 }
 
-TEST(ServeSettings, StoredInTheProgramRecordsAndRemovedWhenOff) {
-  recorder::camera::ProgramRecords program{{"other", "kept"}};
-  ServeSettings s;
-  s.enabled = true;
-  s.address = "::1";
-  s.port = 9001;
-  s.user = "anna";
-  s.password = "pw";
-  WriteServeSettings(s, program);
-  EXPECT_EQ(program.at(kServeRecord), "[::1]:9001");
-  const ServeSettings back = ReadServeSettings(program);
-  EXPECT_TRUE(back.enabled);
-  EXPECT_EQ(back.address, "::1");
-  EXPECT_EQ(back.port, 9001);
-  EXPECT_EQ(back.user, "anna");
-  EXPECT_EQ(back.password, "pw");
-  EXPECT_EQ(back.WallUrl(), "http://[::1]:9001/");
-  s.enabled = false;
-  WriteServeSettings(s, program);
-  EXPECT_EQ(program, (recorder::camera::ProgramRecords{{"other", "kept"}}));
-  EXPECT_FALSE(ReadServeSettings({{kServeRecord, "nonsense:x"}}).enabled);
-}
-
 TEST_F(WebServerTest, OnlyTheFixedRoutesAreServed) {
   const std::vector<uint8_t> picture = FakePicture(1);
   camera_->Publish(std::vector<uint8_t>(picture));
