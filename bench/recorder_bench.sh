@@ -4,7 +4,9 @@
 #   scale  16 push cameras at 5 fps for 60 s: CPU share, peak memory, frames written vs served
 #   peer   the same stream recorded as JPEG pictures by us and by the Debian package
 #          "motion" (installed here only): CPU seconds per saved frame and the ratio
-# Usage: recorder_bench.sh BUILD_DIR [push|scale|peer|all]
+#   serve  16 push cameras at 10 fps, serving live pictures: the recorder's CPU with
+#          nobody watching and with 4 viewers of the camera wall, and frames lost
+# Usage: recorder_bench.sh BUILD_DIR [push|scale|peer|serve|all]
 set -euo pipefail
 BUILD=${1:?build dir}
 WHAT=${2:-all}
@@ -180,10 +182,81 @@ CONF
     if (t > 0) printf "ratio ours/motion: %.2f (goal below 0.5)\n", o / t; else print "ratio: motion saved no pictures" }'
 }
 
+# One serving run: every camera sends exactly FRAMES pictures; CPU is counted over a
+# steady span while they flow, with $1 wall viewers (0 for none) watching meanwhile.
+# Sets SERVE_TICKS, SERVE_SPAN, SERVE_WRITTEN, SERVE_SENT and SERVE_SEEN.
+serve_run() {
+  local viewers=$1 frames=$2 warmup=5 span=$3
+  export TOLLAN_HOME="$WORK/serve-home-$viewers"
+  rm -rf "$TOLLAN_HOME" "$WORK/serve-$viewers"
+  mkdir -p "$TOLLAN_HOME"
+  start_testcam 10 --frame-limit "$frames"
+  local i
+  for i in $(seq 0 15); do
+    "$TOLLAN" --add-ip "http://127.0.0.1:$PORT/video.mjpg" --push-stream >/dev/null
+    "$TOLLAN" --set "$i" "savePath=$WORK/serve-$viewers/cam$i/video.mjpg" frameDelayMs=0 motionEnabled=0 \
+      overlayEnabled=0
+  done
+  "$TOLLAN" --serve 127.0.0.1:0 >/dev/null
+  "$TOLLAN" --headless 2>"$WORK/serve-$viewers.log" &
+  local pid=$!
+  PIDS+=("$pid")
+  local url=""
+  for _ in $(seq 1 100); do
+    url=$(sed -n 's/^Camera wall: //p' "$WORK/serve-$viewers.log")
+    [ -n "$url" ] && break
+    sleep 0.05
+  done
+  local port=${url##*:}; port=${port%/}
+  local viewers_pid=""
+  SERVE_SEEN="-"
+  if [ "$viewers" -gt 0 ]; then
+    /usr/bin/python3 "$(dirname "$0")/wall_clients.py" --port "$port" --clients "$viewers" \
+      --seconds $((warmup + span)) >"$WORK/viewers.out" &
+    viewers_pid=$!
+    PIDS+=("$viewers_pid")
+  fi
+  sleep $warmup
+  local t0 t1
+  t0=$(cpu_ticks "$pid")
+  sleep "$span"
+  t1=$(cpu_ticks "$pid")
+  SERVE_TICKS=$((t1 - t0))
+  SERVE_SPAN=$span
+  [ -n "$viewers_pid" ] && { wait "$viewers_pid" || true; }
+  [ "$viewers" -gt 0 ] && SERVE_SEEN=$(cat "$WORK/viewers.out")
+  # The cameras' last pictures arrive, then the recorder stops.
+  sleep $((frames / 10 - warmup - span + 3))
+  kill -INT "$pid"
+  wait "$pid" || true
+  stop_testcam
+  SERVE_WRITTEN=$(frames_in "$WORK/serve-$viewers")
+  SERVE_SENT=$((16 * frames))
+}
+
+bench_serve() {
+  echo "== 16 push cameras at 10 fps serving live pictures: nobody watching, then 4 wall viewers =="
+  local span=${SERVE_SECONDS:-20}
+  local frames=$(( (span + 10) * 10 ))
+  serve_run 0 $frames "$span"
+  local idle=$SERVE_TICKS idle_written=$SERVE_WRITTEN
+  serve_run 4 $frames "$span"
+  local watched=$SERVE_TICKS
+  awk -v a="$idle" -v b="$watched" -v hz="$TICKS" -v s="$span" -v w0="$idle_written" -v w1="$SERVE_WRITTEN" \
+      -v sent="$SERVE_SENT" -v seen="$SERVE_SEEN" 'BEGIN {
+    printf "CPU, nobody watching: %.1f%% of one core\n", 100 * a / hz / s;
+    printf "CPU, 4 wall viewers:  %.1f%% of one core (%+.1f%%; goal +10%% at most)\n", 100 * b / hz / s,
+           (a > 0 ? 100 * (b - a) / a : 0);
+    printf "viewers: %s\n", seen;
+    printf "frames sent by the cameras: %d per run; written: %d without viewers, %d with (lost: %d, %d)\n",
+           sent, w0, w1, sent - w0, sent - w1 }'
+}
+
 case "$WHAT" in
   push) bench_push ;;
   scale) bench_scale ;;
   peer) bench_peer ;;
-  all) bench_push; bench_scale; bench_peer ;;
-  *) echo "usage: $0 BUILD_DIR [push|scale|peer|all]" >&2; exit 2 ;;
+  serve) bench_serve ;;
+  all) bench_push; bench_scale; bench_peer; bench_serve ;;
+  *) echo "usage: $0 BUILD_DIR [push|scale|peer|serve|all]" >&2; exit 2 ;;
 esac

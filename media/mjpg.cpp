@@ -57,7 +57,7 @@ bool BuildFrame(const uint8_t* jpeg, size_t length, uint32_t timestamp, std::vec
   return true;
 }
 
-WriteResult WriteFrame(int fd, const uint8_t* jpeg, size_t length, uint32_t timestamp) {
+WriteResult WriteFrame(int fd, const uint8_t* jpeg, size_t length, uint32_t timestamp, std::vector<uint8_t>* written) {
   std::vector<uint8_t> frame;
   if (!BuildFrame(jpeg, length, timestamp, frame)) return WriteResult::NoQuantTable;
 
@@ -73,7 +73,10 @@ WriteResult WriteFrame(int fd, const uint8_t* jpeg, size_t length, uint32_t time
   }
 
   size_t done = 0;
-  if (platform::WriteAll(fd, frame.data(), frame.size(), &done)) return WriteResult::Ok;
+  if (platform::WriteAll(fd, frame.data(), frame.size(), &done)) {
+    if (written) *written = std::move(frame);
+    return WriteResult::Ok;
+  }
 
   if (done > 0 && before >= 0) {
     // Drop the partial frame so the file ends on a whole frame, and put the offset

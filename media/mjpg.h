@@ -37,8 +37,10 @@ enum class WriteResult { Ok, NoQuantTable, WriteError };
 // Appends one frame to an open file descriptor in a single write() call, so an
 // interruption never leaves a frame's head without its tail. A short write is
 // reported as WriteError after the partial bytes are cut off again (ftruncate),
-// so the file stays readable up to its last whole frame.
-WriteResult WriteFrame(int fd, const uint8_t* jpeg, size_t length, uint32_t timestamp);
+// so the file stays readable up to its last whole frame. After Ok, *written (when
+// given) receives the frame's bytes as they went to the file.
+WriteResult WriteFrame(int fd, const uint8_t* jpeg, size_t length, uint32_t timestamp,
+                       std::vector<uint8_t>* written = nullptr);
 
 // One frame found in a read window.
 struct FrameSpan {

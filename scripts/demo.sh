@@ -6,6 +6,8 @@
 # opens with both cameras recording and their live views shown, and records
 # until Exit is chosen in the tray menu (or the window's program is sent
 # SIGINT); without one the headless recorder records for about 15 seconds.
+# Either serves the camera wall on 127.0.0.1 (port DEMO_SERVE_PORT, 8090) and
+# prints its address.
 set -euo pipefail
 BUILD=${1:?build dir}
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,6 +27,18 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Prints the camera wall's address once the recorder has started serving.
+print_wall() {
+  for _ in $(seq 1 50); do
+    if grep -q '^Camera wall: \|^Not serving live pictures' "$OUT/recorder.log" 2>/dev/null; then
+      grep -m1 '^Camera wall: \|^Not serving live pictures' "$OUT/recorder.log"
+      echo "(open it in a browser while the recorder runs; a click on a camera shows it alone)"
+      return
+    fi
+    sleep 0.1
+  done
+}
+
 # Test camera on a free loopback port, with a moving block so motion is detected.
 "$TESTCAM" --port 0 --port-file "$TOLLAN_HOME/port" --motion --fps 10 --width 640 --height 480 \
   >"$OUT/testcam.log" 2>&1 &
@@ -40,6 +54,8 @@ echo "Test camera listening on 127.0.0.1:$PORT"
 "$TOLLAN" --set 1 "savePath=$OUT/snapshot/%Y-%m-%d/video.mjpg" frameDelayMs=500 motionEnabled=1 \
   motionTriggerLevel=10 overlayEnabled=1 overlayVAlign=2 overlayHAlign=2
 "$TOLLAN" --log-to-file 1
+# Live pictures for a browser on this machine: the camera wall.
+"$TOLLAN" --serve "127.0.0.1:${DEMO_SERVE_PORT:-8090}" >/dev/null
 echo "Cameras:"
 "$TOLLAN" --list
 
@@ -49,6 +65,7 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${DEMO_HEADLESS:-}" ]; the
   echo "(or press Ctrl+C here) to stop."
   "$TOLLAN" --resume-all --show-views 2>"$OUT/recorder.log" &
   REC_PID=$!
+  print_wall
   trap 'kill -INT "$REC_PID" 2>/dev/null || true' INT
   wait "$REC_PID" || REC_STATUS=$?
   # A Ctrl+C interrupts the first wait; the recorder is still closing its files.
@@ -60,6 +77,7 @@ else
   echo "Recording for $SECONDS_TO_RECORD seconds..."
   "$TOLLAN" --headless 2>"$OUT/recorder.log" &
   REC_PID=$!
+  print_wall
   sleep "$SECONDS_TO_RECORD"
   kill -INT "$REC_PID"
   # `wait` alone would stop the script through `set -e` on a failure before saying so.

@@ -9,13 +9,15 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libturbojpeg0-dev libcurl4-openssl-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
-  libv4l-dev libcanberra-dev
+  libv4l-dev libcanberra-dev libmicrohttpd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core locales
   python3 python3-pyftpdlib ffmpeg
   # the RTSP test camera (tools/rtspcam): GStreamer's RTSP server with H.264/H.265 encoders
   python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-ugly gstreamer1.0-plugins-bad gstreamer1.0-x
+  # the camera wall's browser test: headless Chromium driven through Selenium
+  chromium chromium-driver python3-selenium
 )
 case "${1:-}" in
   fuzz) PACKAGES+=(clang libclang-rt-14-dev) ;;

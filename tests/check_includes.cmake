@@ -8,22 +8,23 @@ set(allowed_widgets       "platform/;media/;widgets/")
 set(allowed_camera        "platform/;recorder/camera/")
 set(allowed_recording     "platform/;media/;recorder/camera/;recorder/recording/")
 set(allowed_frame         "platform/;media/;recorder/camera/;recorder/frame/")
-set(allowed_worker        "platform/;media/;recorder/camera/;recorder/recording/;recorder/frame/;recorder/worker/")
+set(allowed_web           "platform/;recorder/camera/;recorder/web/")
+set(allowed_worker        "platform/;media/;recorder/camera/;recorder/recording/;recorder/frame/;recorder/web/;recorder/worker/")
 set(allowed_net           "platform/;media/;recorder/camera/;recorder/recording/;recorder/frame/;recorder/worker/;recorder/net/")
 set(allowed_capture       "platform/;media/;recorder/camera/;recorder/recording/;recorder/frame/;recorder/worker/;recorder/capture/")
-set(allowed_app           "platform/;media/;recorder/camera/;recorder/recording/;recorder/frame/;recorder/worker/;recorder/net/;recorder/capture/;recorder/app/")
+set(allowed_app           "platform/;media/;recorder/camera/;recorder/recording/;recorder/frame/;recorder/web/;recorder/worker/;recorder/net/;recorder/capture/;recorder/app/")
 set(allowed_ui            "platform/;media/;widgets/;recorder/")
 set(allowed_player        "platform/;media/;widgets/;player/")
 set(allowed_converter     "platform/;media/;widgets/;converter/")
 set(allowed_tools         "platform/;media/;tools/")
 
 # Folders that hold no window code: nothing from Qt Widgets.
-set(no_widgets platform media camera recording frame worker net capture)
+set(no_widgets platform media camera recording frame web worker net capture)
 
 set(folders
   "platform|platform" "platform/qt|platform_qt" "media|media" "widgets|widgets"
   "recorder/camera|camera" "recorder/recording|recording" "recorder/frame|frame"
-  "recorder/worker|worker" "recorder/net|net" "recorder/capture|capture" "recorder/app|app" "recorder/ui|ui"
+  "recorder/web|web" "recorder/worker|worker" "recorder/net|net" "recorder/capture|capture" "recorder/app|app" "recorder/ui|ui"
   "player|player" "converter|converter" "tools|tools")
 
 set(violations "")

@@ -8,6 +8,7 @@
 #include "recorder/camera/settings_file.h"
 #include "recorder/capture/thread_dx_cam.h"
 #include "recorder/net/soc_thread.h"
+#include "platform/files.h"
 #include "recorder/recording/save_paths.h"
 
 namespace recorder::app {
@@ -39,6 +40,7 @@ void CameraController::LoadSettings() {
   }
   logToFile_ = loaded.logToFile;
   program_ = std::move(loaded.program);
+  PublishLive();
 }
 
 std::unique_ptr<camera::CameraRecord> CameraController::NewCameraRecord(int32_t cameraType) const {
@@ -61,6 +63,7 @@ bool CameraController::ReorderRows(const std::vector<size_t>& order) {
   reordered.reserve(rows_.size());
   for (size_t from : order) reordered.push_back(std::move(rows_[from]));
   rows_ = std::move(reordered);
+  PublishLive();
   SaveSettings();
   return true;
 }
@@ -115,6 +118,7 @@ void CameraController::StartCamera(size_t index, bool resume) {
   request.mainWindow = mainWindow_;
   request.liveViewWindow = row.liveViewWindow;
   request.offlineAfterSeconds = camera::ReadProgramSettings(program_).offlineAfterSeconds;
+  request.live = row.live;
   auto handle = factory_(std::move(request));
   if (!handle) {
     // No worker for this kind of source: the row says so instead of staying silent.
@@ -245,6 +249,39 @@ bool CameraController::SaveSettings() {
   for (const auto& row : rows_) cameras.push_back(row.record.get());
   UpdateServices();
   return camera::SaveSettingsFile(settingsPath_, cameras, logToFile_, program_);
+}
+
+void CameraController::SetProgramRecords(camera::ProgramRecords program) {
+  program_ = std::move(program);
+  SaveSettings();
+}
+
+void CameraController::SetLiveBoard(std::shared_ptr<web::LiveBoard> board) {
+  if (liveBoard_ && liveBoard_ != board) liveBoard_->SetCameras({});
+  liveBoard_ = std::move(board);
+  for (CameraRow& row : rows_) row.live->SetServing(liveBoard_ != nullptr);
+  PublishLive();
+}
+
+void CameraController::PublishLive() {
+  if (!liveBoard_) return;
+  std::vector<std::shared_ptr<web::LiveCamera>> cameras;
+  cameras.reserve(rows_.size());
+  for (const CameraRow& row : rows_) {
+    if (!row.record) continue;
+    // Viewers know a camera by its name, or else by the folder it saves to.
+    std::string title = row.record->name;
+    if (title.empty()) {
+      title = platform::SaveDirectoryOf(camera::GetText(row.record->savePath));
+      if (title.size() > 1 && title.back() == '/') title.pop_back();
+    }
+    std::string status = row.status;
+    if (!row.failure.empty() && row.workerId == 0 && row.failure != row.status) status += " (" + row.failure + ")";
+    row.live->SetInfo(std::move(title), std::move(status));
+    row.live->SetServing(true);
+    cameras.push_back(row.live);
+  }
+  liveBoard_->SetCameras(std::move(cameras));
 }
 
 bool CameraController::HandleMessage(platform::Message& msg) {
@@ -398,6 +435,7 @@ void CameraController::RunShutdownWaits(const ShutdownPlan& plan, int workerWait
 void CameraController::FinishShutdown() {
   for (auto& row : rows_) ReleaseRow(row);
   rows_.clear();
+  PublishLive();
   logThreadId_ = 0;
   logThread_.reset();
 }
@@ -409,6 +447,7 @@ void CameraController::SetStatus(size_t index, std::string status) {
 }
 
 void CameraController::Notify(RowEvent::Kind kind, size_t index, unsigned changes) {
+  PublishLive();
   const RowEvent event{kind, index, changes};
   for (const auto& observer : observers_) observer(event);
 }

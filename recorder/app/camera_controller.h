@@ -17,9 +17,10 @@
 #include "recorder/app/unattended.h"
 #include "recorder/camera/camera_record.h"
 #include "recorder/camera/messages.h"
+#include "recorder/camera/settings_file.h"
+#include "recorder/web/live_camera.h"
 #include "recorder/worker/camera_worker.h"
 #include "recorder/camera/program_settings.h"
-#include "recorder/camera/settings_file.h"
 
 namespace recorder::app {
 
@@ -66,6 +67,8 @@ struct CameraRow {
   // failed; they may arrive after its stop message, so that worker's id is kept.
   std::vector<std::string> workerLines;
   platform::ThreadId lastWorkerId = 0;
+  // What live viewers see of this camera; its workers fill it while serving is on.
+  std::shared_ptr<web::LiveCamera> live = std::make_shared<web::LiveCamera>();
   bool stopRequested = false;  // the user (or a command) asked this camera to stop
   bool retryPending = false;
   platform::LoopClock::TimePoint retryAt{};
@@ -139,6 +142,13 @@ class CameraController {
   // must run); StartLogThread does this with the default timing.
   bool StartUnattendedServices(recording::RetentionTiming retention = {}, CommandTiming commands = {});
   const UnattendedServices& unattendedServices() const { return services_; }
+  // The program part of the settings file's extension section, as loaded; saved
+  // with every change.
+  const camera::ProgramRecords& programRecords() const { return program_; }
+  void SetProgramRecords(camera::ProgramRecords program);
+  // Live viewers: from now on the cameras (name, status) are published to board
+  // and the workers hand their rows' pictures over; null ends it.
+  void SetLiveBoard(std::shared_ptr<web::LiveBoard> board);
   // Writes every row in list order; false when the file could not be written.
   bool SaveSettings();
 
@@ -197,6 +207,7 @@ class CameraController {
   void ReleaseRow(CameraRow& row);
   // Tells the retention and event command threads of the rows and program settings.
   void UpdateServices();
+  void PublishLive();
 
   std::string settingsPath_;
   platform::WindowHandle mainWindow_;
@@ -206,6 +217,7 @@ class CameraController {
   int32_t logToFile_ = 0;
   camera::ProgramRecords program_;  // the settings file's program part, kept through every save
   UnattendedServices services_;
+  std::shared_ptr<web::LiveBoard> liveBoard_;
   platform::ThreadId logThreadId_ = 0;
   platform::ThreadHandlePtr logThread_;
   struct LiveWorker {

@@ -1,5 +1,7 @@
 #include "recorder/app/cli.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -19,6 +21,7 @@
 #include "recorder/capture/capture_service.h"
 #include "recorder/capture/dx_video.h"
 #include "recorder/recording/retention.h"
+#include "recorder/web/serve_settings.h"
 
 namespace recorder::app {
 
@@ -380,6 +383,68 @@ int CmdProgramSetting(const std::vector<std::string>& args, const camera::Progra
   return edit.Save(err) ? kCliOk : kCliError;
 }
 
+// --serve ADDRESS:PORT|off and --serve-user, --serve-password, --serve-cert,
+// --serve-key, each with its value, in any order and combination.
+int CmdServe(const std::vector<std::string>& args, const std::string& path, std::ostream& out, std::ostream& err) {
+  for (size_t i = 0; i < args.size(); i += 2) {
+    const std::string& flag = args[i];
+    if (flag != "--serve" && flag != "--serve-user" && flag != "--serve-password" && flag != "--serve-cert" &&
+        flag != "--serve-key")
+      return UsageError(err, flag);
+    if (i + 1 >= args.size()) return MissingArgument(err, flag + " needs a value");
+  }
+  Edit edit;
+  if (!edit.Begin(path, err)) return kCliError;
+  web::ServeSettings serve = web::ReadServeSettings(edit.settings().program);
+  for (size_t i = 0; i < args.size(); i += 2) {
+    const std::string& flag = args[i];
+    const std::string& value = args[i + 1];
+    if (flag == "--serve") {
+      if (value == "off") {
+        serve.enabled = false;
+        continue;
+      }
+      std::string error;
+      if (!web::ParseServeAddress(value, serve.address, serve.port, error)) {
+        err << "--serve: " << error << "\n";
+        return kCliError;
+      }
+      serve.enabled = true;
+    } else if (flag == "--serve-user") {
+      serve.user = value;
+    } else if (flag == "--serve-password") {
+      serve.password = value;
+    } else if (flag == "--serve-cert") {
+      serve.certFile = value;
+    } else {
+      serve.keyFile = value;
+    }
+  }
+  if (serve.enabled &&
+      (serve.user + serve.password + serve.certFile + serve.keyFile).find_first_of("\r\n") != std::string::npos) {
+    err << "Serving settings take no line breaks\n";
+    return kCliError;
+  }
+  const std::string problem = web::ServeSettingsProblem(serve);
+  if (!problem.empty()) {
+    err << problem << "\n";
+    return kCliError;
+  }
+  for (const std::string* file : {&serve.certFile, &serve.keyFile}) {
+    if (serve.enabled && !file->empty() && ::access(file->c_str(), R_OK) != 0) {
+      err << "Cannot read " << *file << "\n";
+      return kCliError;
+    }
+  }
+  web::WriteServeSettings(serve, edit.settings().program);
+  if (!edit.Save(err)) return kCliError;
+  if (serve.enabled)
+    out << "The recorder serves its cameras at " << serve.WallUrl() << "\n";
+  else
+    out << "The recorder serves no live pictures\n";
+  return kCliOk;
+}
+
 }  // namespace
 
 std::string SettingsUsage() {
@@ -439,6 +504,13 @@ std::string SettingsUsage() {
       "                             runs per camera; one that runs 30 s is killed\n"
       "  --offline-after SECONDS    log \"Camera offline\" when a running camera has given\n"
       "                             no picture for this long (1..86400, default 60)\n"
+      "  --serve ADDRESS:PORT|off [--serve-user USER --serve-password PASSWORD]\n"
+      "        [--serve-cert CERT.pem --serve-key KEY.pem]\n"
+      "                             serve live pictures and the camera wall over HTTP\n"
+      "                             (HTTPS with a certificate and key) while the recorder\n"
+      "                             runs; ADDRESS is 127.0.0.1 unless named, and any\n"
+      "                             address but loopback needs a user and password.\n"
+      "                             The options also change one setting on their own\n"
       "  -h, --help                 this text\n"
       "  --version                  the program version\n"
       "Commands that change settings wait for one another, and are refused while a\n"
@@ -516,6 +588,7 @@ int RunSettingsCommand(const std::vector<std::string>& args, const std::string& 
   if (cmd == "--set") return CmdSet(args, settingsPath, err);
   if (cmd == "--remove") return CmdRemove(args, settingsPath, err);
   if (cmd == "--log-to-file") return CmdLogToFile(args, settingsPath, err);
+  if (cmd.rfind("--serve", 0) == 0) return CmdServe(args, settingsPath, out, err);
   if (cmd.size() > 2 && cmd.compare(0, 2, "--") == 0)
     if (const camera::ProgramField* f = camera::FindProgramField(std::string_view(cmd).substr(2)))
       return CmdProgramSetting(args, *f, settingsPath, err);

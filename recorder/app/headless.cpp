@@ -11,6 +11,7 @@
 #include "platform/timecode.h"
 #include "platform/window_registry.h"
 #include "recorder/app/camera_controller.h"
+#include "recorder/app/live_serving.h"
 #include "recorder/camera/events.h"
 #include "recorder/camera/field_table.h"
 #include "recorder/camera/messages.h"
@@ -73,6 +74,7 @@ class HeadlessMainThread : public platform::MessageThread {
     std::fprintf(stderr, "Settings file: %s\n", options_.settingsPath.c_str());
     std::fprintf(stderr, "Recording %zu camera(s); stop with Ctrl+C, health lines with SIGUSR1.\n",
                  controller_->CameraCount());
+    StartServing();
     controller_->StartAll(true);
     retryTimer_ = SetTimer(kRetryCheckMs);
     healthTimer_ = SetTimer(static_cast<uint32_t>(options_.healthIntervalMs));
@@ -81,6 +83,7 @@ class HeadlessMainThread : public platform::MessageThread {
 
   int ExitInstance() override {
     if (window_) platform::UnregisterWindow(window_);
+    serving_.reset();
     controller_.reset();
     return 0;
   }
@@ -88,6 +91,7 @@ class HeadlessMainThread : public platform::MessageThread {
   void OnMessage(platform::Message& msg) override {
     if (platform::Is<HeadlessShutdown>(msg)) {
       stopping_ = true;
+      if (serving_) serving_->Stop();
       controller_->Shutdown();
     } else if (platform::Is<HeadlessHealth>(msg)) {
       PrintHealth();
@@ -121,6 +125,14 @@ class HeadlessMainThread : public platform::MessageThread {
     return camera::CameraLabel(row, *controller_->Row(row).record);
   }
 
+  // Serving live pictures, when the settings ask for it, before the first worker
+  // starts; a refusal leaves the recording alone.
+  void StartServing() {
+    serving_ = std::make_unique<LiveServing>(*controller_);
+    const std::string message = serving_->Apply();
+    if (!message.empty()) std::fprintf(stderr, "%s\n", message.c_str());
+  }
+
   void PrintHealth() {
     for (size_t i = 0; i < controller_->CameraCount(); ++i) {
       const CameraRow& row = controller_->Row(i);
@@ -137,6 +149,7 @@ class HeadlessMainThread : public platform::MessageThread {
   std::unique_ptr<platform::ThreadWindowTarget> target_;
   platform::WindowHandle window_ = 0;
   std::unique_ptr<CameraController> controller_;
+  std::unique_ptr<LiveServing> serving_;
   uint32_t retryTimer_ = 0;
   uint32_t healthTimer_ = 0;
   bool stopping_ = false;

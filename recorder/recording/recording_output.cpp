@@ -215,6 +215,7 @@ bool RecordingOutput::StartRecording(bool resume) {
 }
 
 RecordingOutput::SaveResult RecordingOutput::SaveFrame(const media::FrameImage& image) {
+  savedPicture_.clear();
   return camera_.saveAsMjpg != 0 ? SaveMjpgFrame(image) : SaveJpgFrame(image);
 }
 
@@ -251,7 +252,7 @@ RecordingOutput::SaveResult RecordingOutput::SaveMjpgFrame(const media::FrameIma
   }
   CountHandledFrame();
 
-  switch (media::mjpg::WriteFrame(outputFd_, jpeg.data(), jpeg.size(), uint32_t(now))) {
+  switch (media::mjpg::WriteFrame(outputFd_, jpeg.data(), jpeg.size(), uint32_t(now), &savedPicture_)) {
     case media::mjpg::WriteResult::Ok:
       lastFile_ = currentPath_;
       return SaveResult::Handled;
@@ -301,6 +302,7 @@ RecordingOutput::SaveResult RecordingOutput::SaveJpgFrame(const media::FrameImag
   ::close(fd);
   if (written) {
     lastFile_ = fileName;
+    savedPicture_ = std::move(jpeg);
     return SaveResult::Handled;
   }
   reporter_.ReportStatus(kStatusDiskFull);

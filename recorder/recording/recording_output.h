@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/loop_clock.h"
 #include "recorder/camera/camera_record.h"
@@ -56,6 +57,10 @@ class RecordingOutput {
     clock_ = clock ? std::move(clock) : platform::SystemClock();
   }
 
+  // The bytes of the frame the last SaveFrame() stored, as they are in the file;
+  // empty when it stored none. Taken, not copied: live viewers are shown them.
+  std::vector<uint8_t> TakeSavedPicture() { return std::exchange(savedPicture_, {}); }
+
   const std::string& currentPath() const { return currentPath_; }
   // The file the last saved frame went to (the MJPG file, or the numbered JPEG
   // file); empty before the first. What "Motion started" names.
@@ -82,6 +87,7 @@ class RecordingOutput {
   RecordingReporter& reporter_;
   std::string currentPath_;
   std::string lastFile_;
+  std::vector<uint8_t> savedPicture_;
   int outputFd_ = -1;
   int32_t jpgNumber_ = 0;
   int32_t saveCounter_ = 0;

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/qt/qt_window.h"
 #include "recorder/camera/camera_record.h"
@@ -169,6 +170,9 @@ void CMainWindow::Start() {
     FillRow(int(i));
   }
   FitColumns();
+  serving_ = std::make_unique<app::LiveServing>(*controller_);
+  const std::string serving = serving_->Apply();
+  if (!serving.empty()) std::fprintf(stderr, "%s\n", serving.c_str());
 
   logView_ = std::make_unique<CLogView>(this);
   controller_->StartLogThread(options_.logFilePath, {}, logView_->Handle());
@@ -436,10 +440,17 @@ void CMainWindow::DeleteSelected() {
 void CMainWindow::ShowProgramOptions() {
   CProgOptions dialog(this, controller_->logToFile(), options_.autostartEntryPath, options_.programPath);
   dialog.SetUnattended(controller_->programSettings());
-  if (dialog.exec() == QDialog::Accepted && !shuttingDown_) {
-    controller_->SetProgramSettings(dialog.unattended());
-    controller_->SetProgramOptions(dialog.logToFile());
-  }
+  dialog.SetServeSettings(web::ReadServeSettings(controller_->programRecords()));
+  if (dialog.exec() != QDialog::Accepted || shuttingDown_) return;
+  controller_->SetProgramSettings(dialog.unattended());
+  controller_->SetProgramOptions(dialog.logToFile());
+  camera::ProgramRecords program = controller_->programRecords();
+  web::WriteServeSettings(dialog.serveSettings(), program);
+  if (program == controller_->programRecords()) return;
+  controller_->SetProgramRecords(std::move(program));
+  const std::string serving = serving_ ? serving_->Apply() : std::string();
+  if (serving.rfind("Not serving", 0) == 0)
+    options_.prompts.error(this, QString::fromStdString(serving), "Program Options");
 }
 
 void CMainWindow::ShowAbout() {
@@ -484,6 +495,7 @@ void CMainWindow::Exit() {
 
 void CMainWindow::FinishExit() {
   OpenDialogs::CancelAll();
+  if (serving_) serving_->Stop();
   controller_->onShutdownComplete = [this] {
     shutDown_ = true;
     liveViews_.clear();
@@ -498,6 +510,7 @@ void CMainWindow::ShutdownNow() {
   resumeTimer_.stop();
   if (tray_) tray_->Remove();
   OpenDialogs::CancelAll();
+  if (serving_) serving_->Stop();
   if (!controller_->ShuttingDown()) {
     auto plan = controller_->BeginShutdown();
     app::CameraController::RunShutdownWaits(plan);

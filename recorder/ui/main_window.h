@@ -12,6 +12,7 @@
 
 #include "platform/message.h"
 #include "recorder/app/camera_controller.h"
+#include "recorder/app/live_serving.h"
 #include "recorder/ui/cam_sel_ip_dlg.h"
 
 class QMenu;
@@ -84,6 +85,8 @@ class CMainWindow : public QWidget {
 
   platform::WindowHandle Handle() const;
   app::CameraController& controller() { return *controller_; }
+  // Live pictures over HTTP, as the program settings ask; null before Start().
+  const app::LiveServing* serving() const { return serving_.get(); }
   widgets::CListCtrlEx& list() { return *list_; }
   CLogView* logView() const { return logView_.get(); }
   CVideoDlg* LiveViewOf(size_t row) const;
@@ -141,6 +144,7 @@ class CMainWindow : public QWidget {
   MainWindowOptions options_;
   std::unique_ptr<platform::QtWindowTarget> target_;
   std::unique_ptr<app::CameraController> controller_;
+  std::unique_ptr<app::LiveServing> serving_;  // before the controller goes
   QMenuBar* menuBar_ = nullptr;
   widgets::CListCtrlEx* list_ = nullptr;
   std::unique_ptr<CLogView> logView_;

@@ -3,6 +3,9 @@
 #include <QRegularExpressionValidator>
 
 #include "platform/ascii.h"
+#include <QFileInfo>
+#include <QMessageBox>
+
 #include "recorder/app/autostart.h"
 #include "recorder/ui/message_boxes.h"
 #include "recorder/ui/window_placement.h"
@@ -26,6 +29,8 @@ CProgOptions::CProgOptions(QWidget* parent, int32_t logToFile, std::string entry
   ui_->keepFree->setValidator(digits);
   ui_->offlineAfter->setValidator(digits);
   SetUnattended(unattended_);
+  refuse = [this](const QString& why) { QMessageBox::warning(this, windowTitle(), why); };
+  SetServeSettings(serve_);
 }
 
 void CProgOptions::SetUnattended(const camera::ProgramSettings& settings) {
@@ -33,6 +38,22 @@ void CProgOptions::SetUnattended(const camera::ProgramSettings& settings) {
   ui_->keepFree->setText(QString::number(settings.keepFreePercent));
   ui_->offlineAfter->setText(QString::number(settings.offlineAfterSeconds));
   ui_->onEvent->setText(QString::fromStdString(settings.onEventCommand));
+}
+
+void CProgOptions::SetServeSettings(const web::ServeSettings& serve) {
+  serve_ = serve;
+  ui_->serveGroup->setChecked(serve.enabled);
+  web::ServeSettings shown = serve;
+  shown.certFile.clear();
+  shown.keyFile.clear();
+  std::string address = shown.WallUrl();  // "http://ADDRESS:PORT/" without scheme and slash
+  address = address.substr(address.find("//") + 2);
+  address.pop_back();
+  ui_->serveAddress->setText(QString::fromStdString(address));
+  ui_->serveUser->setText(QString::fromStdString(serve.user));
+  ui_->servePassword->setText(QString::fromStdString(serve.password));
+  ui_->serveCert->setText(QString::fromStdString(serve.certFile));
+  ui_->serveKey->setText(QString::fromStdString(serve.keyFile));
 }
 
 CProgOptions::~CProgOptions() = default;
@@ -62,6 +83,26 @@ void CProgOptions::accept() {
     return;
   }
   unattended_ = settings;
+  web::ServeSettings serve;
+  serve.enabled = ui_->serveGroup->isChecked();
+  serve.user = ui_->serveUser->text().trimmed().toStdString();
+  serve.password = ui_->servePassword->text().toStdString();
+  serve.certFile = ui_->serveCert->text().trimmed().toStdString();
+  serve.keyFile = ui_->serveKey->text().trimmed().toStdString();
+  std::string address = ui_->serveAddress->text().trimmed().toStdString();
+  if (address.empty()) address = ui_->serveAddress->placeholderText().toStdString();
+  std::string problem;
+  if (serve.enabled && !web::ParseServeAddress(address, serve.address, serve.port, problem)) {
+    problem = "Address: " + problem;
+  } else if (problem = web::ServeSettingsProblem(serve); problem.empty() && serve.enabled) {
+    for (const std::string* file : {&serve.certFile, &serve.keyFile})
+      if (!file->empty() && !QFileInfo(QString::fromStdString(*file)).isReadable()) problem = "Cannot read " + *file;
+  }
+  if (!problem.empty()) {
+    refuse(QString::fromStdString(problem));
+    return;
+  }
+  serve_ = serve;
   logToFile_ = ui_->logToFile->isChecked() ? 1 : 0;
   // Written on every OK, changed or not; a failure leaves the box's wish unmet
   // without a message, as the entry is only a convenience.

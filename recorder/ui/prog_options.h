@@ -3,10 +3,12 @@
 // and the settings of unattended use (free share, offline time, event command).
 #include <QDialog>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "recorder/camera/program_settings.h"
+#include "recorder/web/serve_settings.h"
 
 namespace Ui {
 class ProgOptions;
@@ -31,6 +33,13 @@ class CProgOptions : public QDialog {
   // the fields are read, the entry is written or deleted, the dialog ends.
   void accept() override;
 
+  // Serving live pictures: shown with SetServeSettings, read back after OK. OK
+  // refuses settings that cannot serve, telling why through refuse (a message box
+  // unless a test sets another).
+  void SetServeSettings(const web::ServeSettings& serve);
+  const web::ServeSettings& serveSettings() const { return serve_; }
+  std::function<void(const QString& why)> refuse;
+
   // For tests and screenshots.
   void SetBoxes(bool autostart, bool logToFile);
   bool AutostartTicked() const;
@@ -39,6 +48,7 @@ class CProgOptions : public QDialog {
   std::unique_ptr<Ui::ProgOptions> ui_;
   int32_t logToFile_;
   camera::ProgramSettings unattended_;
+  web::ServeSettings serve_;
   std::string entryPath_;
   std::string programPath_;
 };

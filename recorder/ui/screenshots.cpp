@@ -199,6 +199,12 @@ int RenderScreenshots(const std::string& dir, std::ostream& out, std::ostream& e
     {
       CProgOptions programOptions(&window, 1, scratch + "/autostart/tollan.desktop", "/usr/bin/tollan");
       programOptions.SetBoxes(true, true);
+      web::ServeSettings serve;
+      serve.enabled = true;
+      serve.address = "192.168.1.20";
+      serve.user = "viewer";
+      serve.password = "secret";
+      programOptions.SetServeSettings(serve);
       programOptions.show();
       shooter.Shoot(&programOptions, "program_options");
     }

@@ -11,6 +11,8 @@ namespace recorder::worker {
 
 using namespace camera;
 
+// Frames that were not saved reach viewers at most this often (10 per second).
+constexpr int kViewerFrameMs = 100;
 
 CameraWorker::CameraWorker(WorkerParams params, SourceEvents events, uint32_t soundDelayMs)
     : record_(std::move(params.record)),
@@ -24,7 +26,8 @@ CameraWorker::CameraWorker(WorkerParams params, SourceEvents events, uint32_t so
       events_(events),
       soundDelayMs_(soundDelayMs),
       offline_(std::chrono::seconds(std::max<int32_t>(1, params.offlineAfterSeconds))),
-      watching_(params.offlineAfterSeconds > 0) {
+      watching_(params.offlineAfterSeconds > 0),
+      live_(std::move(params.live)) {
   if (!record_) record_ = CreateDefaultCamera();  // Launch refuses none; a direct construction still has one
 }
 
@@ -116,6 +119,7 @@ int32_t CameraWorker::AnalyseFrame(media::FrameRecord& frame) {
   }
   const frame::PipelineResult result = frame::RunFramePipeline(frame, *record_, detector_);
   triggered_ = result.triggered;
+  if (live_) live_->NoteMotion(result.level, result.triggered, Clock().WallNow());
   if (result.triggered && output_) {
     output_->OnMotionTrigger();
     if (record_->motionSound && soundTimer_ == 0) soundTimer_ = SetTimer(soundDelayMs_);
@@ -128,6 +132,7 @@ bool CameraWorker::DeliverFrame(std::unique_ptr<media::FrameRecord> frame, int32
     frameRecords_.Keep(std::move(frame));
     return false;
   }
+  bool handled = false;
   if (output_->ShouldSave()) {
     const auto saved = output_->SaveFrame(frame->image);
     if (saved == recording::RecordingOutput::SaveResult::Fatal) {
@@ -135,7 +140,8 @@ bool CameraWorker::DeliverFrame(std::unique_ptr<media::FrameRecord> frame, int32
       return false;
     }
     if (stopping_) return false;
-    if (saved == recording::RecordingOutput::SaveResult::Handled) NoteSavedFrame();
+    handled = saved == recording::RecordingOutput::SaveResult::Handled;
+    if (handled) NoteSavedFrame();
   }
   if (record_->motionEnabled) {
     const std::string& path = output_->lastFile().empty() ? output_->currentPath() : output_->lastFile();
@@ -144,6 +150,7 @@ bool CameraWorker::DeliverFrame(std::unique_ptr<media::FrameRecord> frame, int32
       if (watching_) ArmWatchTimer();
     }
   }
+  if (live_) ShowViewers(frame->image, handled);
   frameRecords_.ShowOrKeep(liveViewWindow_, std::move(frame), level);
   return true;
 }
@@ -154,20 +161,17 @@ void CameraWorker::NoteSavedFrame() {
     platform::Post<to_main_window::WorkerHealthReport>(mainWindow_, Id(), 0, std::move(health));
 }
 
-void CameraWorker::PollWatches() {
-  const auto now = Clock().Now();
-  if (auto event = offline_.Poll(now)) ReportEvent(event->code, event->detail);
-  if (auto event = motion_.Poll(now)) ReportEvent(event->code, event->detail);
-}
-
-void CameraWorker::ArmWatchTimer() {
-  const auto due = std::min(offline_.NextCheck(), motion_.NextCheck());
-  if (watchTimer_ != 0 && due == watchDue_) return;
-  if (watchTimer_ != 0) KillTimer(watchTimer_), watchTimer_ = 0;
-  if (due == platform::LoopClock::TimePoint::max()) return;
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock().Now()).count();
-  watchDue_ = due;
-  watchTimer_ = SetTimer(static_cast<uint32_t>(std::max<int64_t>(1, left)));
+void CameraWorker::ShowViewers(const media::FrameImage& image, bool saved) {
+  if (saved) live_->NoteSaved();
+  if (!live_->Serving()) return;
+  std::vector<uint8_t> picture = output_->TakeSavedPicture();
+  if (picture.empty()) {
+    const auto now = Clock().Now();
+    if (!live_->Watched() || now - lastViewerEncode_ < std::chrono::milliseconds(kViewerFrameMs)) return;
+    if (!media::EncodeJpeg(image, record_->jpegQuality, picture)) return;
+    lastViewerEncode_ = now;
+  }
+  live_->Publish(std::move(picture));
 }
 
 void CameraWorker::EndWorker(int32_t reason) {

@@ -38,6 +38,7 @@
 #include "recorder/recording/frame_records.h"
 #include "recorder/recording/health_tally.h"
 #include "recorder/recording/recording_output.h"
+#include "recorder/web/live_camera.h"
 
 namespace recorder::worker {
 
@@ -57,6 +58,7 @@ struct WorkerParams {
   // No picture this long: "Camera offline". 0: no timed watch at all (a quiet motion
   // episode then ends with the next frame), for tests of the sources' own timing.
   int32_t offlineAfterSeconds = 0;
+  std::shared_ptr<web::LiveCamera> live;            // live viewers' picture slot; null when not serving
 };
 
 // The events that name a source in the log when its worker starts and ends.
@@ -138,6 +140,9 @@ class CameraWorker : public platform::MessageThread, protected recording::Record
   // come it fires once an offline time at most, and then finds nothing to say.
   void PollWatches();
   void ArmWatchTimer();
+  // Hands viewers the saved bytes, or, while someone watches, a picture encoded for
+  // them at most at the stream rate.
+  void ShowViewers(const media::FrameImage& image, bool saved);
 
   std::unique_ptr<camera::CameraRecord> record_;
   bool resume_;
@@ -164,6 +169,8 @@ class CameraWorker : public platform::MessageThread, protected recording::Record
   // is decoded into the last one's pixel buffer without allocating or clearing.
   recording::FrameRecords frameRecords_;
   recording::HealthTally healthTally_;
+  std::shared_ptr<web::LiveCamera> live_;
+  platform::LoopClock::TimePoint lastViewerEncode_{};
 };
 
 }  // namespace recorder::worker
