@@ -161,6 +161,22 @@ void CameraWorker::NoteSavedFrame() {
     platform::Post<to_main_window::WorkerHealthReport>(mainWindow_, Id(), 0, std::move(health));
 }
 
+void CameraWorker::PollWatches() {
+  const auto now = Clock().Now();
+  if (auto event = offline_.Poll(now)) ReportEvent(event->code, event->detail);
+  if (auto event = motion_.Poll(now)) ReportEvent(event->code, event->detail);
+}
+
+void CameraWorker::ArmWatchTimer() {
+  const auto due = std::min(offline_.NextCheck(), motion_.NextCheck());
+  if (watchTimer_ != 0 && due == watchDue_) return;
+  if (watchTimer_ != 0) KillTimer(watchTimer_), watchTimer_ = 0;
+  if (due == platform::LoopClock::TimePoint::max()) return;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock().Now()).count();
+  watchDue_ = due;
+  watchTimer_ = SetTimer(static_cast<uint32_t>(std::max<int64_t>(1, left)));
+}
+
 void CameraWorker::ShowViewers(const media::FrameImage& image, bool saved) {
   if (saved) live_->NoteSaved();
   if (!live_->Serving()) return;
