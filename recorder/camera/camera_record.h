@@ -78,6 +78,9 @@ struct CameraRecord {
   // Extension section of the settings file (after the fixed layout): fields that
   // the fixed camera block has no room for.
   std::string name;  // empty: texts name the camera by its number alone
+  // 1: pictures that nothing changes (no flip, rotation, overlay) are stored as
+  // the camera sent them, with the time stamp inserted, instead of re-encoded.
+  int32_t storeAsSent = 0;
 };
 
 // Reads and writes a fixed text field as a C string (at most 259 bytes kept).

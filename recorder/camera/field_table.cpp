@@ -251,6 +251,13 @@ constexpr auto kFields = WithOffsets(std::array{
     // ---- extension fields: after the fixed file, written when not the default ----
     ExtensionText("name", &C::name, kNameMaxLength, "",
                   "the camera's name (at most 64 characters): live view title, list tooltip, log lines", CheckName),
+    [] {
+      Field f = Flag("storeAsSent", Block::Extension, &C::storeAsSent,
+                     "0/1: store pictures as the camera sends them (no re-encoding; jpegQuality does not apply) "
+                     "while no flip, rotation or overlay changes them");
+      f.defaultValue = "0";
+      return f;
+    }(),
 });
 
 // The fixed layout the rows must add up to.

@@ -11,17 +11,39 @@ using namespace camera;
 using media::FrameImage;
 using media::FrameRecord;
 
+namespace {
+
+bool Rotates(int32_t rotation) {
+  return rotation == 1 || rotation == 2 || rotation == 3 || rotation == 90 || rotation == 180 || rotation == 270;
+}
+
+}  // namespace
+
+bool ChangesPicture(const camera::CameraRecord& camera) {
+  return camera.flipHorizontal == 1 || camera.flipVertical == 1 || Rotates(camera.rotation) ||
+         camera.overlayEnabled == 1;
+}
+
+bool StoresAsSent(const camera::CameraRecord& camera) { return camera.storeAsSent == 1 && !ChangesPicture(camera); }
+
 PipelineResult RunFramePipeline(FrameRecord& record, const camera::CameraRecord& camera, MotionDetector& detector) {
   PipelineResult result;
   FrameImage& image = record.image;
+  const bool asSent = record.jpeg != nullptr && record.yuv.LumaValid();
   // Flips, then the turn; composed into one pass over the pixels.
-  ApplyOrientation(image, camera.flipHorizontal == 1, camera.flipVertical == 1, camera.rotation);
+  if (!asSent) ApplyOrientation(image, camera.flipHorizontal == 1, camera.flipVertical == 1, camera.rotation);
 
   // Motion is measured on the adjusted picture before the text goes on, so a clock
   // in the overlay never counts as motion.
   if (camera.motionEnabled != 0) {
-    result.level = detector.Measure(image.pixels.data(), image.pixels.size(), image.width, image.height,
-                                    camera.motionTriggerLevel);
+    if (asSent) {
+      const media::YuvImage& yuv = record.yuv;
+      result.level =
+          detector.MeasureLuma(yuv.plane[0].data(), yuv.stride[0], yuv.width, yuv.height, camera.motionTriggerLevel);
+    } else {
+      result.level = detector.Measure(image.pixels.data(), image.pixels.size(), image.width, image.height,
+                                      camera.motionTriggerLevel);
+    }
     if (result.level > camera.motionTriggerLevel) {
       result.triggered = true;
       record.triggered = 1;
@@ -34,7 +56,7 @@ PipelineResult RunFramePipeline(FrameRecord& record, const camera::CameraRecord&
     }
   }
 
-  if (camera.overlayEnabled == 1) StampOverlay(image, camera);
+  if (camera.overlayEnabled == 1 && !asSent) StampOverlay(image, camera);
   record.imageSize = int32_t(image.Size());
   return result;
 }

@@ -11,6 +11,14 @@ struct PipelineResult {
   bool triggered = false;  // level above the trigger level
 };
 
+// True when the camera asks for pictures stored as sent and nothing changes
+// them: no flip, no rotation, no overlay.
+bool StoresAsSent(const camera::CameraRecord& camera);
+// True when flips, rotation or the overlay change the picture.
+bool ChangesPicture(const camera::CameraRecord& camera);
+
+// A frame whose record carries a Y plane (record.yuv) is measured on it; a
+// picture stored as sent is not changed. Otherwise:
 // Adjusts the frame record's image in place (flipHorizontal, flipVertical, rotation),
 // measures motion when motionEnabled (filling the record's triggered flag and blocks
 // on a trigger), then stamps the overlay when overlayEnabled. Sets imageSize.

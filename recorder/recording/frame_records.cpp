@@ -10,8 +10,10 @@ std::unique_ptr<media::FrameRecord> FrameRecords::Take() {
   std::unique_ptr<media::FrameRecord> record = std::move(spare_);
   if (!record) return std::make_unique<media::FrameRecord>();
   media::FrameImage pixels = std::move(record->image);
+  media::YuvImage planes = std::move(record->yuv);
   *record = media::FrameRecord{};
   record->image = std::move(pixels);
+  record->yuv = std::move(planes);
   return record;
 }
 

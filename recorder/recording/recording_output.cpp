@@ -213,10 +213,29 @@ bool RecordingOutput::StartRecording(bool resume) {
 }
 
 RecordingOutput::SaveResult RecordingOutput::SaveFrame(const media::FrameImage& image) {
-  return camera_.saveAsMjpg != 0 ? SaveMjpgFrame(image) : SaveJpgFrame(image);
+  return camera_.saveAsMjpg != 0 ? SaveMjpgFrame(&image, nullptr) : SaveJpgFrame(&image, nullptr);
 }
 
-RecordingOutput::SaveResult RecordingOutput::SaveMjpgFrame(const media::FrameImage& image) {
+RecordingOutput::SaveResult RecordingOutput::SaveAsSent(media::SharedJpeg jpeg) {
+  if (!jpeg) return SaveResult::NotHandled;
+  return camera_.saveAsMjpg != 0 ? SaveMjpgFrame(nullptr, std::move(jpeg)) : SaveJpgFrame(nullptr, std::move(jpeg));
+}
+
+bool RecordingOutput::TakeBytes(const media::FrameImage* image, media::SharedJpeg asSent) {
+  if (asSent) {
+    lastJpeg_ = std::move(asSent);
+    return true;
+  }
+  auto jpeg = std::make_shared<std::vector<uint8_t>>();
+  if (!image || !media::EncodeJpeg(*image, camera_.jpegQuality, *jpeg) || jpeg->empty()) {
+    reporter_.ReportEvent(kEventEncodeFailed, currentPath_);
+    return false;
+  }
+  lastJpeg_ = std::move(jpeg);
+  return true;
+}
+
+RecordingOutput::SaveResult RecordingOutput::SaveMjpgFrame(const media::FrameImage* image, media::SharedJpeg asSent) {
   const std::time_t now = Now();
   const std::string path = ExpandSavePath(GetText(camera_.savePath), now);
   if (path != currentPath_) {
@@ -241,14 +260,18 @@ RecordingOutput::SaveResult RecordingOutput::SaveMjpgFrame(const media::FrameIma
     }
   }
 
-  std::vector<uint8_t> jpeg;
-  if (!media::EncodeJpeg(image, camera_.jpegQuality, jpeg) || jpeg.empty()) {
-    reporter_.ReportEvent(kEventEncodeFailed, currentPath_);
-    return SaveResult::NotHandled;
-  }
+  const bool sent = asSent != nullptr;
+  if (!TakeBytes(image, std::move(asSent))) return SaveResult::NotHandled;
   CountHandledFrame();
 
-  switch (media::mjpg::WriteFrame(outputFd_, jpeg.data(), jpeg.size(), uint32_t(now))) {
+  const std::vector<uint8_t>& jpeg = *lastJpeg_;
+  media::mjpg::WriteResult result = media::mjpg::WriteResult::NoQuantTable;
+  size_t length = jpeg.size(), position = 0;
+  if (!sent)
+    result = media::mjpg::WriteFrame(outputFd_, jpeg.data(), jpeg.size(), uint32_t(now));
+  else if (media::mjpg::StampPosition(jpeg.data(), length, position))
+    result = media::mjpg::WriteFrameAt(outputFd_, jpeg.data(), length, position, uint32_t(now));
+  switch (result) {
     case media::mjpg::WriteResult::Ok:
       return SaveResult::Handled;
     case media::mjpg::WriteResult::NoQuantTable:
@@ -262,7 +285,7 @@ RecordingOutput::SaveResult RecordingOutput::SaveMjpgFrame(const media::FrameIma
   return SaveResult::Fatal;
 }
 
-RecordingOutput::SaveResult RecordingOutput::SaveJpgFrame(const media::FrameImage& image) {
+RecordingOutput::SaveResult RecordingOutput::SaveJpgFrame(const media::FrameImage* image, media::SharedJpeg asSent) {
   if (jpgNumber_ >= camera_.maxJpgCount || jpgNumber_ == std::numeric_limits<int32_t>::max()) {
     jpgNumber_ = 1;
   } else {
@@ -270,11 +293,8 @@ RecordingOutput::SaveResult RecordingOutput::SaveJpgFrame(const media::FrameImag
   }
   if (jpgNumber_ < 1) jpgNumber_ = 1;  // a negative number left by a bad count
 
-  std::vector<uint8_t> jpeg;
-  if (!media::EncodeJpeg(image, camera_.jpegQuality, jpeg) || jpeg.empty()) {
-    reporter_.ReportEvent(kEventEncodeFailed, currentPath_);
-    return SaveResult::NotHandled;
-  }
+  if (!TakeBytes(image, std::move(asSent))) return SaveResult::NotHandled;
+  const std::vector<uint8_t>& jpeg = *lastJpeg_;
 
   const std::string path = ExpandSavePath(GetText(camera_.savePath), Now());
   if (path != currentPath_) {

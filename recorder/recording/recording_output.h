@@ -46,6 +46,13 @@ class RecordingOutput {
   void OnMotionTrigger() { saveCounter_ = 0; }
   // Encodes and stores one frame; updates the save counter as the rules say.
   SaveResult SaveFrame(const media::FrameImage& image);
+  // Stores a camera's own JPEG as it came (an MJPG frame gets its time-stamp
+  // comment inserted, a JPEG file gets the bytes alone); the save counter as above.
+  // The caller has checked it with media::mjpg::StampPosition.
+  SaveResult SaveAsSent(media::SharedJpeg jpeg);
+  // The bytes of the frame stored last, as sent or as encoded (without the time
+  // stamp); null before the first.
+  const media::SharedJpeg& LastJpeg() const { return lastJpeg_; }
   // Closes the MJPG file without reporting errors.
   void StopRecording();
   // Marks the worker as stopping: long steps (cleaning, resume scan) end at once.
@@ -72,12 +79,16 @@ class RecordingOutput {
   // Highest number formed by the digits of the *.jpg names of a directory; -1 when told to stop.
   int64_t ScanJpgNumbers(const std::string& directory);
   void CountHandledFrame();
-  SaveResult SaveMjpgFrame(const media::FrameImage& image);
-  SaveResult SaveJpgFrame(const media::FrameImage& image);
+  // Sets lastJpeg_ to the frame's bytes: the ones given, else image encoded.
+  // False, with the event reported, when encoding fails.
+  bool TakeBytes(const media::FrameImage* image, media::SharedJpeg asSent);
+  SaveResult SaveMjpgFrame(const media::FrameImage* image, media::SharedJpeg asSent);
+  SaveResult SaveJpgFrame(const media::FrameImage* image, media::SharedJpeg asSent);
 
   const camera::CameraRecord& camera_;
   RecordingReporter& reporter_;
   std::string currentPath_;
+  media::SharedJpeg lastJpeg_;
   int outputFd_ = -1;
   int32_t jpgNumber_ = 0;
   int32_t saveCounter_ = 0;

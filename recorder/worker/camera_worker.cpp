@@ -1,6 +1,7 @@
 #include "recorder/worker/camera_worker.h"
 
 #include "media/jpeg_codec.h"
+#include "media/mjpg.h"
 #include "recorder/camera/events.h"
 #include "recorder/camera/messages.h"
 #include "recorder/frame/frame_pipeline.h"
@@ -86,6 +87,22 @@ bool CameraWorker::StartOutput() {
 
 std::unique_ptr<media::FrameRecord> CameraWorker::DecodePicture(std::vector<uint8_t> jpeg) {
   std::unique_ptr<media::FrameRecord> frame = frameRecords_.Take();
+  size_t length = jpeg.size(), stampAt = 0;
+  // A picture that readers would misread as it stands (an embedded thumbnail, say)
+  // takes the re-encoding path instead.
+  if (frame::StoresAsSent(*record_) && media::mjpg::StampPosition(jpeg.data(), length, stampAt)) {
+    // Decoding the luma proves the picture whole (every component is still
+    // entropy-decoded) and is all that motion needs; no RGB unless a window shows it.
+    if (!media::DecodeJpegLuma(jpeg.data(), length, frame->yuv)) {
+      frameRecords_.Keep(std::move(frame));
+      return nullptr;
+    }
+    jpeg.resize(length);
+    frame->image.width = frame->image.height = 0;
+    frame->jpeg = std::make_shared<const std::vector<uint8_t>>(std::move(jpeg));
+    return frame;
+  }
+  frame->yuv.width = frame->yuv.height = 0;
   const bool decoded = media::DecodeJpeg(jpeg.data(), jpeg.size(), frame->image);
   if (decoded) return frame;
   frameRecords_.Keep(std::move(frame));
@@ -107,14 +124,25 @@ bool CameraWorker::DeliverFrame(std::unique_ptr<media::FrameRecord> frame, int32
     return false;
   }
   if (output_->ShouldSave()) {
-    const auto saved = output_->SaveFrame(frame->image);
+    const bool asSent = frame->jpeg != nullptr;
+    const auto saved = asSent ? output_->SaveAsSent(frame->jpeg) : output_->SaveFrame(frame->image);
     if (saved == recording::RecordingOutput::SaveResult::Fatal) {
       EndWorker(kStopReasonStop);
       return false;
     }
     if (stopping_) return false;
-    if (saved == recording::RecordingOutput::SaveResult::Handled) NoteSavedFrame();
+    if (saved == recording::RecordingOutput::SaveResult::Handled) {
+      NoteSavedFrame();
+      frame->jpeg = output_->LastJpeg();  // the bytes as saved, for whoever wants the picture
+    }
   }
+  // A picture stored as sent was not turned into RGB: only a window needs that.
+  if (frame->jpeg && !frame->image.Valid() && platform::IsWindowVisible(liveViewWindow_) &&
+      !media::DecodeJpeg(frame->jpeg->data(), frame->jpeg->size(), frame->image)) {
+    frameRecords_.Keep(std::move(frame));
+    return true;
+  }
+  frame->imageSize = int32_t(frame->image.Size());
   frameRecords_.ShowOrKeep(liveViewWindow_, std::move(frame), level);
   return true;
 }
