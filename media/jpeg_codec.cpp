@@ -215,6 +215,26 @@ bool DecodeJpegYuv(const uint8_t* jpeg, size_t length, YuvImage& out) {
   return true;
 }
 
+bool YuvToFrameImage(const YuvImage& yuv, FrameImage& out) {
+  tjhandle h = ThreadHandles().Decoder();
+  if (!h || !yuv.Valid() || uint64_t(yuv.width) * 3u * uint64_t(yuv.height) > kMaxPixelBytes) {
+    out = FrameImage{};
+    return false;
+  }
+  out.width = yuv.width;
+  out.height = yuv.height;
+  out.bitsPerPixel = 24;
+  out.pixels.resize(size_t(yuv.width) * 3 * size_t(yuv.height));
+  const unsigned char* planes[3] = {yuv.plane[0].data(), yuv.plane[1].data(), yuv.plane[2].data()};
+  int strides[3] = {yuv.stride[0], yuv.stride[1], yuv.stride[2]};
+  if (tjDecodeYUVPlanes(h, planes, strides, TjSampling(yuv.sampling), out.pixels.data(), yuv.width, yuv.width * 3,
+                        yuv.height, TJPF_BGR, TJFLAG_BOTTOMUP) != 0) {
+    out = FrameImage{};
+    return false;
+  }
+  return true;
+}
+
 bool EncodeJpegYuv(const YuvImage& image, int quality, std::vector<uint8_t>& out) {
   if (!image.Valid() || uint64_t(image.width) * 3u * uint64_t(image.height) > kMaxPixelBytes) return false;
   Handles& th = ThreadHandles();

@@ -28,6 +28,10 @@ bool DecodeJpegLuma(const uint8_t* jpeg, size_t length, YuvImage& out);
 // take the RGB path for those.
 bool DecodeJpegYuv(const uint8_t* jpeg, size_t length, YuvImage& out);
 
+// Y, Cb and Cr planes turned into a 24-bit bottom-up frame image for a window,
+// as the JPEG decoder would have made it. False (out empty) for invalid planes.
+bool YuvToFrameImage(const YuvImage& yuv, FrameImage& out);
+
 // Encodes Y, Cb and Cr planes as a baseline JPEG with a quantisation table at
 // quality 0..100, keeping their chroma sampling.
 bool EncodeJpegYuv(const YuvImage& image, int quality, std::vector<uint8_t>& out);

@@ -268,3 +268,76 @@ void ApplyOrientation(FrameImage& image, bool flipHorizontal, bool flipVertical,
 }
 
 }  // namespace recorder::frame
+
+namespace recorder::frame {
+
+namespace {
+
+// 0 none, 1 a quarter turn clockwise, 2 half a turn, 3 a quarter turn anticlockwise.
+int Turns(int choice) {
+  switch (choice) {
+    case 1: case 90: return 1;
+    case 2: case 180: return 2;
+    case 3: case 270: return 3;
+    default: return 0;
+  }
+}
+
+// One plane of w x h samples (rows top to bottom, `stride` apart) flipped and turned
+// into `out`, packed; returns the new row length.
+int32_t OrientPlane(const std::vector<uint8_t>& in, int32_t stride, int32_t w, int32_t h, bool flipH, bool flipV,
+                    int turns, std::vector<uint8_t>& out) {
+  const int32_t ow = (turns % 2) ? h : w;
+  out.resize(size_t(w) * size_t(h));
+  for (int32_t t = 0; t < h; ++t) {
+    const uint8_t* src = in.data() + size_t(t) * size_t(stride);
+    const int32_t ty = flipV ? h - 1 - t : t;
+    for (int32_t j = 0; j < w; ++j) {
+      const int32_t tx = flipH ? w - 1 - j : j;
+      int32_t row = ty, col = tx;
+      switch (turns) {
+        case 1: row = tx, col = h - 1 - ty; break;
+        case 2: row = h - 1 - ty, col = w - 1 - tx; break;
+        case 3: row = w - 1 - tx, col = ty; break;
+        default: break;
+      }
+      out[size_t(row) * size_t(ow) + size_t(col)] = src[j];
+    }
+  }
+  return ow;
+}
+
+// 4:2:2 chroma to 4:2:0: each pair of rows averaged (a lone last row kept).
+void HalveChromaRows(media::YuvImage& image) {
+  const int32_t cw = image.ChromaWidth();
+  const int32_t ch = image.height, nh = (image.height + 1) / 2;
+  for (int p = 1; p < 3; ++p) {
+    std::vector<uint8_t> out(size_t(cw) * size_t(nh));
+    for (int32_t r = 0; r < nh; ++r) {
+      const uint8_t* a = image.plane[p].data() + size_t(2 * r) * size_t(image.stride[p]);
+      const uint8_t* b = 2 * r + 1 < ch ? a + image.stride[p] : a;
+      for (int32_t x = 0; x < cw; ++x) out[size_t(r) * cw + x] = uint8_t((a[x] + b[x] + 1) / 2);
+    }
+    image.plane[p].swap(out);
+    image.stride[p] = cw;
+  }
+  image.sampling = media::ChromaSampling::k420;
+}
+
+}  // namespace
+
+void ApplyOrientation(media::YuvImage& image, bool flipHorizontal, bool flipVertical, int rotationChoice) {
+  const int turns = Turns(rotationChoice);
+  if ((!flipHorizontal && !flipVertical && turns == 0) || !image.Valid()) return;
+  if (turns % 2 && image.sampling == media::ChromaSampling::k422) HalveChromaRows(image);
+  thread_local std::vector<uint8_t> scratch;
+  const int32_t cw = image.ChromaWidth(), ch = image.ChromaHeight();
+  for (int p = 0; p < 3; ++p) {
+    const int32_t w = p == 0 ? image.width : cw, h = p == 0 ? image.height : ch;
+    image.stride[p] = OrientPlane(image.plane[p], image.stride[p], w, h, flipHorizontal, flipVertical, turns, scratch);
+    image.plane[p].swap(scratch);
+  }
+  if (turns % 2) std::swap(image.width, image.height);
+}
+
+}  // namespace recorder::frame

@@ -29,14 +29,20 @@ bool StoresAsSent(const camera::CameraRecord& camera) { return camera.storeAsSen
 PipelineResult RunFramePipeline(FrameRecord& record, const camera::CameraRecord& camera, MotionDetector& detector) {
   PipelineResult result;
   FrameImage& image = record.image;
-  const bool asSent = record.jpeg != nullptr && record.yuv.LumaValid();
+  // A picture held as planes is changed there; one stored as sent has its Y plane
+  // alone and is not changed at all.
+  const bool onPlanes = record.yuv.LumaValid() && !image.Valid();
+  const bool changeable = onPlanes ? record.yuv.Valid() : true;
   // Flips, then the turn; composed into one pass over the pixels.
-  if (!asSent) ApplyOrientation(image, camera.flipHorizontal == 1, camera.flipVertical == 1, camera.rotation);
+  if (!onPlanes)
+    ApplyOrientation(image, camera.flipHorizontal == 1, camera.flipVertical == 1, camera.rotation);
+  else if (changeable)
+    ApplyOrientation(record.yuv, camera.flipHorizontal == 1, camera.flipVertical == 1, camera.rotation);
 
   // Motion is measured on the adjusted picture before the text goes on, so a clock
   // in the overlay never counts as motion.
   if (camera.motionEnabled != 0) {
-    if (asSent) {
+    if (onPlanes) {
       const media::YuvImage& yuv = record.yuv;
       result.level =
           detector.MeasureLuma(yuv.plane[0].data(), yuv.stride[0], yuv.width, yuv.height, camera.motionTriggerLevel);
@@ -56,7 +62,10 @@ PipelineResult RunFramePipeline(FrameRecord& record, const camera::CameraRecord&
     }
   }
 
-  if (camera.overlayEnabled == 1 && !asSent) StampOverlay(image, camera);
+  if (camera.overlayEnabled == 1 && !onPlanes)
+    StampOverlay(image, camera);
+  else if (camera.overlayEnabled == 1 && changeable)
+    StampOverlay(record.yuv, camera);
   record.imageSize = int32_t(image.Size());
   return result;
 }

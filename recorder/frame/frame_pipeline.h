@@ -17,9 +17,9 @@ bool StoresAsSent(const camera::CameraRecord& camera);
 // True when flips, rotation or the overlay change the picture.
 bool ChangesPicture(const camera::CameraRecord& camera);
 
-// A frame whose record carries a Y plane (record.yuv) is measured on it; a
-// picture stored as sent is not changed. Otherwise:
-// Adjusts the frame record's image in place (flipHorizontal, flipVertical, rotation),
+// A frame held as planes (record.yuv, no RGB image) is changed and measured there;
+// one with its Y plane alone (stored as sent) is only measured. Otherwise the RGB
+// image: adjusts the frame record's image in place (flipHorizontal, flipVertical, rotation),
 // measures motion when motionEnabled (filling the record's triggered flag and blocks
 // on a trigger), then stamps the overlay when overlayEnabled. Sets imageSize.
 // The save decision and the alarm sound stay with the caller.

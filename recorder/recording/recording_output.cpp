@@ -212,22 +212,32 @@ bool RecordingOutput::StartRecording(bool resume) {
   return true;
 }
 
+RecordingOutput::SaveResult RecordingOutput::Save(Picture picture) {
+  return camera_.saveAsMjpg != 0 ? SaveMjpgFrame(std::move(picture)) : SaveJpgFrame(std::move(picture));
+}
+
 RecordingOutput::SaveResult RecordingOutput::SaveFrame(const media::FrameImage& image) {
-  return camera_.saveAsMjpg != 0 ? SaveMjpgFrame(&image, nullptr) : SaveJpgFrame(&image, nullptr);
+  return Save({&image, nullptr, nullptr});
+}
+
+RecordingOutput::SaveResult RecordingOutput::SaveFrame(const media::YuvImage& planes) {
+  return Save({nullptr, &planes, nullptr});
 }
 
 RecordingOutput::SaveResult RecordingOutput::SaveAsSent(media::SharedJpeg jpeg) {
   if (!jpeg) return SaveResult::NotHandled;
-  return camera_.saveAsMjpg != 0 ? SaveMjpgFrame(nullptr, std::move(jpeg)) : SaveJpgFrame(nullptr, std::move(jpeg));
+  return Save({nullptr, nullptr, std::move(jpeg)});
 }
 
-bool RecordingOutput::TakeBytes(const media::FrameImage* image, media::SharedJpeg asSent) {
-  if (asSent) {
-    lastJpeg_ = std::move(asSent);
+bool RecordingOutput::TakeBytes(Picture picture) {
+  if (picture.asSent) {
+    lastJpeg_ = std::move(picture.asSent);
     return true;
   }
   auto jpeg = std::make_shared<std::vector<uint8_t>>();
-  if (!image || !media::EncodeJpeg(*image, camera_.jpegQuality, *jpeg) || jpeg->empty()) {
+  const bool encoded = picture.planes ? media::EncodeJpegYuv(*picture.planes, camera_.jpegQuality, *jpeg)
+                                      : picture.image && media::EncodeJpeg(*picture.image, camera_.jpegQuality, *jpeg);
+  if (!encoded || jpeg->empty()) {
     reporter_.ReportEvent(kEventEncodeFailed, currentPath_);
     return false;
   }
@@ -235,7 +245,7 @@ bool RecordingOutput::TakeBytes(const media::FrameImage* image, media::SharedJpe
   return true;
 }
 
-RecordingOutput::SaveResult RecordingOutput::SaveMjpgFrame(const media::FrameImage* image, media::SharedJpeg asSent) {
+RecordingOutput::SaveResult RecordingOutput::SaveMjpgFrame(Picture picture) {
   const std::time_t now = Now();
   const std::string path = ExpandSavePath(GetText(camera_.savePath), now);
   if (path != currentPath_) {
@@ -260,8 +270,8 @@ RecordingOutput::SaveResult RecordingOutput::SaveMjpgFrame(const media::FrameIma
     }
   }
 
-  const bool sent = asSent != nullptr;
-  if (!TakeBytes(image, std::move(asSent))) return SaveResult::NotHandled;
+  const bool sent = picture.asSent != nullptr;
+  if (!TakeBytes(std::move(picture))) return SaveResult::NotHandled;
   CountHandledFrame();
 
   const std::vector<uint8_t>& jpeg = *lastJpeg_;
@@ -285,7 +295,7 @@ RecordingOutput::SaveResult RecordingOutput::SaveMjpgFrame(const media::FrameIma
   return SaveResult::Fatal;
 }
 
-RecordingOutput::SaveResult RecordingOutput::SaveJpgFrame(const media::FrameImage* image, media::SharedJpeg asSent) {
+RecordingOutput::SaveResult RecordingOutput::SaveJpgFrame(Picture picture) {
   if (jpgNumber_ >= camera_.maxJpgCount || jpgNumber_ == std::numeric_limits<int32_t>::max()) {
     jpgNumber_ = 1;
   } else {
@@ -293,7 +303,7 @@ RecordingOutput::SaveResult RecordingOutput::SaveJpgFrame(const media::FrameImag
   }
   if (jpgNumber_ < 1) jpgNumber_ = 1;  // a negative number left by a bad count
 
-  if (!TakeBytes(image, std::move(asSent))) return SaveResult::NotHandled;
+  if (!TakeBytes(std::move(picture))) return SaveResult::NotHandled;
   const std::vector<uint8_t>& jpeg = *lastJpeg_;
 
   const std::string path = ExpandSavePath(GetText(camera_.savePath), Now());

@@ -46,6 +46,8 @@ class RecordingOutput {
   void OnMotionTrigger() { saveCounter_ = 0; }
   // Encodes and stores one frame; updates the save counter as the rules say.
   SaveResult SaveFrame(const media::FrameImage& image);
+  // The same for a picture held as Y, Cb and Cr planes, encoded from them.
+  SaveResult SaveFrame(const media::YuvImage& planes);
   // Stores a camera's own JPEG as it came (an MJPG frame gets its time-stamp
   // comment inserted, a JPEG file gets the bytes alone); the save counter as above.
   // The caller has checked it with media::mjpg::StampPosition.
@@ -81,9 +83,16 @@ class RecordingOutput {
   void CountHandledFrame();
   // Sets lastJpeg_ to the frame's bytes: the ones given, else image encoded.
   // False, with the event reported, when encoding fails.
-  bool TakeBytes(const media::FrameImage* image, media::SharedJpeg asSent);
-  SaveResult SaveMjpgFrame(const media::FrameImage* image, media::SharedJpeg asSent);
-  SaveResult SaveJpgFrame(const media::FrameImage* image, media::SharedJpeg asSent);
+  // One frame to store: exactly one of the three is set.
+  struct Picture {
+    const media::FrameImage* image = nullptr;
+    const media::YuvImage* planes = nullptr;
+    media::SharedJpeg asSent;
+  };
+  SaveResult Save(Picture picture);
+  bool TakeBytes(Picture picture);
+  SaveResult SaveMjpgFrame(Picture picture);
+  SaveResult SaveJpgFrame(Picture picture);
 
   const camera::CameraRecord& camera_;
   RecordingReporter& reporter_;

@@ -102,6 +102,12 @@ std::unique_ptr<media::FrameRecord> CameraWorker::DecodePicture(std::vector<uint
     frame->jpeg = std::make_shared<const std::vector<uint8_t>>(std::move(jpeg));
     return frame;
   }
+  // A picture to re-encode is changed and encoded in YUV; RGB only for what the
+  // planes cannot carry (greyscale, unusual sampling).
+  if (media::DecodeJpegYuv(jpeg.data(), jpeg.size(), frame->yuv)) {
+    frame->image.width = frame->image.height = 0;
+    return frame;
+  }
   frame->yuv.width = frame->yuv.height = 0;
   const bool decoded = media::DecodeJpeg(jpeg.data(), jpeg.size(), frame->image);
   if (decoded) return frame;
@@ -124,8 +130,10 @@ bool CameraWorker::DeliverFrame(std::unique_ptr<media::FrameRecord> frame, int32
     return false;
   }
   if (output_->ShouldSave()) {
-    const bool asSent = frame->jpeg != nullptr;
-    const auto saved = asSent ? output_->SaveAsSent(frame->jpeg) : output_->SaveFrame(frame->image);
+    const bool onPlanes = !frame->image.Valid() && frame->yuv.Valid();
+    const auto saved = frame->jpeg ? output_->SaveAsSent(frame->jpeg)
+                       : onPlanes  ? output_->SaveFrame(frame->yuv)
+                                   : output_->SaveFrame(frame->image);
     if (saved == recording::RecordingOutput::SaveResult::Fatal) {
       EndWorker(kStopReasonStop);
       return false;
@@ -136,11 +144,15 @@ bool CameraWorker::DeliverFrame(std::unique_ptr<media::FrameRecord> frame, int32
       frame->jpeg = output_->LastJpeg();  // the bytes as saved, for whoever wants the picture
     }
   }
-  // A picture stored as sent was not turned into RGB: only a window needs that.
-  if (frame->jpeg && !frame->image.Valid() && platform::IsWindowVisible(liveViewWindow_) &&
-      !media::DecodeJpeg(frame->jpeg->data(), frame->jpeg->size(), frame->image)) {
-    frameRecords_.Keep(std::move(frame));
-    return true;
+  // Pictures on planes or stored as sent were not turned into RGB: only a window needs that.
+  if (!frame->image.Valid() && platform::IsWindowVisible(liveViewWindow_)) {
+    const bool shown = frame->yuv.Valid() ? media::YuvToFrameImage(frame->yuv, frame->image)
+                       : frame->jpeg      ? media::DecodeJpeg(frame->jpeg->data(), frame->jpeg->size(), frame->image)
+                                          : false;
+    if (!shown) {
+      frameRecords_.Keep(std::move(frame));
+      return true;
+    }
   }
   frame->imageSize = int32_t(frame->image.Size());
   frameRecords_.ShowOrKeep(liveViewWindow_, std::move(frame), level);
