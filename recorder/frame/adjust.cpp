@@ -326,6 +326,29 @@ void HalveChromaRows(media::YuvImage& image) {
 
 }  // namespace
 
+void ToChroma420(media::YuvImage& image) {
+  if (!image.Valid() || image.sampling == media::ChromaSampling::k420) return;
+  if (image.sampling == media::ChromaSampling::k444) {
+    const int32_t w = image.width, h = image.height, cw = (w + 1) / 2, ch = (h + 1) / 2;
+    for (int p = 1; p < 3; ++p) {
+      std::vector<uint8_t> out(size_t(cw) * size_t(ch));
+      for (int32_t r = 0; r < ch; ++r) {
+        const uint8_t* a = image.plane[p].data() + size_t(2 * r) * size_t(image.stride[p]);
+        const uint8_t* b = 2 * r + 1 < h ? a + image.stride[p] : a;
+        for (int32_t x = 0; x < cw; ++x) {
+          const int32_t x1 = 2 * x + 1 < w ? 2 * x + 1 : 2 * x;
+          out[size_t(r) * cw + x] = uint8_t((a[2 * x] + a[x1] + b[2 * x] + b[x1] + 2) / 4);
+        }
+      }
+      image.plane[p].swap(out);
+      image.stride[p] = cw;
+    }
+    image.sampling = media::ChromaSampling::k420;
+    return;
+  }
+  HalveChromaRows(image);
+}
+
 void ApplyOrientation(media::YuvImage& image, bool flipHorizontal, bool flipVertical, int rotationChoice) {
   const int turns = Turns(rotationChoice);
   if ((!flipHorizontal && !flipVertical && turns == 0) || !image.Valid()) return;

@@ -24,6 +24,10 @@ void ApplyOrientation(media::FrameImage& image, bool flipHorizontal, bool flipVe
 // picture would need chroma halved in height, a sampling the planes do not carry.
 void ApplyOrientation(media::YuvImage& image, bool flipHorizontal, bool flipVertical, int rotationChoice);
 
+// Planes of any sampling brought to 4:2:0 (chroma averaged over each 2 x 2 or
+// 2 x 1 group), the sampling every re-encoded picture is saved in.
+void ToChroma420(media::YuvImage& image);
+
 // True for the depths the pixel operations accept.
 bool SupportedDepth(int32_t bitsPerPixel);
 

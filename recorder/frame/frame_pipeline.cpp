@@ -37,7 +37,7 @@ PipelineResult RunFramePipeline(FrameRecord& record, const camera::CameraRecord&
   if (!onPlanes)
     ApplyOrientation(image, camera.flipHorizontal == 1, camera.flipVertical == 1, camera.rotation);
   else if (changeable)
-    ApplyOrientation(record.yuv, camera.flipHorizontal == 1, camera.flipVertical == 1, camera.rotation);
+    ToChroma420(record.yuv), ApplyOrientation(record.yuv, camera.flipHorizontal == 1, camera.flipVertical == 1, camera.rotation);
 
   // Motion is measured on the adjusted picture before the text goes on, so a clock
   // in the overlay never counts as motion.
