@@ -2,6 +2,7 @@
 
 #include "recorder/frame/frame_pipeline.h"
 
+#include "recorder/camera/option_rules.h"
 #include "recorder/frame/adjust.h"
 #include "recorder/frame/overlay.h"
 
@@ -10,19 +11,6 @@ namespace recorder::frame {
 using namespace camera;
 using media::FrameImage;
 using media::FrameRecord;
-
-namespace {
-
-bool Rotates(int32_t rotation) {
-  return rotation == 1 || rotation == 2 || rotation == 3 || rotation == 90 || rotation == 180 || rotation == 270;
-}
-
-}  // namespace
-
-bool ChangesPicture(const camera::CameraRecord& camera) {
-  return camera.flipHorizontal == 1 || camera.flipVertical == 1 || Rotates(camera.rotation) ||
-         camera.overlayEnabled == 1;
-}
 
 bool StoresAsSent(const camera::CameraRecord& camera) { return camera.storeAsSent == 1 && !ChangesPicture(camera); }
 

@@ -14,8 +14,6 @@ struct PipelineResult {
 // True when the camera asks for pictures stored as sent and nothing changes
 // them: no flip, no rotation, no overlay.
 bool StoresAsSent(const camera::CameraRecord& camera);
-// True when flips, rotation or the overlay change the picture.
-bool ChangesPicture(const camera::CameraRecord& camera);
 
 // A frame held as planes (record.yuv, no RGB image) is changed and measured there;
 // one with its Y plane alone (stored as sent) is only measured. Otherwise the RGB

@@ -186,13 +186,29 @@ CCamOptionsDlg::CCamOptionsDlg(const camera::CameraRecord& record, bool editMode
   connect(ui_->saveButton, &QPushButton::clicked, this, &CCamOptionsDlg::Save);
   connect(ui_->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
   connect(&timer_, &QTimer::timeout, this, &CCamOptionsDlg::Tick);
+  for (QCheckBox* box : {image_->flipHorizontal, image_->flipVertical, overlay_->enableOverlay})
+    connect(box, &QCheckBox::toggled, this, [this] { ShowStoreAsSent(); });
+  connect(image_->rotation, &QComboBox::currentIndexChanged, this, [this] { ShowStoreAsSent(); });
   timer_.setInterval(kTickMs);
 
   Fill();
   ShowSoundFileWhere();
   ShowDeviceSettingsButton();
   ShowJpgCountControls();
+  ShowStoreAsSent();
   RefreshPreview();
+}
+
+void CCamOptionsDlg::ShowStoreAsSent() {
+  camera::CameraRecord changes;
+  changes.flipHorizontal = image_->flipHorizontal->isChecked();
+  changes.flipVertical = image_->flipVertical->isChecked();
+  changes.rotation = image_->rotation->currentIndex();
+  changes.overlayEnabled = overlay_->enableOverlay->isChecked();
+  const std::string blocker = camera::StoreAsSentBlocker(changes);
+  saving_->storeAsSent->setEnabled(blocker.empty());
+  saving_->storeAsSentNote->setEnabled(blocker.empty());
+  saving_->storeAsSent->setToolTip(QString::fromStdString(blocker));
 }
 
 QString CCamOptionsDlg::SoundFileWhere(const QString& name) {
@@ -269,6 +285,7 @@ void CCamOptionsDlg::Fill() {
   saving_->saveAsMjpg->setChecked(w.saveAsMjpg != 0);
   saving_->saveAsJpg->setChecked(w.saveAsMjpg == 0);
   saving_->maxJpgCount->setText(Number(w.maxJpgCount));
+  saving_->storeAsSent->setChecked(w.storeAsSent != 0);
 
   image_->flipHorizontal->setChecked(w.flipHorizontal != 0);
   image_->flipVertical->setChecked(w.flipVertical != 0);
@@ -299,6 +316,7 @@ void CCamOptionsDlg::ReadControls() {
   w.cleanSaveDir = saving_->cleanSaveDir->isChecked();
   w.saveAsMjpg = saving_->saveAsMjpg->isChecked();
   camera::StoreEditNumber(w, "maxJpgCount", Typed(saving_->maxJpgCount));
+  w.storeAsSent = saving_->storeAsSent->isChecked();
 
   w.flipHorizontal = image_->flipHorizontal->isChecked();
   w.flipVertical = image_->flipVertical->isChecked();
