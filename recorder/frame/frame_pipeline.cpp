@@ -22,10 +22,13 @@ PipelineResult RunFramePipeline(FrameRecord& record, const camera::CameraRecord&
   const bool onPlanes = record.yuv.LumaValid() && !image.Valid();
   const bool changeable = onPlanes ? record.yuv.Valid() : true;
   // Flips, then the turn; composed into one pass over the pixels.
-  if (!onPlanes)
+  if (!onPlanes) {
     ApplyOrientation(image, camera.flipHorizontal == 1, camera.flipVertical == 1, camera.rotation);
-  else if (changeable)
-    ToChroma420(record.yuv), ApplyOrientation(record.yuv, camera.flipHorizontal == 1, camera.flipVertical == 1, camera.rotation);
+  } else if (changeable) {
+    // Saved pictures are 4:2:0 whatever the source's sampling, as the RGB path saves them.
+    ToChroma420(record.yuv);
+    ApplyOrientation(record.yuv, camera.flipHorizontal == 1, camera.flipVertical == 1, camera.rotation);
+  }
 
   // Motion is measured on the adjusted picture before the text goes on, so a clock
   // in the overlay never counts as motion.

@@ -185,9 +185,6 @@ const RenderedText* RenderText(const OverlaySettings& settings, int32_t frameWid
   thread_local RenderedText cache;
   if (cache.Matches(settings, frameWidth, frameHeight)) return &cache;
   cache.valid = false;
-  struct {
-    int32_t width, height;
-  } image{frameWidth, frameHeight};
 
   const QString text = QString::fromUtf8(settings.text.data(), qsizetype(settings.text.size()));
   const QFont font = BuildFont(settings.font);
@@ -195,15 +192,15 @@ const RenderedText* RenderText(const OverlaySettings& settings, int32_t frameWid
   const int textWidth = metrics.horizontalAdvance(text);
   const int textHeight = metrics.height();
   const OverlayPosition pos =
-      ComputeOverlayPosition(image.width, image.height, textWidth, textHeight, settings.hAlign, settings.vAlign);
+      ComputeOverlayPosition(frameWidth, frameHeight, textWidth, textHeight, settings.hAlign, settings.vAlign);
 
   // Only the part of the frame the text can reach is rendered: one pixel around the
   // text for shadow and outline, plus room for italic overhang at the sides.
   const int64_t sideMargin = 1 + textHeight / 2;
   const int64_t left = std::max<int64_t>(0, pos.x - sideMargin);
-  const int64_t right = std::min<int64_t>(image.width, int64_t(pos.x) + textWidth + sideMargin);
+  const int64_t right = std::min<int64_t>(frameWidth, int64_t(pos.x) + textWidth + sideMargin);
   const int64_t top = std::max<int64_t>(0, pos.y - 1);
-  const int64_t bottom = std::min<int64_t>(image.height, int64_t(pos.y) + textHeight + 1);
+  const int64_t bottom = std::min<int64_t>(frameHeight, int64_t(pos.y) + textHeight + 1);
   if (left >= right || top >= bottom) return nullptr;
 
   QImage layer(int(right - left), int(bottom - top), QImage::Format_ARGB32_Premultiplied);
@@ -247,8 +244,8 @@ const RenderedText* RenderText(const OverlaySettings& settings, int32_t frameWid
     }
   }
   cache.settings = settings;
-  cache.frameWidth = image.width;
-  cache.frameHeight = image.height;
+  cache.frameWidth = frameWidth;
+  cache.frameHeight = frameHeight;
   cache.layer = std::move(layer);
   cache.left = int(left);
   cache.top = int(top);

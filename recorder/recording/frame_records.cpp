@@ -14,6 +14,10 @@ std::unique_ptr<media::FrameRecord> FrameRecords::Take() {
   *record = media::FrameRecord{};
   record->image = std::move(pixels);
   record->yuv = std::move(planes);
+  // The buffers stay for reuse, but nothing in them belongs to the new frame: a
+  // source fills the image or the planes, and the other stays empty.
+  record->image.width = record->image.height = 0;
+  record->yuv.width = record->yuv.height = 0;
   return record;
 }
 

@@ -98,17 +98,12 @@ std::unique_ptr<media::FrameRecord> CameraWorker::DecodePicture(std::vector<uint
       return nullptr;
     }
     jpeg.resize(length);
-    frame->image.width = frame->image.height = 0;
     frame->jpeg = std::make_shared<const std::vector<uint8_t>>(std::move(jpeg));
     return frame;
   }
   // A picture to re-encode is changed and encoded in YUV; RGB only for what the
   // planes cannot carry (greyscale, unusual sampling).
-  if (media::DecodeJpegYuv(jpeg.data(), jpeg.size(), frame->yuv)) {
-    frame->image.width = frame->image.height = 0;
-    return frame;
-  }
-  frame->yuv.width = frame->yuv.height = 0;
+  if (media::DecodeJpegYuv(jpeg.data(), jpeg.size(), frame->yuv)) return frame;
   const bool decoded = media::DecodeJpeg(jpeg.data(), jpeg.size(), frame->image);
   if (decoded) return frame;
   frameRecords_.Keep(std::move(frame));
