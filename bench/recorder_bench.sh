@@ -170,14 +170,16 @@ bench_cameras() {
 
 # Steady-state cost of a running recorder: CPU ticks and saved pictures counted
 # between two moments after a warm-up, so start-up and shutdown are left out.
-# $1 = pid, $2 = folder of pictures; sets STEADY_TICKS and STEADY_FRAMES.
+# $1 = pid, $2 = folder of pictures (JPEG files, or MJPG files when $3 is
+# frames_in); sets STEADY_TICKS and STEADY_FRAMES.
+jpgs_in() { find "$1" -name '*.jpg' | wc -l; }
 measure_steady() {
-  local pid=$1 dir=$2 warmup=5 span=${PEER_SECONDS:-30}
+  local pid=$1 dir=$2 count=${3:-jpgs_in} warmup=5 span=${PEER_SECONDS:-30}
   sleep $warmup
   local t0 f0 t1 f1
-  t0=$(cpu_ticks "$pid"); f0=$(find "$dir" -name '*.jpg' | wc -l)
+  t0=$(cpu_ticks "$pid"); f0=$($count "$dir")
   sleep "$span"
-  t1=$(cpu_ticks "$pid"); f1=$(find "$dir" -name '*.jpg' | wc -l)
+  t1=$(cpu_ticks "$pid"); f1=$($count "$dir")
   STEADY_TICKS=$((t1 - t0))
   STEADY_FRAMES=$((f1 - f0))
 }
@@ -192,18 +194,22 @@ bench_peer() {
   local fps=10
   start_testcam $fps
 
-  # Ours: every frame as a numbered JPEG picture, motion measured, once per mode.
+  # Ours: every frame as a numbered JPEG picture, motion measured, once per mode;
+  # and once into an MJPG file, which spares the file system a file per picture.
   local mode rows=()
-  for mode in re-encode as-sent overlay; do
+  for mode in re-encode as-sent overlay as-sent,mjpg-file; do
+    local fields=${mode%,mjpg-file}
     export TOLLAN_HOME="$WORK/peer-$mode-home"
     mkdir -p "$TOLLAN_HOME" "$WORK/ours-$mode"
     "$TOLLAN" --add-ip "http://127.0.0.1:$PORT/video.mjpg" --push-stream >/dev/null
-    # shellcheck disable=SC2046
-    "$TOLLAN" --set 0 "savePath=$WORK/ours-$mode/video.jpg" saveAsMjpg=0 maxJpgCount=1000000 $(mode_fields "$mode")
+    local output="savePath=$WORK/ours-$mode/video.jpg saveAsMjpg=0 maxJpgCount=1000000" count=jpgs_in
+    [ "$fields" != "$mode" ] && output="savePath=$WORK/ours-$mode/video.mjpg saveAsMjpg=1" count=frames_in
+    # shellcheck disable=SC2046,SC2086
+    "$TOLLAN" --set 0 $output $(mode_fields "$fields")
     "$TOLLAN" --headless 2>"$WORK/recorder.log" &
     local rpid=$!
     PIDS+=("$rpid")
-    measure_steady "$rpid" "$WORK/ours-$mode"
+    measure_steady "$rpid" "$WORK/ours-$mode" $count
     rows+=("$mode $STEADY_TICKS $STEADY_FRAMES")
     kill -INT "$rpid"
     wait "$rpid" || true
