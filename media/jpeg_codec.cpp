@@ -199,11 +199,17 @@ bool DecodeJpegYuv(const uint8_t* jpeg, size_t length, YuvImage& out) {
   }
   out.width = width;
   out.height = height;
-  out.stride[0] = width;
-  out.stride[1] = out.stride[2] = out.ChromaWidth();
-  out.plane[0].resize(size_t(width) * size_t(height));
-  out.plane[1].resize(size_t(out.stride[1]) * size_t(out.ChromaHeight()));
-  out.plane[2].resize(out.plane[1].size());
+  // The library writes whole sample groups: planes of odd-sized pictures get a
+  // padding column and row, which the strides and sizes take in.
+  for (int p = 0; p < 3; ++p) {
+    out.stride[p] = tjPlaneWidth(p, width, subsamp);
+    const int rows = tjPlaneHeight(p, height, subsamp);
+    if (out.stride[p] <= 0 || rows <= 0) {
+      out = YuvImage{};
+      return false;
+    }
+    out.plane[p].resize(size_t(out.stride[p]) * size_t(rows));
+  }
   unsigned char* planes[3] = {out.plane[0].data(), out.plane[1].data(), out.plane[2].data()};
   int strides[3] = {out.stride[0], out.stride[1], out.stride[2]};
   const int rc = tjDecompressToYUVPlanes(h, jpeg, static_cast<unsigned long>(length), planes, width, strides,
@@ -215,9 +221,54 @@ bool DecodeJpegYuv(const uint8_t* jpeg, size_t length, YuvImage& out) {
   return true;
 }
 
-bool YuvToFrameImage(const YuvImage& yuv, FrameImage& out) {
+namespace {
+
+// Planes as the library reads them: every plane holds whole sample groups
+// (tjPlaneWidth x tjPlaneHeight samples, which exceed a picture of odd size).
+// Planes that do not (packed planes of an odd-sized picture) are copied into
+// `scratch` with their last column and row repeated. Null when the planes are invalid.
+const YuvImage* PlanesForLibrary(const YuvImage& yuv, YuvImage& scratch) {
+  if (!yuv.Valid()) return nullptr;
+  const int subsamp = TjSampling(yuv.sampling);
+  bool whole = true;
+  int widths[3], heights[3];
+  for (int p = 0; p < 3; ++p) {
+    widths[p] = tjPlaneWidth(p, yuv.width, subsamp);
+    heights[p] = tjPlaneHeight(p, yuv.height, subsamp);
+    if (widths[p] <= 0 || heights[p] <= 0) return nullptr;
+    whole = whole && yuv.stride[p] >= widths[p] &&
+            yuv.plane[p].size() >= size_t(yuv.stride[p]) * size_t(heights[p] - 1) + size_t(widths[p]);
+  }
+  if (whole) return &yuv;
+  scratch.width = yuv.width;
+  scratch.height = yuv.height;
+  scratch.sampling = yuv.sampling;
+  for (int p = 0; p < 3; ++p) {
+    const int w = p == 0 ? yuv.width : yuv.ChromaWidth(), h = p == 0 ? yuv.height : yuv.ChromaHeight();
+    scratch.stride[p] = widths[p];
+    scratch.plane[p].resize(size_t(widths[p]) * size_t(heights[p]));
+    for (int y = 0; y < heights[p]; ++y) {
+      const uint8_t* src = yuv.plane[p].data() + size_t(std::min(y, h - 1)) * size_t(yuv.stride[p]);
+      uint8_t* dst = scratch.plane[p].data() + size_t(y) * size_t(widths[p]);
+      std::memcpy(dst, src, size_t(std::min(w, widths[p])));
+      for (int x = w; x < widths[p]; ++x) dst[x] = src[w - 1];
+    }
+  }
+  return &scratch;
+}
+
+}  // namespace
+
+bool YuvToFrameImage(const YuvImage& input, FrameImage& out) {
+  thread_local YuvImage padded;
+  const YuvImage* planesIn = PlanesForLibrary(input, padded);
+  if (!planesIn) {
+    out = FrameImage{};
+    return false;
+  }
+  const YuvImage& yuv = *planesIn;
   tjhandle h = ThreadHandles().Decoder();
-  if (!h || !yuv.Valid() || uint64_t(yuv.width) * 3u * uint64_t(yuv.height) > kMaxPixelBytes) {
+  if (!h || uint64_t(yuv.width) * 3u * uint64_t(yuv.height) > kMaxPixelBytes) {
     out = FrameImage{};
     return false;
   }
@@ -235,8 +286,12 @@ bool YuvToFrameImage(const YuvImage& yuv, FrameImage& out) {
   return true;
 }
 
-bool EncodeJpegYuv(const YuvImage& image, int quality, std::vector<uint8_t>& out) {
-  if (!image.Valid() || uint64_t(image.width) * 3u * uint64_t(image.height) > kMaxPixelBytes) return false;
+bool EncodeJpegYuv(const YuvImage& input, int quality, std::vector<uint8_t>& out) {
+  thread_local YuvImage padded;
+  if (!input.Valid() || uint64_t(input.width) * 3u * uint64_t(input.height) > kMaxPixelBytes) return false;
+  const YuvImage* planesIn = PlanesForLibrary(input, padded);
+  if (!planesIn) return false;
+  const YuvImage& image = *planesIn;
   Handles& th = ThreadHandles();
   tjhandle h = th.Encoder();
   const int subsamp = TjSampling(image.sampling);

@@ -126,6 +126,8 @@ Bytes Insert(const Bytes& jpeg, size_t at, const Bytes& segment) {
   return out;
 }
 
+void PrintTo(const StampRow& row, std::ostream* os) { *os << row.name; }
+
 class StampPositionOf : public testing::TestWithParam<StampRow> {};
 
 TEST_P(StampPositionOf, CameraPicture) {

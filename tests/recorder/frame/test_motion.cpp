@@ -334,6 +334,8 @@ struct SequenceRow {
   int tolerance = 2;
 };
 
+void PrintTo(const SequenceRow& row, std::ostream* os) { *os << row.name; }
+
 class LumaMotion : public testing::TestWithParam<SequenceRow> {};
 
 // Levels differ by at most the row's tolerance (2), and at every trigger level a

@@ -1,6 +1,7 @@
 // The per-frame order: flips, rotation, motion on the clean picture, then the overlay.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -174,8 +175,7 @@ namespace yuv {
 using Bytes = std::vector<uint8_t>;
 
 // A camera's picture in the given sampling: a scene with edges, gradients and colour.
-Bytes CameraPicture(media::ChromaSampling sampling, int seed) {
-  const int w = 320, h = 240;
+Bytes CameraPicture(media::ChromaSampling sampling, int seed, int w = 320, int h = 240) {
   media::YuvImage planes;
   planes.width = w;
   planes.height = h;
@@ -192,12 +192,12 @@ Bytes CameraPicture(media::ChromaSampling sampling, int seed) {
   auto Y = [&](int x, int y) { return 0.299 * rgb(x, y, 0) + 0.587 * rgb(x, y, 1) + 0.114 * rgb(x, y, 2); };
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) planes.plane[0][size_t(y) * w + x] = uint8_t(std::lround(Y(x, y)));
-  const int sx = w / planes.ChromaWidth(), sy = h / planes.ChromaHeight();
+  const int sx = planes.ChromaWidth() == w ? 1 : 2, sy = planes.ChromaHeight() == h ? 1 : 2;
   for (int cy = 0; cy < planes.ChromaHeight(); ++cy)
     for (int cx = 0; cx < planes.ChromaWidth(); ++cx) {
       double cb = 0, cr = 0;
-      for (int y = cy * sy; y < cy * sy + sy; ++y)
-        for (int x = cx * sx; x < cx * sx + sx; ++x) {
+      for (int y = std::min(cy * sy, h - sy); y < std::min(cy * sy, h - sy) + sy; ++y)
+        for (int x = std::min(cx * sx, w - sx); x < std::min(cx * sx, w - sx) + sx; ++x) {
           cb += -0.168736 * rgb(x, y, 0) - 0.331264 * rgb(x, y, 1) + 0.5 * rgb(x, y, 2) + 128;
           cr += 0.5 * rgb(x, y, 0) - 0.418688 * rgb(x, y, 1) - 0.081312 * rgb(x, y, 2) + 128;
         }
@@ -224,7 +224,10 @@ struct PathRow {
   const char* name;
   media::ChromaSampling sampling;
   int flipH, flipV, rotation, overlay, background;
+  int width = 320, height = 240;
 };
+
+void PrintTo(const PathRow& row, std::ostream* os) { *os << row.name; }
 
 class YuvPath : public testing::TestWithParam<PathRow> {};
 
@@ -244,7 +247,7 @@ TEST_P(YuvPath, SavesWhatTheRgbPathSaves) {
   frame::MotionDetector rgbDetector, yuvDetector;
   double lowest = 99;
   for (int i = 0; i < 3; ++i) {
-    const Bytes picture = CameraPicture(row.sampling, i);
+    const Bytes picture = CameraPicture(row.sampling, i, row.width, row.height);
     FrameRecord viaRgb, viaYuv;
     ASSERT_TRUE(media::DecodeJpeg(picture.data(), picture.size(), viaRgb.image));
     ASSERT_TRUE(media::DecodeJpegYuv(picture.data(), picture.size(), viaYuv.yuv));
@@ -273,7 +276,9 @@ INSTANTIATE_TEST_SUITE_P(
                     PathRow{"quarterTurn444", media::ChromaSampling::k444, 0, 1, 1, 0, 0},
                     PathRow{"solidOverlay420", media::ChromaSampling::k420, 0, 0, 0, 1, 0},
                     PathRow{"outlineOverlayTurned420", media::ChromaSampling::k420, 1, 0, 1, 1, 3},
-                    PathRow{"shadowOverlay444", media::ChromaSampling::k444, 0, 0, 0, 1, 2}),
+                    PathRow{"shadowOverlay444", media::ChromaSampling::k444, 0, 0, 0, 1, 2},
+                    PathRow{"oddSizeTurnedWithOverlay420", media::ChromaSampling::k420, 1, 0, 3, 1, 0, 321, 241},
+                    PathRow{"oddSizeTurned422", media::ChromaSampling::k422, 0, 1, 1, 0, 0, 321, 241}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace yuv

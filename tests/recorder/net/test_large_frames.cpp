@@ -184,6 +184,8 @@ struct AsSentRow {
   bool sameBytes;
 };
 
+void PrintTo(const AsSentRow& row, std::ostream* os) { *os << row.name; }
+
 class StoredAsSent : public testing::TestWithParam<AsSentRow> {};
 
 TEST_P(StoredAsSent, FramesAreTheCamerasBytesAndReadBack) {
