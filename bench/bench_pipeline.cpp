@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,70 @@ void BM_Pipeline(benchmark::State& state) {
   }
 }
 
+// The same camera on YUV planes: decode to planes, flips, turn, motion on Y,
+// overlay blended into the planes, encode from them.
+void BM_PipelineYuv(benchmark::State& state) {
+  const int w = int(state.range(0)), h = int(state.range(1));
+  const std::vector<uint8_t> sources[2] = {SourceJpeg(w, h, 1), SourceJpeg(w, h, 2)};
+  const camera::CameraRecord cam = BenchCamera();
+  frame::MotionDetector detector;
+  ScratchFile file;
+  if (!file.ok()) {
+    state.SkipWithError("no scratch file");
+    return;
+  }
+  size_t k = 0;
+  media::FrameRecord record;
+  for (auto _ : state) {
+    const auto& src = sources[k++ & 1];
+    if (!media::DecodeJpegYuv(src.data(), src.size(), record.yuv)) {
+      state.SkipWithError("decode failed");
+      return;
+    }
+    const auto result = frame::RunFramePipeline(record, cam, detector);
+    benchmark::DoNotOptimize(result);
+    std::vector<uint8_t> jpeg;
+    if (!media::EncodeJpegYuv(record.yuv, cam.jpegQuality, jpeg) || !file.Append(jpeg)) {
+      state.SkipWithError("encode or write failed");
+      return;
+    }
+  }
+}
+
+// A picture stored as sent: the luma decoded for motion, the camera's bytes
+// appended with their time stamp.
+void BM_StoredAsSent(benchmark::State& state) {
+  const int w = int(state.range(0)), h = int(state.range(1));
+  const std::vector<uint8_t> sources[2] = {SourceJpeg(w, h, 1), SourceJpeg(w, h, 2)};
+  camera::CameraRecord cam;
+  cam.motionEnabled = 1;
+  cam.overlayEnabled = 0;
+  frame::MotionDetector detector;
+  ScratchFile file;
+  if (!file.ok()) {
+    state.SkipWithError("no scratch file");
+    return;
+  }
+  size_t k = 0;
+  media::FrameRecord record;
+  for (auto _ : state) {
+    const auto& src = sources[k++ & 1];
+    size_t length = src.size(), position = 0;
+    if (!media::mjpg::StampPosition(src.data(), length, position) ||
+        !media::DecodeJpegLuma(src.data(), length, record.yuv)) {
+      state.SkipWithError("not storable");
+      return;
+    }
+    record.jpeg = std::make_shared<const std::vector<uint8_t>>(src);
+    const auto result = frame::RunFramePipeline(record, cam, detector);
+    benchmark::DoNotOptimize(result);
+    if (!file.Append(*record.jpeg)) {
+      state.SkipWithError("write failed");
+      return;
+    }
+  }
+}
+
 void BM_DecodeEncode(benchmark::State& state) {
   const int w = int(state.range(0)), h = int(state.range(1));
   const std::vector<uint8_t> sources[2] = {SourceJpeg(w, h, 1), SourceJpeg(w, h, 2)};
@@ -147,6 +212,8 @@ void BM_Stage(benchmark::State& state) {
 
 BENCHMARK(BM_Stage)->ArgsProduct({{1920}, {1080}, {0, 1, 2, 3, 4}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Pipeline)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PipelineYuv)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StoredAsSent)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeEncode)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
 
 // Prints the runs as usual and remembers their times for the ratio line.
@@ -170,6 +237,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
       // CPU time is shown too: on a busy machine it is the steadier of the two.
       std::printf("pipeline / (decode+encode) at %s: %.2f ms / %.2f ms = %.2f real, %.2f cpu (goal <= 1.3)\n", size,
                   real_.at(p), real_.at(c), real_.at(p) / real_.at(c), cpu_.at(p) / cpu_.at(c));
+      for (const char* other : {"BM_PipelineYuv/", "BM_StoredAsSent/"}) {
+        const std::string o = std::string(other) + size;
+        if (!cpu_.count(o) || cpu_.at(p) <= 0) continue;
+        std::printf("%s / RGB pipeline at %s: %.2f ms / %.2f ms = %.2f cpu\n", other, size, cpu_.at(o), cpu_.at(p),
+                    cpu_.at(o) / cpu_.at(p));
+      }
     }
   }
 

@@ -2,11 +2,17 @@
 # Recorder benchmarks against the project's test camera on 127.0.0.1:
 #   push   one push-stream camera at frameDelayMs 0, 640x480: frames/s and CPU ms per frame
 #   scale  16 push cameras at 5 fps for 60 s: CPU share, peak memory, frames written vs served
-#   peer   the same stream recorded as JPEG pictures by us and by the Debian package
-#          "motion" (installed here only): CPU seconds per saved frame and the ratio
+#   cameras  many push cameras at 10 fps for 30 s, motion measured and every frame
+#          saved: 64 x 640x480 and 16 x 1920x1080, pictures stored as sent, re-encoded
+#          and re-encoded with the overlay: CPU share, peak memory, frames served,
+#          written and lost, and the test camera's own CPU (it serves pre-encoded
+#          pictures, so serving costs little)
+#   peer   the same stream recorded as JPEG pictures by us (re-encoded, stored as
+#          sent, with the overlay; motion measured) and by the Debian package
+#          "motion" (installed here only): CPU seconds per saved frame and the ratios
 #   serve  16 push cameras at 10 fps, serving live pictures: the recorder's CPU with
 #          nobody watching and with 4 viewers of the camera wall, and frames lost
-# Usage: recorder_bench.sh BUILD_DIR [push|scale|peer|serve|all]
+# Usage: recorder_bench.sh BUILD_DIR [push|scale|cameras|peer|serve|all]
 set -euo pipefail
 BUILD=${1:?build dir}
 WHAT=${2:-all}
@@ -33,7 +39,8 @@ peak_rss_kb() {
 start_testcam() {  # $1 = fps, rest = extra options; sets CAM_PID and PORT
   local fps=$1; shift
   rm -f "$WORK/port"
-  "$TESTCAM" --port 0 --port-file "$WORK/port" --fps "$fps" --width 640 --height 480 --motion "$@" \
+  "$TESTCAM" --port 0 --port-file "$WORK/port" --fps "$fps" --width "${CAM_WIDTH:-640}" \
+    --height "${CAM_HEIGHT:-480}" --motion "$@" \
     >"$WORK/testcam.out" 2>&1 &
   CAM_PID=$!
   PIDS+=("$CAM_PID")
@@ -109,16 +116,72 @@ bench_scale() {
     printf "\n" }'
 }
 
+# $1 = mode: the camera fields that store pictures as sent, re-encode them, or
+# re-encode them with the overlay stamped; every mode measures motion and, with
+# frameSaveCount beyond the run, saves every frame.
+mode_fields() {
+  local common="frameDelayMs=0 motionEnabled=1 frameSaveCount=1000000 jpegQuality=75"
+  case "$1" in
+    as-sent) echo "$common storeAsSent=1 overlayEnabled=0" ;;
+    re-encode) echo "$common storeAsSent=0 overlayEnabled=0" ;;
+    overlay) echo "$common storeAsSent=0 overlayEnabled=1" ;;
+  esac
+}
+
+# One run of $1 push cameras of $2 x $3 pictures at 10 fps for $4 s in mode $5.
+# Each camera's stream ends after fps x seconds pictures, so every picture
+# served has arrived when the recorder is stopped: served - written are lost.
+cameras_run() {
+  local count=$1 width=$2 height=$3 seconds=$4 mode=$5 fps=10
+  export TOLLAN_HOME="$WORK/cams-$count-$height-$mode-home"
+  local out="$WORK/cams-$count-$height-$mode"
+  mkdir -p "$TOLLAN_HOME" "$out"
+  CAM_WIDTH=$width CAM_HEIGHT=$height start_testcam $fps --frame-limit $((fps * seconds))
+  local i
+  for i in $(seq 0 $((count - 1))); do
+    "$TOLLAN" --add-ip "http://127.0.0.1:$PORT/video.mjpg" --push-stream >/dev/null
+    # shellcheck disable=SC2046
+    "$TOLLAN" --set "$i" "savePath=$out/cam$i/video.mjpg" $(mode_fields "$mode")
+  done
+  local cam0
+  cam0=$(cpu_ticks "$CAM_PID")
+  run_recorder $((seconds + 4))
+  local cam_ticks=$(($(cpu_ticks "$CAM_PID") - cam0))
+  stop_testcam
+  local served written
+  served=$(awk '/^FRAMES/ {print $2}' "$WORK/testcam.out" | tail -n 1)
+  written=$(frames_in "$out")
+  awk -v n="$count" -v w="$width" -v h="$height" -v m="$mode" -v t="$REC_TICKS" -v ct="$cam_ticks" -v hz="$TICKS" \
+      -v s="$seconds" -v rss="$REC_RSS" -v wr="$written" -v sv="${served:-0}" 'BEGIN {
+    printf "| %d x %dx%d | %-9s | %5.2f | %6.0f | %6d | %6d | %5d | %5.2f |\n",
+      n, w, h, m, t / hz / s, rss / 1024, sv, wr, sv - wr, ct / hz / s }'
+  rm -rf "$out"
+}
+
+bench_cameras() {
+  local seconds=${CAMERAS_SECONDS:-30}
+  echo "== Push cameras at 10 fps for $seconds s, motion measured, every frame saved =="
+  echo "| cameras | pictures | recorder cores | peak MiB | served | written | lost | test camera cores |"
+  echo "|---|---|---|---|---|---|---|---|"
+  cameras_run 64 640 480 "$seconds" as-sent
+  cameras_run 64 640 480 "$seconds" re-encode
+  cameras_run 16 1920 1080 "$seconds" as-sent
+  cameras_run 16 1920 1080 "$seconds" overlay
+  cameras_run 16 1920 1080 "$seconds" re-encode
+}
+
 # Steady-state cost of a running recorder: CPU ticks and saved pictures counted
 # between two moments after a warm-up, so start-up and shutdown are left out.
-# $1 = pid, $2 = folder of pictures; sets STEADY_TICKS and STEADY_FRAMES.
+# $1 = pid, $2 = folder of pictures (JPEG files, or MJPG files when $3 is
+# frames_in); sets STEADY_TICKS and STEADY_FRAMES.
+jpgs_in() { find "$1" -name '*.jpg' | wc -l; }
 measure_steady() {
-  local pid=$1 dir=$2 warmup=5 span=${PEER_SECONDS:-30}
+  local pid=$1 dir=$2 count=${3:-jpgs_in} warmup=5 span=${PEER_SECONDS:-30}
   sleep $warmup
   local t0 f0 t1 f1
-  t0=$(cpu_ticks "$pid"); f0=$(find "$dir" -name '*.jpg' | wc -l)
+  t0=$(cpu_ticks "$pid"); f0=$($count "$dir")
   sleep "$span"
-  t1=$(cpu_ticks "$pid"); f1=$(find "$dir" -name '*.jpg' | wc -l)
+  t1=$(cpu_ticks "$pid"); f1=$($count "$dir")
   STEADY_TICKS=$((t1 - t0))
   STEADY_FRAMES=$((f1 - f0))
 }
@@ -133,19 +196,27 @@ bench_peer() {
   local fps=10
   start_testcam $fps
 
-  # Ours: every frame as a numbered JPEG picture, no overlay, no motion gating.
-  export TOLLAN_HOME="$WORK/peer-home"
-  mkdir -p "$TOLLAN_HOME" "$WORK/ours"
-  "$TOLLAN" --add-ip "http://127.0.0.1:$PORT/video.mjpg" --push-stream >/dev/null
-  "$TOLLAN" --set 0 "savePath=$WORK/ours/video.jpg" saveAsMjpg=0 maxJpgCount=1000000 frameDelayMs=0 \
-    motionEnabled=0 overlayEnabled=0 jpegQuality=75
-  "$TOLLAN" --headless 2>"$WORK/recorder.log" &
-  local rpid=$!
-  PIDS+=("$rpid")
-  measure_steady "$rpid" "$WORK/ours"
-  local ours_ticks=$STEADY_TICKS ours_frames=$STEADY_FRAMES
-  kill -INT "$rpid"
-  wait "$rpid" || true
+  # Ours: every frame as a numbered JPEG picture, motion measured, once per mode;
+  # and once into an MJPG file, which spares the file system a file per picture.
+  local mode rows=()
+  for mode in re-encode as-sent overlay as-sent,mjpg-file; do
+    local fields=${mode%,mjpg-file}
+    export TOLLAN_HOME="$WORK/peer-$mode-home"
+    mkdir -p "$TOLLAN_HOME" "$WORK/ours-$mode"
+    "$TOLLAN" --add-ip "http://127.0.0.1:$PORT/video.mjpg" --push-stream >/dev/null
+    local output="savePath=$WORK/ours-$mode/video.jpg saveAsMjpg=0 maxJpgCount=1000000" count=jpgs_in
+    [ "$fields" != "$mode" ] && output="savePath=$WORK/ours-$mode/video.mjpg saveAsMjpg=1" count=frames_in
+    # shellcheck disable=SC2046,SC2086
+    "$TOLLAN" --set 0 $output $(mode_fields "$fields")
+    "$TOLLAN" --headless 2>"$WORK/recorder.log" &
+    local rpid=$!
+    PIDS+=("$rpid")
+    measure_steady "$rpid" "$WORK/ours-$mode" $count
+    rows+=("$mode $STEADY_TICKS $STEADY_FRAMES")
+    kill -INT "$rpid"
+    wait "$rpid" || true
+    rm -rf "$WORK/ours-$mode"
+  done
 
   # Theirs: picture output on every frame at the same frame rate and quality.
   mkdir -p "$WORK/theirs"
@@ -175,11 +246,20 @@ CONF
   kill -INT "$mpid" 2>/dev/null || true
   wait "$mpid" 2>/dev/null || true
   stop_testcam
-  awk -v ot="$ours_ticks" -v of="$ours_frames" -v tt="$theirs_ticks" -v tf="$theirs_frames" -v hz="$TICKS" 'BEGIN {
-    o = (of > 0) ? ot / hz / of : 0; t = (tf > 0) ? tt / hz / tf : 0;
-    printf "ours:   %d pictures, %.4f CPU s per saved frame\n", of, o;
-    printf "motion: %d pictures, %.4f CPU s per saved frame\n", tf, t;
-    if (t > 0) printf "ratio ours/motion: %.2f (goal below 0.5)\n", o / t; else print "ratio: motion saved no pictures" }'
+  local t=0
+  [ "$theirs_frames" -gt 0 ] && t=$(awk -v tt="$theirs_ticks" -v tf="$theirs_frames" -v hz="$TICKS" \
+    'BEGIN { printf "%.5f", tt / hz / tf }')
+  echo "| recorder | pictures | CPU s per saved frame | ours / motion |"
+  echo "|---|---|---|---|"
+  local row
+  for row in "${rows[@]}"; do
+    # shellcheck disable=SC2086
+    set -- $row
+    awk -v m="$1" -v ot="$2" -v of="$3" -v t="$t" -v hz="$TICKS" 'BEGIN {
+      o = (of > 0) ? ot / hz / of : 0;
+      printf "| ours, %s | %d | %.5f | %s |\n", m, of, o, (t > 0) ? sprintf("%.2f", o / t) : "-" }'
+  done
+  printf "| motion | %d | %s | 1.00 |\n" "$theirs_frames" "$t"
 }
 
 # One serving run: every camera sends exactly FRAMES pictures; CPU is counted over a
@@ -255,8 +335,9 @@ bench_serve() {
 case "$WHAT" in
   push) bench_push ;;
   scale) bench_scale ;;
+  cameras) bench_cameras ;;
   peer) bench_peer ;;
   serve) bench_serve ;;
-  all) bench_push; bench_scale; bench_peer; bench_serve ;;
-  *) echo "usage: $0 BUILD_DIR [push|scale|peer|serve|all]" >&2; exit 2 ;;
+  all) bench_push; bench_scale; bench_cameras; bench_peer; bench_serve ;;
+  *) echo "usage: $0 BUILD_DIR [push|scale|cameras|peer|serve|all]" >&2; exit 2 ;;
 esac

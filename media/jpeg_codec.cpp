@@ -108,6 +108,204 @@ bool DecodeJpeg(const uint8_t* jpeg, size_t length, FrameImage& out) {
   return true;
 }
 
+namespace {
+
+// Reads the header; false (decoder dropped) when it does not parse or the picture
+// is larger than we ever decode.
+bool ReadHeader(const uint8_t* jpeg, size_t length, int& width, int& height, int& subsamp, tjhandle& h) {
+  int colorspace = 0;
+  h = (jpeg && length >= 4) ? ThreadHandles().Decoder() : nullptr;
+  if (!h ||
+      tjDecompressHeader3(h, jpeg, static_cast<unsigned long>(length), &width, &height, &subsamp, &colorspace) !=
+          0 ||
+      width <= 0 || height <= 0 || uint64_t(width) * 3u * uint64_t(height) > kMaxPixelBytes) {
+    if (h) ThreadHandles().DropDecoder();
+    return false;
+  }
+  return true;
+}
+
+// A decode that failed outright, or warned about a picture cut short.
+bool DecodeFailed(tjhandle h, int rc, const uint8_t* jpeg, size_t length) {
+  if (rc == 0 || (tjGetErrorCode(h) == TJERR_WARNING && EndsWithEoi(jpeg, length))) return false;
+  ThreadHandles().DropDecoder();
+  return true;
+}
+
+bool SamplingOf(int subsamp, ChromaSampling& sampling) {
+  switch (subsamp) {
+    case TJSAMP_444: sampling = ChromaSampling::k444; return true;
+    case TJSAMP_422: sampling = ChromaSampling::k422; return true;
+    case TJSAMP_420: sampling = ChromaSampling::k420; return true;
+    default: return false;
+  }
+}
+
+int TjSampling(ChromaSampling sampling) {
+  switch (sampling) {
+    case ChromaSampling::k444: return TJSAMP_444;
+    case ChromaSampling::k422: return TJSAMP_422;
+    case ChromaSampling::k420: break;
+  }
+  return TJSAMP_420;
+}
+
+// Makes the output buffer big enough for a worst-case picture of `need` bytes.
+bool ReserveJpegBuffer(Handles& th, unsigned long need) {
+  if (need == static_cast<unsigned long>(-1) || need > 0x7FFFFFFFul) return false;
+  if (th.jpegCapacity >= need) return true;
+  if (th.jpegBuf) tjFree(th.jpegBuf);
+  th.jpegCapacity = 0;
+  th.jpegBuf = tjAlloc(static_cast<int>(need));
+  if (!th.jpegBuf) return false;
+  th.jpegCapacity = need;
+  return true;
+}
+
+}  // namespace
+
+bool DecodeJpegLuma(const uint8_t* jpeg, size_t length, YuvImage& out) {
+  int width = 0, height = 0, subsamp = 0;
+  tjhandle h = nullptr;
+  if (!ReadHeader(jpeg, length, width, height, subsamp, h)) {
+    out = YuvImage{};
+    return false;
+  }
+  out.width = width;
+  out.height = height;
+  SamplingOf(subsamp, out.sampling);
+  out.stride[0] = width;
+  out.stride[1] = out.stride[2] = 0;
+  out.plane[0].resize(size_t(width) * size_t(height));
+  out.plane[1].clear();
+  out.plane[2].clear();
+  // Grey output from a YCbCr picture: the library skips the chroma components'
+  // inverse DCT and upsampling and copies Y through without colour conversion.
+  const int rc = tjDecompress2(h, jpeg, static_cast<unsigned long>(length), out.plane[0].data(), width, width,
+                               height, TJPF_GRAY, TJFLAG_LIMITSCANS);
+  if (DecodeFailed(h, rc, jpeg, length)) {
+    out = YuvImage{};
+    return false;
+  }
+  return true;
+}
+
+bool DecodeJpegYuv(const uint8_t* jpeg, size_t length, YuvImage& out) {
+  int width = 0, height = 0, subsamp = 0;
+  tjhandle h = nullptr;
+  if (!ReadHeader(jpeg, length, width, height, subsamp, h) || !SamplingOf(subsamp, out.sampling)) {
+    out = YuvImage{};
+    return false;
+  }
+  out.width = width;
+  out.height = height;
+  // The library writes whole sample groups: planes of odd-sized pictures get a
+  // padding column and row, which the strides and sizes take in.
+  for (int p = 0; p < 3; ++p) {
+    out.stride[p] = tjPlaneWidth(p, width, subsamp);
+    const int rows = tjPlaneHeight(p, height, subsamp);
+    if (out.stride[p] <= 0 || rows <= 0) {
+      out = YuvImage{};
+      return false;
+    }
+    out.plane[p].resize(size_t(out.stride[p]) * size_t(rows));
+  }
+  unsigned char* planes[3] = {out.plane[0].data(), out.plane[1].data(), out.plane[2].data()};
+  int strides[3] = {out.stride[0], out.stride[1], out.stride[2]};
+  const int rc = tjDecompressToYUVPlanes(h, jpeg, static_cast<unsigned long>(length), planes, width, strides,
+                                         height, TJFLAG_LIMITSCANS);
+  if (DecodeFailed(h, rc, jpeg, length)) {
+    out = YuvImage{};
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// Planes as the library reads them: every plane holds whole sample groups
+// (tjPlaneWidth x tjPlaneHeight samples, which exceed a picture of odd size).
+// Planes that do not (packed planes of an odd-sized picture) are copied into
+// `scratch` with their last column and row repeated. Null when the planes are invalid.
+const YuvImage* PlanesForLibrary(const YuvImage& yuv, YuvImage& scratch) {
+  if (!yuv.Valid()) return nullptr;
+  const int subsamp = TjSampling(yuv.sampling);
+  bool whole = true;
+  int widths[3], heights[3];
+  for (int p = 0; p < 3; ++p) {
+    widths[p] = tjPlaneWidth(p, yuv.width, subsamp);
+    heights[p] = tjPlaneHeight(p, yuv.height, subsamp);
+    if (widths[p] <= 0 || heights[p] <= 0) return nullptr;
+    whole = whole && yuv.stride[p] >= widths[p] &&
+            yuv.plane[p].size() >= size_t(yuv.stride[p]) * size_t(heights[p] - 1) + size_t(widths[p]);
+  }
+  if (whole) return &yuv;
+  scratch.width = yuv.width;
+  scratch.height = yuv.height;
+  scratch.sampling = yuv.sampling;
+  for (int p = 0; p < 3; ++p) {
+    const int w = p == 0 ? yuv.width : yuv.ChromaWidth(), h = p == 0 ? yuv.height : yuv.ChromaHeight();
+    scratch.stride[p] = widths[p];
+    scratch.plane[p].resize(size_t(widths[p]) * size_t(heights[p]));
+    for (int y = 0; y < heights[p]; ++y) {
+      const uint8_t* src = yuv.plane[p].data() + size_t(std::min(y, h - 1)) * size_t(yuv.stride[p]);
+      uint8_t* dst = scratch.plane[p].data() + size_t(y) * size_t(widths[p]);
+      std::memcpy(dst, src, size_t(std::min(w, widths[p])));
+      for (int x = w; x < widths[p]; ++x) dst[x] = src[w - 1];
+    }
+  }
+  return &scratch;
+}
+
+}  // namespace
+
+bool YuvToFrameImage(const YuvImage& input, FrameImage& out) {
+  thread_local YuvImage padded;
+  const YuvImage* planesIn = PlanesForLibrary(input, padded);
+  if (!planesIn) {
+    out = FrameImage{};
+    return false;
+  }
+  const YuvImage& yuv = *planesIn;
+  tjhandle h = ThreadHandles().Decoder();
+  if (!h || uint64_t(yuv.width) * 3u * uint64_t(yuv.height) > kMaxPixelBytes) {
+    out = FrameImage{};
+    return false;
+  }
+  out.width = yuv.width;
+  out.height = yuv.height;
+  out.bitsPerPixel = 24;
+  out.pixels.resize(size_t(yuv.width) * 3 * size_t(yuv.height));
+  const unsigned char* planes[3] = {yuv.plane[0].data(), yuv.plane[1].data(), yuv.plane[2].data()};
+  int strides[3] = {yuv.stride[0], yuv.stride[1], yuv.stride[2]};
+  if (tjDecodeYUVPlanes(h, planes, strides, TjSampling(yuv.sampling), out.pixels.data(), yuv.width, yuv.width * 3,
+                        yuv.height, TJPF_BGR, TJFLAG_BOTTOMUP) != 0) {
+    out = FrameImage{};
+    return false;
+  }
+  return true;
+}
+
+bool EncodeJpegYuv(const YuvImage& input, int quality, std::vector<uint8_t>& out) {
+  thread_local YuvImage padded;
+  if (!input.Valid() || uint64_t(input.width) * 3u * uint64_t(input.height) > kMaxPixelBytes) return false;
+  const YuvImage* planesIn = PlanesForLibrary(input, padded);
+  if (!planesIn) return false;
+  const YuvImage& image = *planesIn;
+  Handles& th = ThreadHandles();
+  tjhandle h = th.Encoder();
+  const int subsamp = TjSampling(image.sampling);
+  if (!h || !ReserveJpegBuffer(th, tjBufSize(image.width, image.height, subsamp))) return false;
+  const unsigned char* planes[3] = {image.plane[0].data(), image.plane[1].data(), image.plane[2].data()};
+  int strides[3] = {image.stride[0], image.stride[1], image.stride[2]};
+  unsigned long jpegSize = th.jpegCapacity;
+  if (tjCompressFromYUVPlanes(h, planes, image.width, strides, image.height, subsamp, &th.jpegBuf, &jpegSize,
+                              std::clamp(quality, 1, 100), TJFLAG_NOREALLOC) != 0)
+    return false;
+  out.assign(th.jpegBuf, th.jpegBuf + jpegSize);
+  return true;
+}
+
 bool EncodeJpeg(const FrameImage& image, int quality, std::vector<uint8_t>& out) {
   if (!image.Valid()) return false;
   const int bpp = image.bitsPerPixel;
@@ -139,15 +337,7 @@ bool EncodeJpeg(const FrameImage& image, int quality, std::vector<uint8_t>& out)
     default:
       break;
   }
-  const unsigned long need = tjBufSize(w, ht, subsamp);
-  if (need == static_cast<unsigned long>(-1) || need > 0x7FFFFFFFul) return false;
-  if (th.jpegCapacity < need) {
-    if (th.jpegBuf) tjFree(th.jpegBuf);
-    th.jpegCapacity = 0;
-    th.jpegBuf = tjAlloc(static_cast<int>(need));
-    if (!th.jpegBuf) return false;
-    th.jpegCapacity = need;
-  }
+  if (!ReserveJpegBuffer(th, tjBufSize(w, ht, subsamp))) return false;
   // 0 asks for the lowest setting, which is 1 in this library.
   const int q = std::clamp(quality, 1, 100);
   unsigned long jpegSize = th.jpegCapacity;

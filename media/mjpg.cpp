@@ -39,6 +39,40 @@ bool BuildFrame(const uint8_t* jpeg, size_t length, uint32_t timestamp, std::vec
   if (!jpeg) return false;
   const long dqt = platform::FindBytes(jpeg, length, kDqt, 2, 0);
   if (dqt < 0) return false;
+  return BuildFrameAt(jpeg, length, size_t(dqt), timestamp, out);
+}
+
+bool StampPosition(const uint8_t* jpeg, size_t& length, size_t& position) {
+  if (!jpeg || length < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return false;
+  size_t pos = 2;
+  for (;;) {
+    if (pos + 4 > length || jpeg[pos] != 0xFF) return false;
+    while (pos + 4 <= length && jpeg[pos + 1] == 0xFF) ++pos;  // fill bytes before a marker
+    if (pos + 4 > length) return false;
+    const uint8_t marker = jpeg[pos + 1];
+    if (marker == kDqt[1] || marker == kCom[1]) break;
+    // The scan, or a marker without a length (RSTn, SOI, EOI, TEM), before any
+    // quantisation table: not a picture we store as it is.
+    if (marker == 0xDA || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD9) || marker == 0x00) return false;
+    const size_t segment = size_t(jpeg[pos + 2]) << 8 | jpeg[pos + 3];
+    if (segment < 2) return false;
+    pos += 2 + segment;
+  }
+  // Readers take the first FF FE as the time stamp and the first FF D9 as the end.
+  if (platform::FindBytes(jpeg, pos, kCom, 2, 0) >= 0 || platform::FindBytes(jpeg, pos, kEoi, 2, 0) >= 0)
+    return false;
+  const long eoi = platform::FindBytes(jpeg, length, kEoi, 2, pos);
+  if (eoi < 0) return false;
+  for (size_t i = size_t(eoi) + 2; i < length; ++i)
+    if (jpeg[i] != 0x00 && jpeg[i] != '\r' && jpeg[i] != '\n') return false;
+  length = size_t(eoi) + 2;
+  position = pos;
+  return true;
+}
+
+bool BuildFrameAt(const uint8_t* jpeg, size_t length, size_t position, uint32_t timestamp, std::vector<uint8_t>& out) {
+  if (!jpeg || position > length) return false;
+  const size_t dqt = position;
   char digits[16];
   const int t = std::snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(timestamp));
   if (t <= 0 || t > 10) return false;
@@ -57,10 +91,28 @@ bool BuildFrame(const uint8_t* jpeg, size_t length, uint32_t timestamp, std::vec
   return true;
 }
 
+namespace {
+
+WriteResult WriteBuilt(int fd, std::vector<uint8_t>& frame, std::vector<uint8_t>* written);
+
+}  // namespace
+
 WriteResult WriteFrame(int fd, const uint8_t* jpeg, size_t length, uint32_t timestamp, std::vector<uint8_t>* written) {
   std::vector<uint8_t> frame;
   if (!BuildFrame(jpeg, length, timestamp, frame)) return WriteResult::NoQuantTable;
+  return WriteBuilt(fd, frame, written);
+}
 
+WriteResult WriteFrameAt(int fd, const uint8_t* jpeg, size_t length, size_t position, uint32_t timestamp,
+                         std::vector<uint8_t>* written) {
+  std::vector<uint8_t> frame;
+  if (!BuildFrameAt(jpeg, length, position, timestamp, frame)) return WriteResult::NoQuantTable;
+  return WriteBuilt(fd, frame, written);
+}
+
+namespace {
+
+WriteResult WriteBuilt(int fd, std::vector<uint8_t>& frame, std::vector<uint8_t>* written) {
   // Where the frame begins, so a failed write can be cut off again. With O_APPEND
   // the write lands at the end whatever the offset says.
   off_t before = -1;
@@ -85,6 +137,8 @@ WriteResult WriteFrame(int fd, const uint8_t* jpeg, size_t length, uint32_t time
   }
   return WriteResult::WriteError;
 }
+
+}  // namespace
 
 bool CutFrame(const uint8_t* window, size_t length, FrameSpan& out) {
   FrameSearch search;

@@ -32,6 +32,20 @@ bool ParseStampText(const uint8_t* text, size_t length, uint32_t& value);
 // before its first FF DB. Returns false (out untouched) when there is no FF DB.
 bool BuildFrame(const uint8_t* jpeg, size_t length, uint32_t timestamp, std::vector<uint8_t>& out);
 
+// BuildFrame with the comment placed at `position` (an offset found by
+// StampPosition); false when the position lies outside the picture.
+bool BuildFrameAt(const uint8_t* jpeg, size_t length, size_t position, uint32_t timestamp, std::vector<uint8_t>& out);
+
+// Where a camera's own JPEG takes the time-stamp comment, so that the picture can
+// be stored byte for byte as sent: before its first quantisation table or first
+// comment segment (a camera's comment then follows ours), found by walking the
+// segments from the start-of-image marker. `length` is cut to the first FF D9
+// when only NULs and line breaks follow it. False when the picture cannot be stored
+// as it stands, because readers would misread it: no quantisation table before the
+// scan, a broken segment, FF FE or FF D9 bytes before the position (an embedded
+// thumbnail), or an end-of-image marker before the end.
+bool StampPosition(const uint8_t* jpeg, size_t& length, size_t& position);
+
 enum class WriteResult { Ok, NoQuantTable, WriteError };
 
 // Appends one frame to an open file descriptor in a single write() call, so an
@@ -41,6 +55,9 @@ enum class WriteResult { Ok, NoQuantTable, WriteError };
 // given) receives the frame's bytes as they went to the file.
 WriteResult WriteFrame(int fd, const uint8_t* jpeg, size_t length, uint32_t timestamp,
                        std::vector<uint8_t>* written = nullptr);
+// WriteFrame with the comment at a position StampPosition found.
+WriteResult WriteFrameAt(int fd, const uint8_t* jpeg, size_t length, size_t position, uint32_t timestamp,
+                         std::vector<uint8_t>* written = nullptr);
 
 // One frame found in a read window.
 struct FrameSpan {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The main job on a built-in default: the recorder records two cameras of the
 # project's own test camera (a push stream and a snapshot address, both on
-# 127.0.0.1) with motion recording and the overlay on, then prints what each
+# 127.0.0.1) with motion recording and the overlay on, and a third camera of
+# the push stream stored as the camera sends its pictures (no overlay, no
+# re-encoding), then prints what each
 # camera wrote. With a display (DISPLAY or WAYLAND_DISPLAY) the window version
 # opens with both cameras recording and their live views shown, and records
 # until Exit is chosen in the tray menu (or the window's program is sent
@@ -53,6 +55,9 @@ echo "Test camera listening on 127.0.0.1:$PORT"
 "$TOLLAN" --add-ip "http://127.0.0.1:$PORT/image.jpg" >/dev/null
 "$TOLLAN" --set 1 "savePath=$OUT/snapshot/%Y-%m-%d/video.mjpg" frameDelayMs=500 motionEnabled=1 \
   motionTriggerLevel=10 overlayEnabled=1 overlayVAlign=2 overlayHAlign=2
+"$TOLLAN" --add-ip "http://127.0.0.1:$PORT/video.mjpg" --push-stream >/dev/null
+"$TOLLAN" --set 2 "savePath=$OUT/as-sent/%Y-%m-%d/video.mjpg" frameDelayMs=100 motionEnabled=1 \
+  motionTriggerLevel=10 overlayEnabled=0 storeAsSent=1 name=as-sent
 "$TOLLAN" --log-to-file 1
 # Live pictures for a browser on this machine: the camera wall.
 "$TOLLAN" --serve "127.0.0.1:${DEMO_SERVE_PORT:-8090}" >/dev/null
@@ -92,7 +97,7 @@ cp "$TOLLAN_HOME/Logfile.txt" "$OUT/Logfile.txt" 2>/dev/null || true
 
 echo
 echo "What each camera wrote:"
-for cam in push snapshot; do
+for cam in push snapshot as-sent; do
   file=$(find "$OUT/$cam" -name '*.mjpg' | head -n 1)
   echo "[$cam camera]"
   "$BUILD/tools/mjpginfo/mjpginfo" "$file"

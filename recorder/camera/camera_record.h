@@ -80,6 +80,9 @@ struct CameraRecord {
   std::string name;  // empty: texts name the camera by its number alone
   int32_t keepDays = 0;       // retention: recordings older than this many days go; 0 = no age limit
   int32_t keepMegabytes = 0;  // retention: the camera's recordings stay within this size; 0 = no limit
+  // 1: pictures that nothing changes (no flip, rotation, overlay) are stored as
+  // the camera sent them, with the time stamp inserted, instead of re-encoded.
+  int32_t storeAsSent = 0;
 };
 
 // Reads and writes a fixed text field as a C string (at most 259 bytes kept).

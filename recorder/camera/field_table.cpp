@@ -266,6 +266,13 @@ constexpr auto kFields = WithOffsets(std::array{
                     "0..36500, clamped: recordings whose last frame is older are deleted; 0 = no age limit"),
     ExtensionNumber("keepMegabytes", &C::keepMegabytes, 0, kMaxKeepMegabytes, ClampKeepMegabytes, "0",
                     "0..16777216, clamped: the oldest recordings are deleted to stay within this size; 0 = no limit"),
+    [] {
+      Field f = Flag("storeAsSent", Block::Extension, &C::storeAsSent,
+                     "0/1: store pictures as the camera sends them (no re-encoding; jpegQuality does not apply) "
+                     "while no flip, rotation or overlay changes them");
+      f.defaultValue = "0";
+      return f;
+    }(),
 });
 
 // The fixed layout the rows must add up to.

@@ -44,6 +44,30 @@ std::string CutAtCharacter(std::string_view text, size_t maxBytes) {
   return std::string(text.substr(0, n));
 }
 
+namespace {
+
+// The choices Rotate turns by; others leave the picture as it is.
+bool Turns(int32_t rotation) {
+  return rotation == 1 || rotation == 2 || rotation == 3 || rotation == 90 || rotation == 180 || rotation == 270;
+}
+
+}  // namespace
+
+bool ChangesPicture(const CameraRecord& camera) {
+  return camera.flipHorizontal == 1 || camera.flipVertical == 1 || Turns(camera.rotation) ||
+         camera.overlayEnabled == 1;
+}
+
+std::string StoreAsSentBlocker(const CameraRecord& camera) {
+  std::string changes;
+  auto add = [&](const char* what) { changes += changes.empty() ? what : std::string(" and ") + what; };
+  if (camera.flipHorizontal == 1 || camera.flipVertical == 1) add("flipping");
+  if (Turns(camera.rotation)) add("rotation");
+  if (camera.overlayEnabled == 1) add("the text overlay");
+  if (changes.empty()) return "";
+  return "Pictures are re-encoded while " + changes + " change them (Image Modify and Overlay pages).";
+}
+
 std::string SwitchSaveExtension(std::string_view path, std::string_view extension) {
   std::string text = EditText(path);
   // Only the file name's "." counts: a dotted folder name ("cams.d/video") keeps its name.

@@ -40,6 +40,12 @@ std::string CutAtCharacter(std::string_view text, size_t maxBytes);
 // An edit's text as a record takes it: at most 258 bytes, whole characters.
 inline std::string EditText(std::string_view text) { return CutAtCharacter(text, kMaxTextInput); }
 
+// Why pictures cannot be stored as the camera sent them: "" when nothing (flip,
+// rotation, overlay) changes them, else the reason the options dialog shows.
+std::string StoreAsSentBlocker(const CameraRecord& camera);
+// True when flips, a turn or the overlay change the picture.
+bool ChangesPicture(const CameraRecord& camera);
+
 // The save path with its file name's extension replaced by `extension` (".mjpg",
 // ".jpg"): the file name's last "." onwards is replaced. The path (taken up to 258
 // bytes) comes back unchanged when its file name has no "." or when the result

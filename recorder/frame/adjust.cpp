@@ -268,3 +268,109 @@ void ApplyOrientation(FrameImage& image, bool flipHorizontal, bool flipVertical,
 }
 
 }  // namespace recorder::frame
+
+namespace recorder::frame {
+
+namespace {
+
+// 0 none, 1 a quarter turn clockwise, 2 half a turn, 3 a quarter turn anticlockwise.
+int Turns(int choice) {
+  switch (choice) {
+    case 1: case 90: return 1;
+    case 2: case 180: return 2;
+    case 3: case 270: return 3;
+    default: return 0;
+  }
+}
+
+// One plane of w x h samples (rows top to bottom, `stride` apart) flipped and turned
+// into `out`, packed; returns the new row length. Flips and turn are one affine map
+// from (row, column) to the output index, walked in tiles so that a quarter turn's
+// scattered writes stay in cache.
+int32_t OrientPlane(const std::vector<uint8_t>& in, int32_t stride, int32_t w, int32_t h, bool flipH, bool flipV,
+                    int turns, std::vector<uint8_t>& out) {
+  const int64_t ow = (turns % 2) ? h : w;
+  out.resize(size_t(w) * size_t(h));
+  // Flipped coordinates: ty = a0 + t * a1, tx = b0 + j * b1.
+  const int64_t a0 = flipV ? h - 1 : 0, a1 = flipV ? -1 : 1;
+  const int64_t b0 = flipH ? w - 1 : 0, b1 = flipH ? -1 : 1;
+  int64_t c0 = 0, dt = 0, dj = 0;  // output index = c0 + t * dt + j * dj
+  switch (turns) {
+    case 1: c0 = b0 * ow + (h - 1) - a0, dt = -a1, dj = b1 * ow; break;           // (tx, h-1-ty)
+    case 2: c0 = (h - 1 - a0) * ow + (w - 1 - b0), dt = -a1 * ow, dj = -b1; break;  // (h-1-ty, w-1-tx)
+    case 3: c0 = (w - 1 - b0) * ow + a0, dt = a1, dj = -b1 * ow; break;           // (w-1-tx, ty)
+    default: c0 = a0 * ow + b0, dt = a1 * ow, dj = b1; break;                    // (ty, tx)
+  }
+  constexpr int32_t kTile = 64;
+  uint8_t* dst = out.data();
+  for (int32_t t0 = 0; t0 < h; t0 += kTile) {
+    const int32_t t1 = std::min(h, t0 + kTile);
+    for (int32_t j0 = 0; j0 < w; j0 += kTile) {
+      const int32_t j1 = std::min(w, j0 + kTile);
+      for (int32_t t = t0; t < t1; ++t) {
+        const uint8_t* src = in.data() + size_t(t) * size_t(stride);
+        int64_t d = c0 + int64_t(t) * dt + int64_t(j0) * dj;
+        for (int32_t j = j0; j < j1; ++j, d += dj) dst[d] = src[j];
+      }
+    }
+  }
+  return int32_t(ow);
+}
+
+// 4:2:2 chroma to 4:2:0: each pair of rows averaged (a lone last row kept).
+void HalveChromaRows(media::YuvImage& image) {
+  const int32_t cw = image.ChromaWidth();
+  const int32_t ch = image.height, nh = (image.height + 1) / 2;
+  for (int p = 1; p < 3; ++p) {
+    std::vector<uint8_t> out(size_t(cw) * size_t(nh));
+    for (int32_t r = 0; r < nh; ++r) {
+      const uint8_t* a = image.plane[p].data() + size_t(2 * r) * size_t(image.stride[p]);
+      const uint8_t* b = 2 * r + 1 < ch ? a + image.stride[p] : a;
+      for (int32_t x = 0; x < cw; ++x) out[size_t(r) * cw + x] = uint8_t((a[x] + b[x] + 1) / 2);
+    }
+    image.plane[p].swap(out);
+    image.stride[p] = cw;
+  }
+  image.sampling = media::ChromaSampling::k420;
+}
+
+}  // namespace
+
+void ToChroma420(media::YuvImage& image) {
+  if (!image.Valid() || image.sampling == media::ChromaSampling::k420) return;
+  if (image.sampling == media::ChromaSampling::k444) {
+    const int32_t w = image.width, h = image.height, cw = (w + 1) / 2, ch = (h + 1) / 2;
+    for (int p = 1; p < 3; ++p) {
+      std::vector<uint8_t> out(size_t(cw) * size_t(ch));
+      for (int32_t r = 0; r < ch; ++r) {
+        const uint8_t* a = image.plane[p].data() + size_t(2 * r) * size_t(image.stride[p]);
+        const uint8_t* b = 2 * r + 1 < h ? a + image.stride[p] : a;
+        for (int32_t x = 0; x < cw; ++x) {
+          const int32_t x1 = 2 * x + 1 < w ? 2 * x + 1 : 2 * x;
+          out[size_t(r) * cw + x] = uint8_t((a[2 * x] + a[x1] + b[2 * x] + b[x1] + 2) / 4);
+        }
+      }
+      image.plane[p].swap(out);
+      image.stride[p] = cw;
+    }
+    image.sampling = media::ChromaSampling::k420;
+    return;
+  }
+  HalveChromaRows(image);
+}
+
+void ApplyOrientation(media::YuvImage& image, bool flipHorizontal, bool flipVertical, int rotationChoice) {
+  const int turns = Turns(rotationChoice);
+  if ((!flipHorizontal && !flipVertical && turns == 0) || !image.Valid()) return;
+  if (turns % 2 && image.sampling == media::ChromaSampling::k422) HalveChromaRows(image);
+  thread_local std::vector<uint8_t> scratch;
+  const int32_t cw = image.ChromaWidth(), ch = image.ChromaHeight();
+  for (int p = 0; p < 3; ++p) {
+    const int32_t w = p == 0 ? image.width : cw, h = p == 0 ? image.height : ch;
+    image.stride[p] = OrientPlane(image.plane[p], image.stride[p], w, h, flipHorizontal, flipVertical, turns, scratch);
+    image.plane[p].swap(scratch);
+  }
+  if (turns % 2) std::swap(image.width, image.height);
+}
+
+}  // namespace recorder::frame

@@ -19,6 +19,15 @@ void Rotate(media::FrameImage& image, int choice);
 // when asked for), in a single pass over the pixels.
 void ApplyOrientation(media::FrameImage& image, bool flipHorizontal, bool flipVertical, int rotationChoice);
 
+// ApplyOrientation on Y, Cb and Cr planes, each plane turned on its own grid. A
+// quarter turn of 4:2:2 planes first halves the chroma rows (4:2:0), since the turned
+// picture would need chroma halved in height, a sampling the planes do not carry.
+void ApplyOrientation(media::YuvImage& image, bool flipHorizontal, bool flipVertical, int rotationChoice);
+
+// Planes of any sampling brought to 4:2:0 (chroma averaged over each 2 x 2 or
+// 2 x 1 group), the sampling every re-encoded picture is saved in.
+void ToChroma420(media::YuvImage& image);
+
 // True for the depths the pixel operations accept.
 bool SupportedDepth(int32_t bitsPerPixel);
 

@@ -11,7 +11,13 @@ struct PipelineResult {
   bool triggered = false;  // level above the trigger level
 };
 
-// Adjusts the frame record's image in place (flipHorizontal, flipVertical, rotation),
+// True when the camera asks for pictures stored as sent and nothing changes
+// them: no flip, no rotation, no overlay.
+bool StoresAsSent(const camera::CameraRecord& camera);
+
+// A frame held as planes (record.yuv, no RGB image) is changed and measured there;
+// one with its Y plane alone (stored as sent) is only measured. Otherwise the RGB
+// image: adjusts the frame record's image in place (flipHorizontal, flipVertical, rotation),
 // measures motion when motionEnabled (filling the record's triggered flag and blocks
 // on a trigger), then stamps the overlay when overlayEnabled. Sets imageSize.
 // The save decision and the alarm sound stay with the caller.

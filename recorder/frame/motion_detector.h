@@ -20,11 +20,25 @@ class MotionDetector : public media::MotionGrid {
   // beyond bufferLength bytes of pixels.
   int Measure(const uint8_t* pixels, size_t bufferLength, int32_t width, int32_t height, int32_t triggerLevel);
 
+  // The same measurement on a luma plane whose rows run top to bottom, `stride`
+  // bytes apart (a JPEG's or a video decoder's Y plane): the sample positions,
+  // counted from the bottom of the picture, and the previous frame are shared with
+  // Measure, so a camera may switch between the two from frame to frame. The
+  // plane must hold stride x height bytes.
+  int MeasureLuma(const uint8_t* plane, int32_t stride, int32_t width, int32_t height, int32_t triggerLevel);
+
   // Whole-number luminance of a blue, green, red pixel: the double-precision
   // 0.299 R + 0.587 G + 0.114 B truncated toward zero.
   static int Luminance(uint8_t blue, uint8_t green, uint8_t red);
 
  private:
+  // Forgets a previous frame of another size; false when the frame has no sample
+  // positions (then nothing is compared and the size alone is kept).
+  bool StartMeasure(uint64_t length, int32_t width, int32_t height, bool usable);
+  // Judges the blocks of sampled row r from their sums, in visiting order.
+  void JudgeRow(int r, const uint64_t* sums, const uint32_t* counts, int triggerLevel, int& level);
+  void FinishMeasure(uint64_t length, uint64_t available, int32_t width, int32_t height);
+
   // The previous frame is kept as the luminance of every sample position (all
   // 400 blocks, ignored or not), not as a byte copy: the samples are all that a
   // measurement ever reads, and this spares a full-frame copy per frame.

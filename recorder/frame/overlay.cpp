@@ -174,16 +174,16 @@ struct RenderedText {
 
 }  // namespace
 
-bool StampText(FrameImage& image, const OverlaySettings& settings) {
-  if (!SupportedDepth(image.bitsPerPixel) || !image.Valid()) return false;
-  if (settings.text.empty()) return false;  // nothing visible in any mode
-  if (settings.background < kOverlaySolid || settings.background > kOverlayOutline) return false;
+namespace {
+
+// The text rendered for a frame of this size: once per change of text or settings,
+// kept per thread; null when nothing can be drawn.
+const RenderedText* RenderText(const OverlaySettings& settings, int32_t frameWidth, int32_t frameHeight) {
+  if (settings.text.empty()) return nullptr;  // nothing visible in any mode
+  if (settings.background < kOverlaySolid || settings.background > kOverlayOutline) return nullptr;
 
   thread_local RenderedText cache;
-  if (cache.Matches(settings, image.width, image.height)) {
-    BlendLayer(cache.layer, image, cache.left, cache.top);
-    return true;
-  }
+  if (cache.Matches(settings, frameWidth, frameHeight)) return &cache;
   cache.valid = false;
 
   const QString text = QString::fromUtf8(settings.text.data(), qsizetype(settings.text.size()));
@@ -192,23 +192,23 @@ bool StampText(FrameImage& image, const OverlaySettings& settings) {
   const int textWidth = metrics.horizontalAdvance(text);
   const int textHeight = metrics.height();
   const OverlayPosition pos =
-      ComputeOverlayPosition(image.width, image.height, textWidth, textHeight, settings.hAlign, settings.vAlign);
+      ComputeOverlayPosition(frameWidth, frameHeight, textWidth, textHeight, settings.hAlign, settings.vAlign);
 
   // Only the part of the frame the text can reach is rendered: one pixel around the
   // text for shadow and outline, plus room for italic overhang at the sides.
   const int64_t sideMargin = 1 + textHeight / 2;
   const int64_t left = std::max<int64_t>(0, pos.x - sideMargin);
-  const int64_t right = std::min<int64_t>(image.width, int64_t(pos.x) + textWidth + sideMargin);
+  const int64_t right = std::min<int64_t>(frameWidth, int64_t(pos.x) + textWidth + sideMargin);
   const int64_t top = std::max<int64_t>(0, pos.y - 1);
-  const int64_t bottom = std::min<int64_t>(image.height, int64_t(pos.y) + textHeight + 1);
-  if (left >= right || top >= bottom) return false;
+  const int64_t bottom = std::min<int64_t>(frameHeight, int64_t(pos.y) + textHeight + 1);
+  if (left >= right || top >= bottom) return nullptr;
 
   QImage layer(int(right - left), int(bottom - top), QImage::Format_ARGB32_Premultiplied);
-  if (layer.isNull()) return false;
+  if (layer.isNull()) return nullptr;
   layer.fill(Qt::transparent);
   {
     QPainter painter(&layer);
-    if (!painter.isActive()) return false;
+    if (!painter.isActive()) return nullptr;
     painter.translate(-double(left), -double(top));
     painter.setFont(font);
     const int ascent = metrics.ascent();
@@ -243,18 +243,81 @@ bool StampText(FrameImage& image, const OverlaySettings& settings) {
       default: break;
     }
   }
-  BlendLayer(layer, image, int(left), int(top));
   cache.settings = settings;
-  cache.frameWidth = image.width;
-  cache.frameHeight = image.height;
+  cache.frameWidth = frameWidth;
+  cache.frameHeight = frameHeight;
   cache.layer = std::move(layer);
   cache.left = int(left);
   cache.top = int(top);
   cache.valid = true;
+  return &cache;
+}
+
+// Blends the layer into the planes: Y per pixel, each chroma sample by the share
+// of its pixels the layer covers.
+void BlendLayer(const QImage& layer, media::YuvImage& image, int left, int top) {
+  const int lw = layer.width(), lh = layer.height();
+  for (int ly = 0; ly < lh; ++ly) {
+    const auto* src = reinterpret_cast<const QRgb*>(layer.constScanLine(ly));
+    uint8_t* row = image.plane[0].data() + size_t(top + ly) * size_t(image.stride[0]);
+    for (int lx = 0; lx < lw; ++lx) {
+      const QRgb s = src[lx];
+      const uint32_t a = qAlpha(s);
+      if (a == 0) continue;
+      // The luma of a premultiplied colour is the premultiplied luma.
+      const uint32_t y = (qRed(s) * 299 + qGreen(s) * 587 + qBlue(s) * 114 + 500) / 1000;
+      row[left + lx] = Mix(y, row[left + lx], a);
+    }
+  }
+  const int sx = image.sampling == media::ChromaSampling::k444 ? 1 : 2;
+  const int sy = image.sampling == media::ChromaSampling::k420 ? 2 : 1;
+  for (int cy = top / sy; cy <= (top + lh - 1) / sy; ++cy) {
+    for (int cx = left / sx; cx <= (left + lw - 1) / sx; ++cx) {
+      double coverage = 0, cb = 0, cr = 0;
+      int pixels = 0;
+      for (int y = cy * sy; y < cy * sy + sy && y < image.height; ++y)
+        for (int x = cx * sx; x < cx * sx + sx && x < image.width; ++x) {
+          ++pixels;
+          if (y < top || y >= top + lh || x < left || x >= left + lw) continue;
+          const QRgb s = reinterpret_cast<const QRgb*>(layer.constScanLine(y - top))[x - left];
+          const double a = qAlpha(s) / 255.0, r = qRed(s), g = qGreen(s), b = qBlue(s);
+          coverage += a;
+          cb += -0.168736 * r - 0.331264 * g + 0.5 * b + 128.0 * a;
+          cr += 0.5 * r - 0.418688 * g - 0.081312 * b + 128.0 * a;
+        }
+      if (coverage <= 0 || pixels == 0) continue;
+      const double keep = 1.0 - coverage / pixels;
+      uint8_t* pcb = image.plane[1].data() + size_t(cy) * size_t(image.stride[1]) + size_t(cx);
+      uint8_t* pcr = image.plane[2].data() + size_t(cy) * size_t(image.stride[2]) + size_t(cx);
+      *pcb = uint8_t(std::clamp(*pcb * keep + cb / pixels + 0.5, 0.0, 255.0));
+      *pcr = uint8_t(std::clamp(*pcr * keep + cr / pixels + 0.5, 0.0, 255.0));
+    }
+  }
+}
+
+}  // namespace
+
+bool StampText(FrameImage& image, const OverlaySettings& settings) {
+  if (!SupportedDepth(image.bitsPerPixel) || !image.Valid()) return false;
+  const RenderedText* text = RenderText(settings, image.width, image.height);
+  if (!text) return false;
+  BlendLayer(text->layer, image, text->left, text->top);
+  return true;
+}
+
+bool StampText(media::YuvImage& image, const OverlaySettings& settings) {
+  if (!image.Valid()) return false;
+  const RenderedText* text = RenderText(settings, image.width, image.height);
+  if (!text) return false;
+  BlendLayer(text->layer, image, text->left, text->top);
   return true;
 }
 
 bool StampOverlay(FrameImage& image, const camera::CameraRecord& camera) {
+  return StampText(image, OverlaySettingsFrom(camera));
+}
+
+bool StampOverlay(media::YuvImage& image, const camera::CameraRecord& camera) {
   return StampText(image, OverlaySettingsFrom(camera));
 }
 

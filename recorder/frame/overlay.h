@@ -50,8 +50,14 @@ OverlayPosition ComputeOverlayPosition(int frameWidth, int frameHeight, int text
 // Unconditional: the caller checks overlayEnabled.
 bool StampText(media::FrameImage& image, const OverlaySettings& settings);
 
+// StampText on Y, Cb and Cr planes: the same rendered text, blended converted to
+// YUV (full-range, as JPEG pictures carry it); chroma samples take the text's
+// colour in proportion to how much of their pixels it covers.
+bool StampText(media::YuvImage& image, const OverlaySettings& settings);
+
 // StampText with the record's settings; unconditional like StampText (the frame
 // pipeline checks overlayEnabled).
 bool StampOverlay(media::FrameImage& image, const camera::CameraRecord& camera);
+bool StampOverlay(media::YuvImage& image, const camera::CameraRecord& camera);
 
 }  // namespace recorder::frame

@@ -11,7 +11,8 @@ namespace recorder::recording {
 
 class FrameRecords {
  public:
-  // A cleared record to fill; the last one kept, with its pixel buffer, if any.
+  // A cleared record to fill; the last one kept, with its pixel and plane buffers
+  // (sizes cleared), if any.
   std::unique_ptr<media::FrameRecord> Take();
   // Keeps a record that was not handed on.
   void Keep(std::unique_ptr<media::FrameRecord> record) { spare_ = std::move(record); }

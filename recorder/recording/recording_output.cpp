@@ -214,12 +214,41 @@ bool RecordingOutput::StartRecording(bool resume) {
   return true;
 }
 
-RecordingOutput::SaveResult RecordingOutput::SaveFrame(const media::FrameImage& image) {
-  savedPicture_.clear();
-  return camera_.saveAsMjpg != 0 ? SaveMjpgFrame(image) : SaveJpgFrame(image);
+RecordingOutput::SaveResult RecordingOutput::Save(Picture picture) {
+  savedPicture_.reset();
+  return camera_.saveAsMjpg != 0 ? SaveMjpgFrame(std::move(picture)) : SaveJpgFrame(std::move(picture));
 }
 
-RecordingOutput::SaveResult RecordingOutput::SaveMjpgFrame(const media::FrameImage& image) {
+RecordingOutput::SaveResult RecordingOutput::SaveFrame(const media::FrameImage& image) {
+  return Save({&image, nullptr, nullptr});
+}
+
+RecordingOutput::SaveResult RecordingOutput::SaveFrame(const media::YuvImage& planes) {
+  return Save({nullptr, &planes, nullptr});
+}
+
+RecordingOutput::SaveResult RecordingOutput::SaveAsSent(media::SharedJpeg jpeg) {
+  if (!jpeg) return SaveResult::NotHandled;
+  return Save({nullptr, nullptr, std::move(jpeg)});
+}
+
+bool RecordingOutput::TakeBytes(Picture picture) {
+  if (picture.asSent) {
+    lastJpeg_ = std::move(picture.asSent);
+    return true;
+  }
+  auto jpeg = std::make_shared<std::vector<uint8_t>>();
+  const bool encoded = picture.planes ? media::EncodeJpegYuv(*picture.planes, camera_.jpegQuality, *jpeg)
+                                      : picture.image && media::EncodeJpeg(*picture.image, camera_.jpegQuality, *jpeg);
+  if (!encoded || jpeg->empty()) {
+    reporter_.ReportEvent(kEventEncodeFailed, currentPath_);
+    return false;
+  }
+  lastJpeg_ = std::move(jpeg);
+  return true;
+}
+
+RecordingOutput::SaveResult RecordingOutput::SaveMjpgFrame(Picture picture) {
   const std::time_t now = Now();
   const std::string path = ExpandSavePath(GetText(camera_.savePath), now);
   if (path != currentPath_) {
@@ -245,16 +274,22 @@ RecordingOutput::SaveResult RecordingOutput::SaveMjpgFrame(const media::FrameIma
     }
   }
 
-  std::vector<uint8_t> jpeg;
-  if (!media::EncodeJpeg(image, camera_.jpegQuality, jpeg) || jpeg.empty()) {
-    reporter_.ReportEvent(kEventEncodeFailed, currentPath_);
-    return SaveResult::NotHandled;
-  }
+  const bool sent = picture.asSent != nullptr;
+  if (!TakeBytes(std::move(picture))) return SaveResult::NotHandled;
   CountHandledFrame();
 
-  switch (media::mjpg::WriteFrame(outputFd_, jpeg.data(), jpeg.size(), uint32_t(now), &savedPicture_)) {
+  const std::vector<uint8_t>& jpeg = *lastJpeg_;
+  media::mjpg::WriteResult result = media::mjpg::WriteResult::NoQuantTable;
+  size_t length = jpeg.size(), position = 0;
+  std::vector<uint8_t> written;
+  if (!sent)
+    result = media::mjpg::WriteFrame(outputFd_, jpeg.data(), jpeg.size(), uint32_t(now), &written);
+  else if (media::mjpg::StampPosition(jpeg.data(), length, position))
+    result = media::mjpg::WriteFrameAt(outputFd_, jpeg.data(), length, position, uint32_t(now), &written);
+  switch (result) {
     case media::mjpg::WriteResult::Ok:
       lastFile_ = currentPath_;
+      savedPicture_ = std::make_shared<const std::vector<uint8_t>>(std::move(written));
       return SaveResult::Handled;
     case media::mjpg::WriteResult::NoQuantTable:
       reporter_.ReportEvent(kEventNoQuantTable, currentPath_);
@@ -267,7 +302,7 @@ RecordingOutput::SaveResult RecordingOutput::SaveMjpgFrame(const media::FrameIma
   return SaveResult::Fatal;
 }
 
-RecordingOutput::SaveResult RecordingOutput::SaveJpgFrame(const media::FrameImage& image) {
+RecordingOutput::SaveResult RecordingOutput::SaveJpgFrame(Picture picture) {
   if (jpgNumber_ >= camera_.maxJpgCount || jpgNumber_ == std::numeric_limits<int32_t>::max()) {
     jpgNumber_ = 1;
   } else {
@@ -275,11 +310,8 @@ RecordingOutput::SaveResult RecordingOutput::SaveJpgFrame(const media::FrameImag
   }
   if (jpgNumber_ < 1) jpgNumber_ = 1;  // a negative number left by a bad count
 
-  std::vector<uint8_t> jpeg;
-  if (!media::EncodeJpeg(image, camera_.jpegQuality, jpeg) || jpeg.empty()) {
-    reporter_.ReportEvent(kEventEncodeFailed, currentPath_);
-    return SaveResult::NotHandled;
-  }
+  if (!TakeBytes(std::move(picture))) return SaveResult::NotHandled;
+  const std::vector<uint8_t>& jpeg = *lastJpeg_;
 
   const std::string path = ExpandSavePath(GetText(camera_.savePath), Now());
   if (path != currentPath_) {
@@ -302,7 +334,7 @@ RecordingOutput::SaveResult RecordingOutput::SaveJpgFrame(const media::FrameImag
   ::close(fd);
   if (written) {
     lastFile_ = fileName;
-    savedPicture_ = std::move(jpeg);
+    savedPicture_ = lastJpeg_;
     return SaveResult::Handled;
   }
   reporter_.ReportStatus(kStatusDiskFull);

@@ -47,6 +47,15 @@ class RecordingOutput {
   void OnMotionTrigger() { saveCounter_ = 0; }
   // Encodes and stores one frame; updates the save counter as the rules say.
   SaveResult SaveFrame(const media::FrameImage& image);
+  // The same for a picture held as Y, Cb and Cr planes, encoded from them.
+  SaveResult SaveFrame(const media::YuvImage& planes);
+  // Stores a camera's own JPEG as it came (an MJPG frame gets its time-stamp
+  // comment inserted, a JPEG file gets the bytes alone); the save counter as above.
+  // The caller has checked it with media::mjpg::StampPosition.
+  SaveResult SaveAsSent(media::SharedJpeg jpeg);
+  // The bytes of the frame stored last, as sent or as encoded (without the time
+  // stamp); null before the first.
+  const media::SharedJpeg& LastJpeg() const { return lastJpeg_; }
   // Closes the MJPG file without reporting errors.
   void StopRecording();
   // Marks the worker as stopping: long steps (cleaning, resume scan) end at once.
@@ -59,7 +68,7 @@ class RecordingOutput {
 
   // The bytes of the frame the last SaveFrame() stored, as they are in the file;
   // empty when it stored none. Taken, not copied: live viewers are shown them.
-  std::vector<uint8_t> TakeSavedPicture() { return std::exchange(savedPicture_, {}); }
+  media::SharedJpeg TakeSavedPicture() { return std::exchange(savedPicture_, nullptr); }
 
   const std::string& currentPath() const { return currentPath_; }
   // The file the last saved frame went to (the MJPG file, or the numbered JPEG
@@ -80,14 +89,25 @@ class RecordingOutput {
   // Highest number formed by the digits of the *.jpg names of a directory; -1 when told to stop.
   int64_t ScanJpgNumbers(const std::string& directory);
   void CountHandledFrame();
-  SaveResult SaveMjpgFrame(const media::FrameImage& image);
-  SaveResult SaveJpgFrame(const media::FrameImage& image);
+  // Sets lastJpeg_ to the frame's bytes: the ones given, else image encoded.
+  // False, with the event reported, when encoding fails.
+  // One frame to store: exactly one of the three is set.
+  struct Picture {
+    const media::FrameImage* image = nullptr;
+    const media::YuvImage* planes = nullptr;
+    media::SharedJpeg asSent;
+  };
+  SaveResult Save(Picture picture);
+  bool TakeBytes(Picture picture);
+  SaveResult SaveMjpgFrame(Picture picture);
+  SaveResult SaveJpgFrame(Picture picture);
 
   const camera::CameraRecord& camera_;
   RecordingReporter& reporter_;
   std::string currentPath_;
   std::string lastFile_;
-  std::vector<uint8_t> savedPicture_;
+  media::SharedJpeg savedPicture_;
+  media::SharedJpeg lastJpeg_;
   int outputFd_ = -1;
   int32_t jpgNumber_ = 0;
   int32_t saveCounter_ = 0;

@@ -188,13 +188,29 @@ CCamOptionsDlg::CCamOptionsDlg(const camera::CameraRecord& record, bool editMode
   connect(ui_->saveButton, &QPushButton::clicked, this, &CCamOptionsDlg::Save);
   connect(ui_->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
   connect(&timer_, &QTimer::timeout, this, &CCamOptionsDlg::Tick);
+  for (QCheckBox* box : {image_->flipHorizontal, image_->flipVertical, overlay_->enableOverlay})
+    connect(box, &QCheckBox::toggled, this, [this] { ShowStoreAsSent(); });
+  connect(image_->rotation, &QComboBox::currentIndexChanged, this, [this] { ShowStoreAsSent(); });
   timer_.setInterval(kTickMs);
 
   Fill();
   ShowSoundFileWhere();
   ShowDeviceSettingsButton();
   ShowJpgCountControls();
+  ShowStoreAsSent();
   RefreshPreview();
+}
+
+void CCamOptionsDlg::ShowStoreAsSent() {
+  camera::CameraRecord changes;
+  changes.flipHorizontal = image_->flipHorizontal->isChecked();
+  changes.flipVertical = image_->flipVertical->isChecked();
+  changes.rotation = image_->rotation->currentIndex();
+  changes.overlayEnabled = overlay_->enableOverlay->isChecked();
+  const std::string blocker = camera::StoreAsSentBlocker(changes);
+  saving_->storeAsSent->setEnabled(blocker.empty());
+  saving_->storeAsSentNote->setEnabled(blocker.empty());
+  saving_->storeAsSent->setToolTip(QString::fromStdString(blocker));
 }
 
 QString CCamOptionsDlg::SoundFileWhere(const QString& name) {
@@ -273,6 +289,7 @@ void CCamOptionsDlg::Fill() {
   saving_->maxJpgCount->setText(Number(w.maxJpgCount));
   saving_->keepDays->setText(Number(w.keepDays));
   saving_->keepMegabytes->setText(Number(w.keepMegabytes));
+  saving_->storeAsSent->setChecked(w.storeAsSent != 0);
 
   image_->flipHorizontal->setChecked(w.flipHorizontal != 0);
   image_->flipVertical->setChecked(w.flipVertical != 0);
@@ -305,6 +322,7 @@ void CCamOptionsDlg::ReadControls() {
   camera::StoreEditNumber(w, "maxJpgCount", Typed(saving_->maxJpgCount));
   camera::StoreEditNumber(w, "keepDays", Typed(saving_->keepDays));
   camera::StoreEditNumber(w, "keepMegabytes", Typed(saving_->keepMegabytes));
+  w.storeAsSent = saving_->storeAsSent->isChecked();
 
   w.flipHorizontal = image_->flipHorizontal->isChecked();
   w.flipVertical = image_->flipVertical->isChecked();

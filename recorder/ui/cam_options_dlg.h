@@ -89,6 +89,8 @@ class CCamOptionsDlg : public QDialog {
   void StartPreview();
   void ShowDeviceSettingsButton();
   void ShowJpgCountControls();
+  // The store-as-sent check box is usable only while nothing changes the picture.
+  void ShowStoreAsSent();
   void SwitchExtension(const char* extension);
   void ChooseBackColor();
   void ChooseTextFont();

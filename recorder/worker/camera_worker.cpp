@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "media/jpeg_codec.h"
+#include "media/mjpg.h"
 #include "recorder/camera/events.h"
 #include "recorder/camera/messages.h"
 #include "recorder/frame/frame_pipeline.h"
@@ -104,6 +105,23 @@ bool CameraWorker::StartOutput() {
 
 std::unique_ptr<media::FrameRecord> CameraWorker::DecodePicture(std::vector<uint8_t> jpeg) {
   std::unique_ptr<media::FrameRecord> frame = frameRecords_.Take();
+  size_t length = jpeg.size(), stampAt = 0;
+  // A picture that readers would misread as it stands (an embedded thumbnail, say)
+  // takes the re-encoding path instead.
+  if (frame::StoresAsSent(*record_) && media::mjpg::StampPosition(jpeg.data(), length, stampAt)) {
+    // Decoding the luma proves the picture whole (every component is still
+    // entropy-decoded) and is all that motion needs; no RGB unless a window shows it.
+    if (!media::DecodeJpegLuma(jpeg.data(), length, frame->yuv)) {
+      frameRecords_.Keep(std::move(frame));
+      return nullptr;
+    }
+    jpeg.resize(length);
+    frame->jpeg = std::make_shared<const std::vector<uint8_t>>(std::move(jpeg));
+    return frame;
+  }
+  // A picture to re-encode is changed and encoded in YUV; RGB only for what the
+  // planes cannot carry (greyscale, unusual sampling).
+  if (media::DecodeJpegYuv(jpeg.data(), jpeg.size(), frame->yuv)) return frame;
   const bool decoded = media::DecodeJpeg(jpeg.data(), jpeg.size(), frame->image);
   if (decoded) return frame;
   frameRecords_.Keep(std::move(frame));
@@ -134,14 +152,20 @@ bool CameraWorker::DeliverFrame(std::unique_ptr<media::FrameRecord> frame, int32
   }
   bool handled = false;
   if (output_->ShouldSave()) {
-    const auto saved = output_->SaveFrame(frame->image);
+    const bool onPlanes = !frame->image.Valid() && frame->yuv.Valid();
+    const auto saved = frame->jpeg ? output_->SaveAsSent(frame->jpeg)
+                       : onPlanes  ? output_->SaveFrame(frame->yuv)
+                                   : output_->SaveFrame(frame->image);
     if (saved == recording::RecordingOutput::SaveResult::Fatal) {
       EndWorker(kStopReasonStop);
       return false;
     }
     if (stopping_) return false;
     handled = saved == recording::RecordingOutput::SaveResult::Handled;
-    if (handled) NoteSavedFrame();
+    if (handled) {
+      NoteSavedFrame();
+      frame->jpeg = output_->LastJpeg();  // the bytes as saved, for whoever wants the picture
+    }
   }
   if (record_->motionEnabled) {
     const std::string& path = output_->lastFile().empty() ? output_->currentPath() : output_->lastFile();
@@ -150,7 +174,18 @@ bool CameraWorker::DeliverFrame(std::unique_ptr<media::FrameRecord> frame, int32
       if (watching_) ArmWatchTimer();
     }
   }
-  if (live_) ShowViewers(frame->image, handled);
+  if (live_) ShowViewers(*frame, handled);
+  // Pictures on planes or stored as sent were not turned into RGB: only a window needs that.
+  if (!frame->image.Valid() && platform::IsWindowVisible(liveViewWindow_)) {
+    const bool shown = frame->yuv.Valid() ? media::YuvToFrameImage(frame->yuv, frame->image)
+                       : frame->jpeg      ? media::DecodeJpeg(frame->jpeg->data(), frame->jpeg->size(), frame->image)
+                                          : false;
+    if (!shown) {
+      frameRecords_.Keep(std::move(frame));
+      return true;
+    }
+  }
+  frame->imageSize = int32_t(frame->image.Size());
   frameRecords_.ShowOrKeep(liveViewWindow_, std::move(frame), level);
   return true;
 }
@@ -177,16 +212,21 @@ void CameraWorker::ArmWatchTimer() {
   watchTimer_ = SetTimer(static_cast<uint32_t>(std::max<int64_t>(1, left)));
 }
 
-void CameraWorker::ShowViewers(const media::FrameImage& image, bool saved) {
+void CameraWorker::ShowViewers(const media::FrameRecord& frame, bool saved) {
   if (saved) live_->NoteSaved();
   if (!live_->Serving()) return;
-  std::vector<uint8_t> picture = output_->TakeSavedPicture();
-  if (picture.empty()) {
-    const auto now = Clock().Now();
-    if (!live_->Watched() || now - lastViewerEncode_ < std::chrono::milliseconds(kViewerFrameMs)) return;
-    if (!media::EncodeJpeg(image, record_->jpegQuality, picture)) return;
-    lastViewerEncode_ = now;
-  }
+  // The bytes the worker has already: the frame as saved, or the camera's own picture.
+  if (media::SharedJpeg picture = output_->TakeSavedPicture()) return live_->Publish(std::move(picture));
+  if (frame.jpeg) return live_->Publish(frame.jpeg);
+  // Neither: encoded for viewers only while someone watches, at most at the stream rate.
+  const auto now = Clock().Now();
+  if (!live_->Watched() || now - lastViewerEncode_ < std::chrono::milliseconds(kViewerFrameMs)) return;
+  std::vector<uint8_t> picture;
+  const bool encoded = frame.image.Valid()  ? media::EncodeJpeg(frame.image, record_->jpegQuality, picture)
+                       : frame.yuv.Valid() ? media::EncodeJpegYuv(frame.yuv, record_->jpegQuality, picture)
+                                           : false;
+  if (!encoded) return;
+  lastViewerEncode_ = now;
   live_->Publish(std::move(picture));
 }
 

@@ -10,7 +10,11 @@
 //   StartOutput(), then begin fetching) and OnSnapshotStart() (a short-lived worker
 //   that shows one picture in params.snapshotTarget and calls EndWorker(kStopReasonDiscard)).
 // - Hand each picture to the frame path: camera JPEG bytes with DecodePicture(),
-//   or a frame record (TakeFrameRecord(), filled by the source) directly; then
+//   or a frame record (TakeFrameRecord(), filled by the source) directly: its
+//   RGB image (local devices), or its Y, Cb and Cr planes in frame->yuv with the
+//   image left empty (a video decoder's 8-bit 4:2:0/4:2:2/4:4:4 picture, rows top
+//   first, copied with their strides), which are then changed, measured and
+//   encoded as planes, RGB made only for a visible live view; then
 //   AnalyseFrame() (pipeline, motion, sound) and DeliverFrame() (save, health,
 //   live view); a source may wait in between (a frame delay). DeliverFrame()
 //   returning false means the worker ended: return to the loop.
@@ -142,7 +146,7 @@ class CameraWorker : public platform::MessageThread, protected recording::Record
   void ArmWatchTimer();
   // Hands viewers the saved bytes, or, while someone watches, a picture encoded for
   // them at most at the stream rate.
-  void ShowViewers(const media::FrameImage& image, bool saved);
+  void ShowViewers(const media::FrameRecord& frame, bool saved);
 
   std::unique_ptr<camera::CameraRecord> record_;
   bool resume_;

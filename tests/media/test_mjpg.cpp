@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -108,6 +109,72 @@ TEST(MjpgBuild, CommentForShortAndTenDigitStamps) {
   EXPECT_EQ(span.timestamp, 4294967295u);
   EXPECT_EQ(span.length, frame.size());
 }
+
+// A camera's own picture stored byte for byte: where the time stamp goes, and which
+// pictures cannot be stored as they stand because readers would misread them.
+struct StampRow {
+  const char* name;
+  std::function<Bytes(const Bytes&)> make;  // from an encoder's picture (APP0 of 18 bytes, then FF DB)
+  long position;                            // -1: refused
+  long trimmed;                             // bytes cut off the end
+};
+
+Bytes Insert(const Bytes& jpeg, size_t at, const Bytes& segment) {
+  Bytes out(jpeg.begin(), jpeg.begin() + long(at));
+  out.insert(out.end(), segment.begin(), segment.end());
+  out.insert(out.end(), jpeg.begin() + long(at), jpeg.end());
+  return out;
+}
+
+void PrintTo(const StampRow& row, std::ostream* os) { *os << row.name; }
+
+class StampPositionOf : public testing::TestWithParam<StampRow> {};
+
+TEST_P(StampPositionOf, CameraPicture) {
+  const Bytes plain = Picture(64, 48, 1);
+  ASSERT_EQ(platform::FindBytes(plain.data(), plain.size(), (const uint8_t*)"\xFF\xDB", 2, 0), 20);
+  const Bytes jpeg = GetParam().make(plain);
+  size_t length = jpeg.size(), position = 0;
+  const bool ok = media::mjpg::StampPosition(jpeg.data(), length, position);
+  ASSERT_EQ(ok, GetParam().position >= 0);
+  if (!ok) return;
+  EXPECT_EQ(long(position), GetParam().position);
+  EXPECT_EQ(long(jpeg.size() - length), GetParam().trimmed);
+  // Readers find our stamp and the whole picture, which still decodes.
+  Bytes frame;
+  ASSERT_TRUE(media::mjpg::BuildFrameAt(jpeg.data(), length, position, 1234567, frame));
+  media::mjpg::FrameSpan span;
+  ASSERT_TRUE(media::mjpg::CutFrame(frame.data(), frame.size(), span));
+  EXPECT_EQ(span.timestamp, 1234567u);
+  EXPECT_EQ(span.length, frame.size());
+  media::FrameImage image;
+  EXPECT_TRUE(media::DecodeJpeg(frame.data(), frame.size(), image));
+}
+
+const Bytes kCameraComment = {0xFF, 0xFE, 0x00, 0x06, 'c', 'a', 'm', '1'};
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StampPositionOf,
+    testing::Values(
+        StampRow{"encoderPicture", [](const Bytes& j) { return j; }, 20, 0},
+        StampRow{"cameraCommentStaysAfterOurs", [](const Bytes& j) { return Insert(j, 20, kCameraComment); }, 20, 0},
+        StampRow{"fillBytesBeforeAMarker", [](const Bytes& j) { return Insert(j, 20, {0xFF, 0xFF}); }, 22, 0},
+        StampRow{"lineBreakAfterTheEndIsCut", [](const Bytes& j) { return Insert(j, j.size(), {'\r', '\n'}); },
+                 20, 2},
+        StampRow{"previewPictureInAnAppSegment",
+                 [](const Bytes& j) { return Insert(j, 20, {0xFF, 0xE1, 0x00, 0x08, 0xFF, 0xD8, 0x00, 0xFF, 0xD9, 0x00}); },
+                 -1, 0},
+        StampRow{"commentBytesInAnAppSegment",
+                 [](const Bytes& j) { return Insert(j, 20, {0xFF, 0xE1, 0x00, 0x05, 0xFF, 0xFE, 0x00}); }, -1, 0},
+        StampRow{"scanBeforeAnyTable", [](const Bytes&) { return Bytes{0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x02, 0xFF, 0xD9}; },
+                 -1, 0},
+        StampRow{"segmentRunsPastTheEnd", [](const Bytes&) { return Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0xFF, 0xF0, 0xFF, 0xD9}; },
+                 -1, 0},
+        StampRow{"bytesAfterTheEnd", [](const Bytes& j) { return Insert(j, j.size(), {'x'}); }, -1, 0},
+        StampRow{"twoPicturesInOne", [](const Bytes& j) { return Insert(j, j.size(), j); }, -1, 0},
+        StampRow{"noStartMarker", [](const Bytes& j) { return Bytes(j.begin() + 2, j.end()); }, -1, 0},
+        StampRow{"cutShort", [](const Bytes& j) { return Bytes(j.begin(), j.begin() + 22); }, -1, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MjpgBuild, CommentGoesBeforeTheFirstQuantTableOnly) {
   // A tiny hand-made stream with two FF DB markers: the comment lands before the first.

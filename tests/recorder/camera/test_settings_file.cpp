@@ -220,6 +220,7 @@ TEST(SettingsExtension, NamesAndProgramRecordsFollowAnUnchangedFixedFile) {
   const std::vector<uint8_t> plain = SerializeSettings(Ptrs(cams), 1);
   cams[0]->name = "front-door";
   cams[2]->name = "Hof \xC3\xBC = back";
+  cams[1]->storeAsSent = 1;
   const ProgramRecords program{{"later.setting", "a=b"}};
   const std::vector<uint8_t> bytes = SerializeSettings(Ptrs(cams), 1, program);
 
@@ -234,12 +235,14 @@ TEST(SettingsExtension, NamesAndProgramRecordsFollowAnUnchangedFixedFile) {
   EXPECT_EQ(loaded.cameras[0]->name, "front-door");
   EXPECT_EQ(loaded.cameras[1]->name, "");
   EXPECT_EQ(loaded.cameras[2]->name, "Hof \xC3\xBC = back");
+  EXPECT_EQ(loaded.cameras[0]->storeAsSent, 0);
+  EXPECT_EQ(loaded.cameras[1]->storeAsSent, 1);
   EXPECT_EQ(loaded.program, program);
   EXPECT_EQ(loaded.logToFile, 1);
   EXPECT_EQ(SerializeSettings(Ptrs(loaded.cameras), loaded.logToFile, loaded.program), bytes);
 
   // Without a value away from its default, nothing follows logToFile.
-  for (auto& c : cams) c->name.clear();
+  for (auto& c : cams) c->name.clear(), c->storeAsSent = 0;
   EXPECT_EQ(SerializeSettings(Ptrs(cams), 1), plain);
 }
 

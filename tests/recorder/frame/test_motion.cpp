@@ -1,12 +1,17 @@
 // Motion detector: luminance and measurement against the grid.
+#include <algorithm>
 #include <cstdint>
+#include <functional>
+#include <iostream>
 #include <memory>
 #include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "media/jpeg_codec.h"
 #include "recorder/frame/motion_detector.h"
+#include "tools/testcam/testcam_server.h"
 
 using namespace recorder;
 
@@ -266,3 +271,117 @@ TEST(MotionOddFrames, ShortBuffersAreReadOnlyAsFarAsTheyGo) {
 }
 
 }  // namespace
+
+// ---- motion on the JPEG's own luma against the RGB luminance ----
+namespace luma {
+
+using Bytes = std::vector<uint8_t>;
+
+// A picture as a camera encodes it: 4:2:0 at quality 75.
+Bytes Encode(const std::vector<uint8_t>& bgrTopDown, int w, int h) {
+  media::FrameImage image;
+  image.width = w;
+  image.height = h;
+  image.bitsPerPixel = 24;
+  image.pixels.resize(bgrTopDown.size());
+  // Frame images are bottom-up.
+  for (int y = 0; y < h; ++y)
+    std::copy_n(&bgrTopDown[size_t(y) * w * 3], size_t(w) * 3, &image.pixels[size_t(h - 1 - y) * w * 3]);
+  Bytes jpeg;
+  EXPECT_TRUE(media::EncodeJpeg(image, 75, jpeg));
+  return jpeg;
+}
+
+// A textured static scene with sensor noise of +-`noise` in every frame and the
+// brightness raised by `lift(i)` in frame i.
+std::vector<Bytes> Scene(int frames, int noise, const std::function<int(int)>& lift) {
+  const int w = 320, h = 240;
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> jitter(-noise, noise);
+  std::vector<Bytes> out;
+  for (int i = 0; i < frames; ++i) {
+    std::vector<uint8_t> bgr(size_t(w) * h * 3);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        for (int c = 0; c < 3; ++c) {
+          const int texture = ((x / 8 + y / 8) % 2) * 60 + x * 80 / w + c * 20;
+          bgr[(size_t(y) * w + x) * 3 + c] = uint8_t(std::clamp(texture + 40 + lift(i) + jitter(random), 0, 255));
+        }
+    out.push_back(Encode(bgr, w, h));
+  }
+  return out;
+}
+
+std::vector<Bytes> TestCameraFrames(bool noise) {
+  testcam::Options o;
+  o.width = 320;
+  o.height = 240;
+  o.motion = true;
+  o.noise = noise;
+  testcam::Server server(o);
+  EXPECT_TRUE(server.Start());
+  std::vector<Bytes> frames = server.Frames();
+  server.Stop();
+  return frames;
+}
+
+struct SequenceRow {
+  const char* name;
+  std::function<std::vector<Bytes>()> frames;
+  // Largest level difference allowed. Pictures of full-range random colours are the
+  // one exception to 2: after 4:2:0 subsampling most of their pixels decode to
+  // colours outside the RGB cube, which the RGB path clips and the Y plane does not.
+  int tolerance = 2;
+};
+
+void PrintTo(const SequenceRow& row, std::ostream* os) { *os << row.name; }
+
+class LumaMotion : public testing::TestWithParam<SequenceRow> {};
+
+// Levels differ by at most the row's tolerance (2), and at every trigger level a
+// frame triggers on the luma exactly when it does on RGB, unless its RGB level sits
+// within that tolerance of it.
+TEST_P(LumaMotion, MatchesTheRgbLuminanceWithinTwo) {
+  const std::vector<Bytes> frames = GetParam().frames();
+  ASSERT_GE(frames.size(), 8u);
+  MotionDetector rgb, fromLuma;
+  int maxDifference = 0, maxLevel = 0, nearTrigger = 0;
+  std::vector<std::pair<int, int>> levels;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    media::FrameImage image;
+    media::YuvImage planes;
+    ASSERT_TRUE(media::DecodeJpeg(frames[i].data(), frames[i].size(), image));
+    ASSERT_TRUE(media::DecodeJpegLuma(frames[i].data(), frames[i].size(), planes));
+    ASSERT_EQ(planes.width, image.width);
+    const int a = rgb.Measure(image.pixels.data(), image.pixels.size(), image.width, image.height, 255);
+    const int b = fromLuma.MeasureLuma(planes.plane[0].data(), planes.stride[0], planes.width, planes.height, 255);
+    maxDifference = std::max(maxDifference, std::abs(a - b));
+    maxLevel = std::max(maxLevel, a);
+    levels.emplace_back(a, b);
+  }
+  const int tolerance = GetParam().tolerance;
+  EXPECT_LE(maxDifference, tolerance);
+  EXPECT_GT(maxLevel, 0) << "a sequence without any motion shows nothing";
+  for (int trigger = 0; trigger <= 100; ++trigger)
+    for (const auto& [a, b] : levels) {
+      if (std::abs(a - trigger) <= tolerance) {
+        nearTrigger += (a > trigger) != (b > trigger);
+        continue;
+      }
+      EXPECT_EQ(a > trigger, b > trigger) << "levels " << a << "/" << b << " at trigger " << trigger;
+    }
+  std::cout << GetParam().name << ": " << frames.size() << " frames, highest level " << maxLevel
+            << ", largest difference " << maxDifference << ", decisions differing near a trigger level "
+            << nearTrigger << "\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, LumaMotion,
+    testing::Values(SequenceRow{"testCameraMovingScene", [] { return TestCameraFrames(false); }},
+                    SequenceRow{"testCameraColourNoise", [] { return TestCameraFrames(true); }, 6},
+                    SequenceRow{"noisyStaticScene", [] { return Scene(16, 12, [](int) { return 0; }); }},
+                    SequenceRow{"lightingChange",
+                                [] { return Scene(16, 3, [](int i) { return i < 8 ? i * 4 : 32 + (i - 7) * 12; }); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace luma

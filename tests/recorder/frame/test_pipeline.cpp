@@ -1,8 +1,13 @@
 // The per-frame order: flips, rotation, motion on the clean picture, then the overlay.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <iostream>
+
+#include "media/jpeg_codec.h"
 
 #include "recorder/frame/frame_pipeline.h"
 #include "recorder/frame/overlay.h"
@@ -163,3 +168,117 @@ TEST(Pipeline, OverlayDisabledLeavesPixelsAlone) {
 }
 
 }  // namespace
+
+// ---- the YUV path against the RGB path ----
+namespace yuv {
+
+using Bytes = std::vector<uint8_t>;
+
+// A camera's picture in the given sampling: a scene with edges, gradients and colour.
+Bytes CameraPicture(media::ChromaSampling sampling, int seed, int w = 320, int h = 240) {
+  media::YuvImage planes;
+  planes.width = w;
+  planes.height = h;
+  planes.sampling = sampling;
+  planes.stride[0] = w;
+  planes.stride[1] = planes.stride[2] = planes.ChromaWidth();
+  planes.plane[0].resize(size_t(w) * h);
+  for (int p = 1; p < 3; ++p) planes.plane[p].resize(size_t(planes.stride[p]) * planes.ChromaHeight());
+  auto rgb = [&](int x, int y, int c) {
+    const bool box = x > 60 + seed * 7 && x < 160 + seed * 7 && y > 50 && y < 150;
+    const int base = c == 0 ? x * 255 / w : c == 1 ? y * 255 / h : (x + y) * 255 / (w + h);
+    return box ? 255 - base / 2 : base;
+  };
+  auto Y = [&](int x, int y) { return 0.299 * rgb(x, y, 0) + 0.587 * rgb(x, y, 1) + 0.114 * rgb(x, y, 2); };
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) planes.plane[0][size_t(y) * w + x] = uint8_t(std::lround(Y(x, y)));
+  const int sx = planes.ChromaWidth() == w ? 1 : 2, sy = planes.ChromaHeight() == h ? 1 : 2;
+  for (int cy = 0; cy < planes.ChromaHeight(); ++cy)
+    for (int cx = 0; cx < planes.ChromaWidth(); ++cx) {
+      double cb = 0, cr = 0;
+      for (int y = std::min(cy * sy, h - sy); y < std::min(cy * sy, h - sy) + sy; ++y)
+        for (int x = std::min(cx * sx, w - sx); x < std::min(cx * sx, w - sx) + sx; ++x) {
+          cb += -0.168736 * rgb(x, y, 0) - 0.331264 * rgb(x, y, 1) + 0.5 * rgb(x, y, 2) + 128;
+          cr += 0.5 * rgb(x, y, 0) - 0.418688 * rgb(x, y, 1) - 0.081312 * rgb(x, y, 2) + 128;
+        }
+      planes.plane[1][size_t(cy) * planes.stride[1] + cx] = uint8_t(std::lround(cb / (sx * sy)));
+      planes.plane[2][size_t(cy) * planes.stride[2] + cx] = uint8_t(std::lround(cr / (sx * sy)));
+    }
+  Bytes jpeg;
+  EXPECT_TRUE(media::EncodeJpegYuv(planes, 90, jpeg));
+  return jpeg;
+}
+
+double Psnr(const FrameImage& a, const FrameImage& b) {
+  if (a.width != b.width || a.height != b.height || a.pixels.size() != b.pixels.size()) return 0;
+  double sum = 0;
+  for (size_t i = 0; i < a.pixels.size(); ++i) {
+    const double d = double(a.pixels[i]) - double(b.pixels[i]);
+    sum += d * d;
+  }
+  if (sum == 0) return 99;
+  return 10 * std::log10(255.0 * 255.0 * double(a.pixels.size()) / sum);
+}
+
+struct PathRow {
+  const char* name;
+  media::ChromaSampling sampling;
+  int flipH, flipV, rotation, overlay, background;
+  int width = 320, height = 240;
+};
+
+void PrintTo(const PathRow& row, std::ostream* os) { *os << row.name; }
+
+class YuvPath : public testing::TestWithParam<PathRow> {};
+
+// The same camera pictures through both paths, each encoded at the camera's
+// quality: the saved pictures differ by the codec's rounding only, and motion is
+// the same within 2.
+TEST_P(YuvPath, SavesWhatTheRgbPathSaves) {
+  const PathRow& row = GetParam();
+  camera::CameraRecord cam = Camera();
+  cam.flipHorizontal = row.flipH;
+  cam.flipVertical = row.flipV;
+  cam.rotation = row.rotation;
+  cam.overlayEnabled = row.overlay;
+  cam.overlayBackground = row.background;
+  cam.overlayVAlign = 2;  // bottom
+  camera::SetText(cam.overlayText, "Gate 2 | 12/08/26 10:00");
+  frame::MotionDetector rgbDetector, yuvDetector;
+  double lowest = 99;
+  for (int i = 0; i < 3; ++i) {
+    const Bytes picture = CameraPicture(row.sampling, i, row.width, row.height);
+    FrameRecord viaRgb, viaYuv;
+    ASSERT_TRUE(media::DecodeJpeg(picture.data(), picture.size(), viaRgb.image));
+    ASSERT_TRUE(media::DecodeJpegYuv(picture.data(), picture.size(), viaYuv.yuv));
+    const auto a = frame::RunFramePipeline(viaRgb, cam, rgbDetector);
+    const auto b = frame::RunFramePipeline(viaYuv, cam, yuvDetector);
+    EXPECT_LE(std::abs(a.level - b.level), 2) << "frame " << i;
+    Bytes savedRgb, savedYuv;
+    ASSERT_TRUE(media::EncodeJpeg(viaRgb.image, cam.jpegQuality, savedRgb));
+    ASSERT_TRUE(media::EncodeJpegYuv(viaYuv.yuv, cam.jpegQuality, savedYuv));
+    FrameImage shownRgb, shownYuv;
+    ASSERT_TRUE(media::DecodeJpeg(savedRgb.data(), savedRgb.size(), shownRgb));
+    ASSERT_TRUE(media::DecodeJpeg(savedYuv.data(), savedYuv.size(), shownYuv));
+    lowest = std::min(lowest, Psnr(shownRgb, shownYuv));
+  }
+  std::cout << row.name << ": lowest PSNR " << lowest << " dB\n";
+  EXPECT_GE(lowest, 45.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, YuvPath,
+    testing::Values(PathRow{"plain420", media::ChromaSampling::k420, 0, 0, 0, 0, 0},
+                    PathRow{"flips420", media::ChromaSampling::k420, 1, 1, 0, 0, 0},
+                    PathRow{"quarterTurn420", media::ChromaSampling::k420, 0, 0, 1, 0, 0},
+                    PathRow{"halfTurnFlip422", media::ChromaSampling::k422, 1, 0, 2, 0, 0},
+                    PathRow{"quarterTurn422", media::ChromaSampling::k422, 0, 0, 3, 0, 0},
+                    PathRow{"quarterTurn444", media::ChromaSampling::k444, 0, 1, 1, 0, 0},
+                    PathRow{"solidOverlay420", media::ChromaSampling::k420, 0, 0, 0, 1, 0},
+                    PathRow{"outlineOverlayTurned420", media::ChromaSampling::k420, 1, 0, 1, 1, 3},
+                    PathRow{"shadowOverlay444", media::ChromaSampling::k444, 0, 0, 0, 1, 2},
+                    PathRow{"oddSizeTurnedWithOverlay420", media::ChromaSampling::k420, 1, 0, 3, 1, 0, 321, 241},
+                    PathRow{"oddSizeTurned422", media::ChromaSampling::k422, 0, 1, 1, 0, 0, 321, 241}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace yuv

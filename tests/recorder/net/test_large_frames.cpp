@@ -2,7 +2,11 @@
 // file: 1920x1080 frames of about 1 MB, and frames that embed a preview picture.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <string>
+
+#include "media/mjpg_reader.h"
 
 #include "media/frame_image.h"
 #include "media/jpeg_codec.h"
@@ -29,14 +33,17 @@ class SilentPlayer : public frame::SoundPlayer {
 
 // A push camera recorded with every frame saved, until the camera's frame limit.
 struct PushRecording {
-  explicit PushRecording(testcam::Options options) : server(options) {
+  explicit PushRecording(testcam::Options options, bool storeAsSent = false, bool motion = false)
+      : server(options) {
     EXPECT_TRUE(server.Start());
     window = platform::RegisterWindow(&main);
     auto cam = camera::CreateDefaultCamera();
     camera::SetText(cam->url, server.Url("video.mjpg"));
     cam->pushStream = 1;
     camera::SetText(cam->savePath, Path());
-    cam->motionEnabled = 0;
+    cam->motionEnabled = motion ? 1 : 0;
+    cam->frameSaveCount = 1000;  // with motion on, every frame is still saved
+    cam->storeAsSent = storeAsSent ? 1 : 0;
     cam->frameDelayMs = 0;
     worker::WorkerParams params;
     params.record = std::move(cam);
@@ -140,6 +147,98 @@ TEST(LargeFrames, PushFramesWithAPreviewPictureAreAllRecorded) {
   ASSERT_TRUE(rec.RecordFrames(6, 30000)) << "saved " << rec.SavedFrames();
   EXPECT_EQ(rec.server.FramesServed(), 6u);
   ExpectWholeFrames(rec.Path(), 6, rec.server.Picture(testcam::Mode::Thumbnail, 0), 1);
+}
+
+// The frame without its time-stamp comment: FF FE, length, text, as the writer
+// inserts it at the first FF FE of the frame.
+Bytes WithoutStamp(const uint8_t* frame, size_t length) {
+  static const uint8_t kCom[2] = {0xFF, 0xFE};
+  const auto at = std::search(frame, frame + length, kCom, kCom + 2);
+  if (at + 4 > frame + length) return Bytes(frame, frame + length);
+  const size_t segment = 2 + (size_t(at[2]) << 8 | at[3]);
+  Bytes out(frame, at);
+  out.insert(out.end(), at + std::min<size_t>(segment, size_t(frame + length - at)), frame + length);
+  return out;
+}
+
+// Frames counted by ffprobe reading the file as a stream of JPEG pictures; -1 when it fails.
+long FfprobeFrames(const std::string& path) {
+  const std::string command = "ffprobe -v error -f mjpeg -count_frames -select_streams v:0 "
+                              "-show_entries stream=nb_read_frames -of csv=p=0 '" + path + "' 2>/dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  char line[64] = {};
+  const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
+  const int rc = ::pclose(pipe);
+  if (!got || rc != 0) return -1;
+  return std::strtol(line, nullptr, 10);
+}
+
+// Stored as sent, with motion measured: every frame is the camera's picture byte for
+// byte apart from the inserted time stamp, and the player's reader and ffprobe read
+// each one. Pictures that carry the camera's own comment keep it after ours; pictures
+// with a preview picture inside, which readers would cut short, are re-encoded.
+struct AsSentRow {
+  const char* name;
+  testcam::Mode mode;
+  bool sameBytes;
+};
+
+void PrintTo(const AsSentRow& row, std::ostream* os) { *os << row.name; }
+
+class StoredAsSent : public testing::TestWithParam<AsSentRow> {};
+
+TEST_P(StoredAsSent, FramesAreTheCamerasBytesAndReadBack) {
+  const AsSentRow& row = GetParam();
+  testcam::Options o;
+  o.width = 320;
+  o.height = 240;
+  o.motion = true;
+  o.fps = 25;
+  o.mode = row.mode;
+  o.frameLimit = 8;
+  PushRecording rec(o, true, true);
+  ASSERT_TRUE(rec.RecordFrames(8, 30000)) << "saved " << rec.SavedFrames();
+
+  std::vector<media::mjpg::FrameSpan> frames;
+  Bytes file;
+  ASSERT_TRUE(media::mjpg::ReadAllFrames(rec.Path(), frames, &file));
+  ASSERT_EQ(frames.size(), 8u);
+  media::CMjpgReader player;
+  ASSERT_TRUE(player.Open(rec.Path(), media::CMjpgReader::Sharing::ReadOnly));
+  for (size_t i = 0; i < frames.size(); ++i) {
+    SCOPED_TRACE(i);
+    const Bytes served = rec.server.Picture(row.mode, i);
+    const Bytes stored = WithoutStamp(&file[frames[i].start], frames[i].length);
+    EXPECT_EQ(stored == served, row.sameBytes);
+    EXPECT_TRUE(frames[i].hasTimestamp);
+    Bytes read;
+    uint32_t stamp = 0;
+    ASSERT_TRUE(player.ReadNextFrame(read, &stamp));
+    EXPECT_EQ(read, Bytes(&file[frames[i].start], &file[frames[i].start] + frames[i].length));
+    EXPECT_EQ(stamp, frames[i].timestamp);
+    media::FrameImage picture;
+    ASSERT_TRUE(media::DecodeJpeg(read.data(), read.size(), picture));
+    EXPECT_EQ(picture.width, 320);
+  }
+  EXPECT_EQ(FfprobeFrames(rec.Path()), 8);
+}
+
+INSTANTIATE_TEST_SUITE_P(Camera, StoredAsSent,
+                         testing::Values(AsSentRow{"plain", testcam::Mode::Normal, true},
+                                         AsSentRow{"withPreview", testcam::Mode::Thumbnail, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(StoredAsSentUndecodable, PicturesThatDoNotDecodeAreNeitherStoredNorMeasured) {
+  testcam::Options o;
+  o.width = 320;
+  o.height = 240;
+  o.fps = 25;
+  o.mode = testcam::Mode::Undecodable;
+  PushRecording rec(o, true, true);
+  ASSERT_TRUE(WaitFor([&] { return rec.server.FramesServed() >= 10; }, 10000));
+  ASSERT_TRUE(WaitFor([&] { return rec.events.CountOf(camera::kEventImageUndecodable) == 1; }, 5000));
+  EXPECT_EQ(rec.SavedFrames(), 0u);
 }
 
 }  // namespace

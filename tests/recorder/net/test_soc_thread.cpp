@@ -333,30 +333,44 @@ TEST(SocThread, UncreatableSaveDirectoryStopsBeforeConnecting) {
   EXPECT_TRUE(WaitFor([&] { return h.events.CountOf(camera::kEventDirCreateFailed) == 1; }, 5000));
 }
 
+// Pictures re-encoded (held as YUV planes) and pictures stored as sent are both
+// turned into RGB for a visible live view, and only for it.
 TEST(SocThread, LiveViewGivenToARunningWorkerGetsFramesOnlyWhileVisible) {
-  Harness h;
-  platform::CollectingWindowTarget view;
-  const auto viewHandle = platform::RegisterWindow(&view);
-  auto cam = h.Camera("video.mjpg", true);
-  cam->motionEnabled = 1;
-  h.StartWorker(std::move(cam));
-  ASSERT_TRUE(WaitFor([&] { return h.SavedFrames() >= 1; }, 10000));
-  // The view arrives while the worker runs, as when a window opens it later.
-  ASSERT_TRUE(platform::Post<camera::to_worker::LiveViewChanged>(h.worker->Id(), intptr_t(viewHandle)));
-  const size_t before = h.SavedFrames();
-  ASSERT_TRUE(WaitFor([&] { return h.SavedFrames() >= before + 3; }, 10000));
-  EXPECT_EQ(view.Count(), 0u);  // hidden: no frame record posted
-  view.SetVisible(true);
-  ASSERT_TRUE(view.WaitForCount(4, 10000));
-  auto messages = view.TakeAll();
-  EXPECT_EQ(messages[0].id, media::ShowFrameRecord::kNumber);
-  auto* record = messages[0].Peek<std::unique_ptr<media::FrameRecord>>();
-  ASSERT_TRUE(record && *record);
-  EXPECT_EQ((*record)->image.width, 160);
-  EXPECT_EQ((*record)->imageSize, 160 * 3 * 120);
-  EXPECT_EQ(messages[1].id, camera::to_live_view::MotionLevel::kNumber);
-  EXPECT_GE(messages[1].wParam, 0);  // motion detection is on: a level, not -1
-  platform::UnregisterWindow(viewHandle);
+  for (const int asSent : {0, 1}) {
+    SCOPED_TRACE(asSent);
+    Harness h;
+    platform::CollectingWindowTarget view;
+    const auto viewHandle = platform::RegisterWindow(&view);
+    auto cam = h.Camera("video.mjpg", true);
+    cam->motionEnabled = 1;
+    cam->storeAsSent = asSent;
+    cam->overlayEnabled = 0;
+    h.StartWorker(std::move(cam));
+    ASSERT_TRUE(WaitFor([&] { return h.SavedFrames() >= 1; }, 10000));
+    // The view arrives while the worker runs, as when a window opens it later.
+    ASSERT_TRUE(platform::Post<camera::to_worker::LiveViewChanged>(h.worker->Id(), intptr_t(viewHandle)));
+    const size_t before = h.SavedFrames();
+    ASSERT_TRUE(WaitFor([&] { return h.SavedFrames() >= before + 3; }, 10000));
+    EXPECT_EQ(view.Count(), 0u);  // hidden: no frame record posted
+    view.SetVisible(true);
+    ASSERT_TRUE(view.WaitForCount(4, 10000));
+    auto messages = view.TakeAll();
+    EXPECT_EQ(messages[0].id, media::ShowFrameRecord::kNumber);
+    auto* record = messages[0].Peek<std::unique_ptr<media::FrameRecord>>();
+    ASSERT_TRUE(record && *record);
+    EXPECT_EQ((*record)->image.width, 160);
+    EXPECT_EQ((*record)->imageSize, 160 * 3 * 120);
+    // The test camera's background is a gradient: the picture is there, not a blank buffer.
+    const auto& px = (*record)->image.pixels;
+    ASSERT_EQ(px.size(), 160u * 3 * 120);
+    EXPECT_NE(*std::min_element(px.begin(), px.end()), *std::max_element(px.begin(), px.end()));
+    // The camera's bytes go along with a picture stored as sent (a re-encoded one
+    // carries its bytes only when it was saved).
+    if (asSent) EXPECT_NE((*record)->jpeg, nullptr);
+    EXPECT_EQ(messages[1].id, camera::to_live_view::MotionLevel::kNumber);
+    EXPECT_GE(messages[1].wParam, 0);  // motion detection is on: a level, not -1
+    platform::UnregisterWindow(viewHandle);
+  }
 }
 
 TEST(SocThread, SnapshotWorkerReportsOneImageAndUnregisters) {

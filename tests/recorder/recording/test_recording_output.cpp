@@ -301,6 +301,33 @@ TEST_F(RecordingTest, JpgRingWrapsAfterMaxCount) {
   EXPECT_TRUE(reporter_.events.empty());
 }
 
+// A camera's own picture, in both output modes: the MJPG frame is the picture with
+// the time stamp inserted, the JPEG file the picture byte for byte; LastJpeg hands
+// the same bytes on without a copy, as it does an encoded frame's.
+TEST_F(RecordingTest, PicturesStoredAsSentKeepTheCamerasBytes) {
+  std::vector<uint8_t> camera;
+  ASSERT_TRUE(media::EncodeJpeg(TestImage(5), 90, camera));
+  const auto sent = std::make_shared<const std::vector<uint8_t>>(camera);
+  for (const bool mjpg : {true, false}) {
+    SCOPED_TRACE(mjpg);
+    camera_.saveAsMjpg = mjpg ? 1 : 0;
+    SetPath(root_ + (mjpg ? "/as-sent/video.mjpg" : "/as-sent/video.jpg"));
+    RecordingOutput out(camera_, reporter_);
+    UseClock(out);
+    ASSERT_TRUE(out.StartRecording(false));
+    ASSERT_EQ(out.SaveAsSent(sent), SaveResult::Handled);
+    EXPECT_EQ(out.LastJpeg(), sent);
+    out.StopRecording();
+    std::vector<uint8_t> expected = camera;
+    if (mjpg) ASSERT_TRUE(media::mjpg::BuildFrame(camera.data(), camera.size(), 1000, expected));
+    EXPECT_EQ(ReadFile(mjpg ? root_ + "/as-sent/video.mjpg" : root_ + "/as-sent/video_1.jpg"), expected);
+    ASSERT_EQ(out.SaveFrame(TestImage(6)), SaveResult::Handled);
+    ASSERT_NE(out.LastJpeg(), nullptr);
+    EXPECT_NE(*out.LastJpeg(), camera);
+  }
+  EXPECT_TRUE(reporter_.events.empty());
+}
+
 TEST_F(RecordingTest, JpgNamesCutOnlyTheFileExtension) {
   camera_.saveAsMjpg = 0;
   fs::create_directories(root_ + "/cam.d");

@@ -329,6 +329,48 @@ TEST(CameraOptions, SaveFormatRadiosSwitchTheExtensionAndTheCountControls) {
   }
 }
 
+// The store-as-sent box is usable only while nothing changes the picture; its
+// tooltip says what does; Save hands the choice back.
+TEST(CameraOptions, StoreAsSentIsOfferedOnlyWhileNothingChangesThePicture) {
+  struct Case {
+    const char* name;
+    const char* control;  // checked (or rotation set) to change the picture; nullptr: nothing
+    const char* reason;   // a word of the tooltip; nullptr: enabled, no tooltip
+  };
+  const Case cases[] = {
+      {"nothing", nullptr, nullptr},
+      {"flip", "flipHorizontal", "flipping"},
+      {"flipVertical", "flipVertical", "flipping"},
+      {"turn", "rotation", "rotation"},
+      {"overlay", "enableOverlay", "overlay"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedBoxes boxes;
+    ScopedMessageBoxes scope(boxes);
+    auto camera = Camera(camera::kCameraIp);
+    camera->overlayEnabled = 0;
+    camera->storeAsSent = 1;
+    const test_support::ScopedTempDir tmp{"storeassent"};
+    camera::SetText(camera->savePath, tmp.Path() + "video.mjpg");
+    CCamOptionsDlg dialog(*camera, true, 0, nullptr);
+    auto* box = Child<QCheckBox>(dialog, "storeAsSent");
+    EXPECT_TRUE(box->isChecked());
+    if (c.control && std::string(c.control) == "rotation")
+      Child<QComboBox>(dialog, "rotation")->setCurrentIndex(1);
+    else if (c.control)
+      Child<QCheckBox>(dialog, c.control)->setChecked(true);
+    EXPECT_EQ(box->isEnabled(), c.reason == nullptr);
+    EXPECT_EQ(box->toolTip().contains(c.reason ? c.reason : "re-encoded"), c.reason != nullptr)
+        << box->toolTip().toStdString();
+    box->setChecked(false);
+    Child<QPushButton>(dialog, "saveButton")->click();
+    const auto saved = dialog.TakeRecord();
+    ASSERT_NE(saved, nullptr);
+    EXPECT_EQ(saved->storeAsSent, 0);
+  }
+}
+
 TEST(CameraOptions, TypeRadioShowsDeviceSettingsAtOnceAndReachesTheRecordOnTheTick) {
   auto camera = Camera(camera::kCameraIp);
   CCamOptionsDlg dialog(*camera, true, 0, nullptr);
