@@ -137,15 +137,14 @@ void BM_LocalWorker640x480(benchmark::State& state) {
   const std::string path = ScratchPath("bench_local_worker");
   auto service = capture::ScriptedService::TestPatternCamera();
   Measure(state, path, [&](platform::WindowHandle main) {
-    capture::LocalWorkerParams params;
+    worker::WorkerParams params;
     params.mainWindow = main;
     params.record = RecordingCamera(path);
     params.record->cameraType = camera::kCameraLocal;
     params.record->formatWidth = 640;
     params.record->formatHeight = 480;
     params.record->formatBits = 24;
-    params.service = service;
-    return capture::CThreadDXCam::Start(std::move(params));
+    return capture::CThreadDXCam::Start(std::move(params), {}, service);
   });
 }
 BENCHMARK(BM_LocalWorker640x480)->Iterations(1)->Unit(benchmark::kSecond);
@@ -163,7 +162,7 @@ void BM_NetworkWorker640x480(benchmark::State& state) {
     return;
   }
   Measure(state, path, [&](platform::WindowHandle main) {
-    net::WorkerParams params;
+    worker::WorkerParams params;
     params.mainWindow = main;
     params.record = RecordingCamera(path);
     camera::SetText(params.record->url, server.Url("video.mjpg"));
