@@ -114,11 +114,13 @@ bool WholeJpeg(const std::string& bytes) {
 }
 
 TEST(Serving, ViewersSeeTheRecordedFramesAndAStalledOneCostsNoFrame) {
-  constexpr int kFrames = 100;
+  // 31 s of pictures: the stalled viewer reads nothing for more than 30 s of recording.
+  constexpr int kFps = 10;
+  constexpr int kFrames = 31 * kFps;
   testcam::Options o;
   o.width = 640;
   o.height = 480;
-  o.fps = 25;
+  o.fps = kFps;
   o.noise = true;  // large pictures: the stalled viewer's buffers fill within a few
   o.quality = 90;
   o.frameLimit = kFrames;
@@ -165,7 +167,7 @@ TEST(Serving, ViewersSeeTheRecordedFramesAndAStalledOneCostsNoFrame) {
   std::vector<media::mjpg::FrameSpan> frames;
   std::vector<uint8_t> bytes;
   EXPECT_TRUE(
-      WaitFor([&] { return media::mjpg::ReadAllFrames(file, frames, &bytes) && frames.size() >= kFrames; }, 20000));
+      WaitFor([&] { return media::mjpg::ReadAllFrames(file, frames, &bytes) && frames.size() >= kFrames; }, 60000));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   ASSERT_TRUE(media::mjpg::ReadAllFrames(file, frames, &bytes));
   EXPECT_EQ(frames.size(), size_t(kFrames));
