@@ -117,6 +117,7 @@ std::optional<size_t> ParseIndex(const std::string& text, const Settings& settin
 // How the camera's worker gets its pictures, as the worker decides it.
 const char* ModeOf(const CameraRecord& c) {
   if (c.cameraType != camera::kCameraIp) return "local";
+  if (camera::IsRtspUrl(camera::GetText(c.url))) return "rtsp";
   if (!StartsWithNoCase(camera::GetText(c.url), "http://")) return "ftp";
   return c.pushStream != 0 ? "stream" : "snapshot";
 }

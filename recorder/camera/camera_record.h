@@ -78,6 +78,7 @@ struct CameraRecord {
   // Extension section of the settings file (after the fixed layout): fields that
   // the fixed camera block has no room for.
   std::string name;  // empty: texts name the camera by its number alone
+  std::string rtspTransport = "tcp";  // RTSP cameras: "tcp" or "udp"
 };
 
 // Reads and writes a fixed text field as a C string (at most 259 bytes kept).

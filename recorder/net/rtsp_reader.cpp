@@ -5,6 +5,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
 #include <libavutil/error.h>
+#include <libavutil/log.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -12,6 +13,7 @@ extern "C" {
 #include <cerrno>
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <cctype>
 #include <cstring>
 
@@ -247,6 +249,10 @@ struct RtspReader::Impl {
 };
 
 RtspResult RtspReader::Impl::Open(const std::string& url, const RtspOptions& opts) {
+  // FFmpeg's own messages go to standard error and may quote request lines or the
+  // address with its password: the reader reports through its results alone.
+  static std::once_flag quiet;
+  std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
   Close();
   options = opts;
   stats = {};
@@ -466,6 +472,10 @@ RtspResult RtspReader::ReadPicture(RtspPicture& picture) { return impl_->ReadPic
 void RtspReader::Close() { impl_->Close(); }
 bool RtspReader::IsOpen() const { return impl_->format != nullptr; }
 void RtspReader::RequestStop() { impl_->stop.store(true, std::memory_order_relaxed); }
+void RtspReader::SetKeyFramesOnly(bool keyFramesOnly) {
+  impl_->options.keyFramesOnly = keyFramesOnly;
+  if (impl_->decoder) impl_->decoder->skip_frame = keyFramesOnly ? AVDISCARD_NONKEY : AVDISCARD_DEFAULT;
+}
 RtspStats RtspReader::Stats() const { return impl_->stats; }
 
 std::string RtspReader::CodecName() const {
