@@ -257,7 +257,7 @@ constexpr auto kFields = WithOffsets(std::array{
     // ---- extension fields: after the fixed file, written when not the default ----
     ExtensionText("name", &C::name, kNameMaxLength, "",
                   "the camera's name (at most 64 characters): live view title, list tooltip, log lines", CheckName),
-    ExtensionText("rtspTransport", &C::rtspTransport, 3, "tcp",
+    ExtensionText("rtspTransport", &C::rtspTransport, 16, "tcp",
                   "rtsp:// cameras: tcp (the stream inside the RTSP connection) or udp (separate RTP packets)",
                   CheckTransport),
 });
