@@ -136,6 +136,7 @@ void RtspCamThread::OnFailure(const RtspResult& result) {
   }
   haveDue_ = false;
   lastKeyUs_ = -1;
+  lastPtsUs_ = -1;
   retryTimer_ = SetTimer(result.failure == RtspFailure::AuthRefused ? timing_.authRetryMs : timing_.retryMs);
 }
 
@@ -175,11 +176,16 @@ void RtspCamThread::OnPicture(const RtspPicture& picture) {
   NoteKeyFrame(picture);
 
   // The frame delay paces what is measured and saved: every picture is decoded,
-  // one per delay goes on. The due time advances by whole delays, so pictures
-  // that come a little early or late do not slow the pace.
+  // one per delay goes on. The due time advances by whole delays, and a picture
+  // up to half a picture interval early counts as on time, so pictures that come
+  // a little early or late do not slow the pace (a delay of one picture interval
+  // keeps every picture).
+  if (lastPtsUs_ >= 0 && picture.ptsUs > lastPtsUs_) pictureIntervalUs_ = picture.ptsUs - lastPtsUs_;
+  lastPtsUs_ = picture.ptsUs;
   const auto now = Clock().Now();
   const auto delay = std::chrono::milliseconds(std::max(Camera().frameDelayMs, 0));
-  if (haveDue_ && now < nextDue_) return;
+  const auto slack = std::min<std::chrono::microseconds>(std::chrono::microseconds(pictureIntervalUs_ / 2), delay / 2);
+  if (haveDue_ && now + slack < nextDue_) return;
   nextDue_ = haveDue_ ? nextDue_ + delay : now + delay;
   if (nextDue_ <= now) nextDue_ = now + delay;
   haveDue_ = true;

@@ -73,6 +73,9 @@ class RtspCamThread : public worker::CameraWorker {
   // Pacing: the next picture is measured and saved at or after this time.
   platform::LoopClock::TimePoint nextDue_{};
   bool haveDue_ = false;
+  // The stream's time between the last two pictures decoded.
+  int64_t lastPtsUs_ = -1;
+  int64_t pictureIntervalUs_ = 0;
 
   // Key frames: the time stamp of the last one, the interval between the last two,
   // and whether the decoder skips the others.

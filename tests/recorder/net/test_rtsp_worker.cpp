@@ -72,6 +72,7 @@ struct Harness {
     params.logThread = events.Id();
     params.mainWindow = window;
     params.soundPlayer = std::make_shared<SilentPlayer>();
+    params.clock = clock;
     worker = net::RtspCamThread::Start(std::move(params), timing);
     ASSERT_TRUE(worker);
   }
@@ -105,6 +106,8 @@ struct Harness {
   platform::WindowHandle window = 0;
   platform::ThreadHandlePtr worker;
   std::vector<std::string> seen;
+  // Set before StartWorker, the worker paces by it: time passes when the test says.
+  std::shared_ptr<platform::ManualClock> clock;
 };
 
 // Each codec the cameras send is recorded into an MJPG file of whole pictures of the
@@ -157,6 +160,40 @@ TEST(RtspWorker, RecordsH264AndH265IntoMjpg) {
     EXPECT_EQ(probe.count("codec_name") ? probe.at("codec_name") : "", "mjpeg");
     EXPECT_EQ(probe.count("width") ? probe.at("width") : "", "320");
     EXPECT_EQ(converter_test::FrameCount(path, h.dir), int(read));
+  }
+}
+
+// The frame delay paces what is saved while the stream goes on: the first picture at
+// once, then the first picture from half a picture interval (20 ms at 25 fps) before
+// each whole delay from the first on, so pictures that come early or late do not
+// slow the pace; after a gap longer than the delay the pace starts again.
+TEST(RtspWorker, FrameDelayPacesSavedPicturesOnTheLoopClock) {
+  SKIP_WITHOUT_RTSP_CAMERA();
+  rtspcam::Config config;
+  config.fps = 25;
+  // Key frames 4 s apart, longer than the delay: every picture is decoded (a key
+  // frame a second would leave only those, and the wait for them would rule here).
+  config.keyInterval = 100;
+  rtspcam::Process camera(config);
+  std::string error;
+  ASSERT_TRUE(camera.Start(&error)) << error;
+  Harness h;
+  h.clock = std::make_shared<platform::ManualClock>();
+  auto cam = h.Camera(camera.Url());
+  cam->frameDelayMs = 1000;
+  h.StartWorker(std::move(cam));
+  ASSERT_TRUE(WaitFor([&] { return h.SavedFrames() == 1; }, 10000));
+  struct Step {
+    uint32_t advanceMs;
+    size_t saved;  // saved frames once pictures came after the step
+  };
+  const Step steps[] = {{0, 1}, {970, 1}, {10, 2}, {1500, 3}, {499, 3}, {1, 4}, {3000, 5}, {979, 5}, {1, 6}};
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.advanceMs);
+    h.clock->Advance(s.advanceMs);
+    // Pictures keep coming at 25 a second; a few of them reach the worker.
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    EXPECT_EQ(h.SavedFrames(), s.saved);
   }
 }
 
