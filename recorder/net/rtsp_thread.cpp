@@ -51,6 +51,10 @@ RtspTransport TransportOf(const camera::CameraRecord& camera) {
   return platform::ascii::EqualsNoCase(camera.rtspTransport, "udp") ? RtspTransport::Udp : RtspTransport::Tcp;
 }
 
+bool DecodeKeyFramesOnly(int64_t keyIntervalUs, int32_t frameDelayMs) {
+  return keyIntervalUs > 0 && keyIntervalUs <= kLongestKeyIntervalUs && int64_t(frameDelayMs) * 1000 >= keyIntervalUs;
+}
+
 RtspCamThread::RtspCamThread(worker::WorkerParams params, RtspTiming timing)
     : CameraWorker(std::move(params), {camera::kEventSocketThreadStarted, camera::kEventSocketThreadExited},
                    timing.soundDelayMs),
@@ -147,8 +151,7 @@ void RtspCamThread::NoteKeyFrame(const RtspPicture& picture) {
   // Every picture is decoded until two key frames have shown the interval; then,
   // when the frame delay would take at most one picture per key-frame interval
   // anyway, the pictures between key frames are no longer decoded.
-  const bool wanted = keyIntervalUs_ > 0 && keyIntervalUs_ <= kLongestKeyIntervalUs &&
-                      int64_t(Camera().frameDelayMs) * 1000 >= keyIntervalUs_;
+  const bool wanted = DecodeKeyFramesOnly(keyIntervalUs_, Camera().frameDelayMs);
   if (wanted != keyFramesOnly_) {
     keyFramesOnly_ = wanted;
     reader_.SetKeyFramesOnly(wanted);

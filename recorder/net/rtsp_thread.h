@@ -33,6 +33,10 @@ struct RtspTiming {
 bool IsRtspAddress(const std::string& url);
 // The transport the camera's rtspTransport field names (tcp unless it says udp).
 RtspTransport TransportOf(const camera::CameraRecord& camera);
+// Whether only key frames need decoding: the frame delay takes at most one picture
+// per key-frame interval anyway. Unknown (0) or very long intervals (over 5 s,
+// near the no-picture watchdog) keep every picture decoded.
+bool DecodeKeyFramesOnly(int64_t keyIntervalUs, int32_t frameDelayMs);
 
 class RtspCamThread : public worker::CameraWorker {
  public:

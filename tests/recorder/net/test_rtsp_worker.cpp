@@ -163,6 +163,23 @@ TEST(RtspWorker, RecordsH264AndH265IntoMjpg) {
   }
 }
 
+// Key frames only when the frame delay spans a key-frame interval.
+TEST(RtspWorker, KeyFramesOnlyWhenTheDelaySpansAKeyFrameInterval) {
+  struct Case {
+    int64_t keyIntervalUs;
+    int32_t frameDelayMs;
+    bool keyFramesOnly;
+  };
+  const Case cases[] = {
+      {1'000'000, 1000, true},  {1'000'000, 999, false}, {1'000'000, 5000, true}, {500'000, 1000, true},
+      {0, 1000, false},  // not measured yet
+      {2'000'000, 0, false},  {5'000'000, 20000, true},  {5'000'001, 20000, false},  // near the watchdog
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(net::DecodeKeyFramesOnly(c.keyIntervalUs, c.frameDelayMs), c.keyFramesOnly)
+        << c.keyIntervalUs << " us, " << c.frameDelayMs << " ms";
+}
+
 // The frame delay paces what is saved while the stream goes on: the first picture at
 // once, then the first picture from half a picture interval (20 ms at 25 fps) before
 // each whole delay from the first on, so pictures that come early or late do not
