@@ -25,6 +25,8 @@ using Clock = std::chrono::steady_clock;
 
 // Longer addresses are no camera's; FFmpeg cuts its own copies at 1024 bytes anyway.
 constexpr size_t kMaxUrlLength = 1024;
+// The most a close waits to send the TEARDOWN (steady clock).
+constexpr int kTeardownMs = 150;
 // Pieces of one picture are joined up to this size; more is no camera picture.
 constexpr int kMaxPictureBytes = 16 * 1024 * 1024;
 // FFmpeg's own socket time-out stays behind ours, so our deadlines decide.
@@ -167,6 +169,8 @@ struct RtspReader::Impl {
   AVRational timeBase{1, 90000};
   Clock::time_point deadline = Clock::time_point::max();
   Cause cause = Cause::None;  // why the interrupt callback last said stop, within one call
+  bool closing = false;       // Close() is sending the TEARDOWN
+  Clock::time_point closeDeadline;
   RtspStats stats;
 
   ~Impl() {
@@ -187,6 +191,9 @@ struct RtspReader::Impl {
   // FFmpeg asks this between its waits (about every 100 ms) and before each socket call.
   static int Interrupt(void* opaque) {
     auto* d = static_cast<Impl*>(opaque);
+    // The TEARDOWN goes out even after a stop, so the camera frees the session at
+    // once (many allow only a few); it may take a moment, never longer.
+    if (d->closing) return Clock::now() >= d->closeDeadline ? 1 : 0;
     if (d->StopAsked()) {
       d->cause = Cause::Stop;
       return 1;
@@ -206,9 +213,11 @@ struct RtspReader::Impl {
     if (pending) av_packet_unref(pending);
     avcodec_free_context(&decoder);
     if (format) {
-      // The TEARDOWN is a single write; a stop or a dead server only makes it fail.
-      deadline = Clock::time_point::max();
+      // The TEARDOWN is a single write: a dead server or a full socket only makes it fail.
+      closing = true;
+      closeDeadline = Clock::now() + std::chrono::milliseconds(kTeardownMs);
       avformat_close_input(&format);
+      closing = false;
     }
     videoIndex = -1;
   }

@@ -90,6 +90,19 @@ def count_pictures(factory, path):
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, on_end)
 
 
+def log_requests(server, path):
+    """Appends PLAY and TEARDOWN to the file as clients ask for them."""
+    def append(method):
+        with open(path, "a") as f:
+            f.write(method + "\n")
+
+    def on_client(server, client):
+        client.connect("play-request", lambda client, ctx: append("PLAY"))
+        client.connect("teardown-request", lambda client, ctx: append("TEARDOWN"))
+
+    server.connect("client-connected", on_client)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--port", type=int, default=8554, help="0 picks a free port")
@@ -107,6 +120,8 @@ def main():
     parser.add_argument("--auth", choices=["basic", "digest"], default="basic")
     parser.add_argument("--count-file", default="",
                         help="keeps the number of pictures handed to the payloader in this file")
+    parser.add_argument("--request-log", default="",
+                        help="appends the method of each PLAY and TEARDOWN request to this file")
     args = parser.parse_args()
     if bool(args.user) != bool(args.password):
         parser.error("--user and --password go together")
@@ -138,6 +153,8 @@ def main():
 
     if args.count_file:
         count_pictures(factory, args.count_file)
+    if args.request_log:
+        log_requests(server, args.request_log)
 
     server.get_mount_points().add_factory(args.path, factory)
     if server.attach(None) == 0:

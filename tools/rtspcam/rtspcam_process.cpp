@@ -110,6 +110,7 @@ bool Process::StartOnce(std::string* error) {
     args.insert(args.end(), {"--user", config_.user, "--password", config_.password, "--auth", config_.auth});
   }
   if (!config_.countFile.empty()) args.insert(args.end(), {"--count-file", config_.countFile});
+  if (!config_.requestLog.empty()) args.insert(args.end(), {"--request-log", config_.requestLog});
   int out = -1;
   pid_t pid = Spawn(args, &out, false);
   if (pid <= 0) {

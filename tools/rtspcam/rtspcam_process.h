@@ -23,6 +23,8 @@ struct Config {
   // When set, the camera keeps the number of pictures it has served in this file,
   // and EndCount() ends the pictures (those on their way are still sent).
   std::string countFile;
+  // When set, the camera appends "PLAY" and "TEARDOWN" to this file as clients ask.
+  std::string requestLog;
 };
 
 // Empty when /usr/bin/python3 can run the camera (GStreamer's RTSP server

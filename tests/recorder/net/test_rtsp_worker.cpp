@@ -112,6 +112,7 @@ struct Harness {
 
 // Each codec the cameras send is recorded into an MJPG file of whole pictures of the
 // stream's size, which the player's reader and ffprobe both read.
+// A stop ends the session with a TEARDOWN, so the camera frees it at once.
 TEST(RtspWorker, RecordsH264AndH265IntoMjpg) {
   SKIP_WITHOUT_RTSP_CAMERA();
   struct Case {
@@ -119,7 +120,10 @@ TEST(RtspWorker, RecordsH264AndH265IntoMjpg) {
   };
   for (const Case& c : {Case{"h264"}, Case{"h265"}}) {
     SCOPED_TRACE(c.codec);
+    test_support::ScopedTempDir logDir{"rtsp_requests"};
+    const std::string requests = logDir.Path("requests.txt");
     rtspcam::Config config;
+    config.requestLog = requests;
     config.codec = c.codec;
     config.width = 320;
     config.height = 240;
@@ -160,6 +164,8 @@ TEST(RtspWorker, RecordsH264AndH265IntoMjpg) {
     EXPECT_EQ(probe.count("codec_name") ? probe.at("codec_name") : "", "mjpeg");
     EXPECT_EQ(probe.count("width") ? probe.at("width") : "", "320");
     EXPECT_EQ(converter_test::FrameCount(path, h.dir), int(read));
+    EXPECT_TRUE(WaitFor([&] { return test_support::ReadFile(requests) == "PLAY\nTEARDOWN\n"; }, 5000))
+        << test_support::ReadFile(requests);
   }
 }
 

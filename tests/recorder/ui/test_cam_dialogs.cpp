@@ -787,8 +787,8 @@ TEST(CameraDialogs, OpenWithEveryTextWhole) {
       EXPECT_GE(w->height(), w->minimumSizeHint().height()) << name.toStdString() << ": " << w->objectName().toStdString();
     }
   });
-  EXPECT_EQ(files.size(), 8);
-  EXPECT_EQ(checked.size(), 8u);
+  EXPECT_EQ(files.size(), 9);
+  EXPECT_EQ(checked.size(), 9u);
   for (const QString& f : files) EXPECT_GT(std::filesystem::file_size(f.toStdString()), 1000u);
 }
 
