@@ -196,8 +196,15 @@ void RtspCamThread::OnPicture(const RtspPicture& picture) {
   std::unique_ptr<media::FrameRecord> frame = TakeFrameRecord();
   if (!ToFrame(picture, *frame)) {
     KeepFrameRecord(std::move(frame));
+    // Pictures of a size or layout the frame path cannot take: said once, not per picture.
+    if (!unconvertibleLogged_) {
+      unconvertibleLogged_ = true;
+      ReportEvent(camera::kEventImageUndecodable, server_ + " (" + std::to_string(picture.width) + "x" +
+                                                      std::to_string(picture.height) + " picture cannot be converted)");
+    }
     return;
   }
+  unconvertibleLogged_ = false;
   const int32_t level = AnalyseFrame(*frame);
   DeliverFrame(std::move(frame), level);
 }

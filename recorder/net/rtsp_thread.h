@@ -91,6 +91,7 @@ class RtspCamThread : public worker::CameraWorker {
   // failure of an outage is logged and so is its end.
   bool started_ = false;
   bool outageLogged_ = false;
+  bool unconvertibleLogged_ = false;  // until a picture converts again
 };
 
 }  // namespace recorder::net
