@@ -60,17 +60,29 @@ def launch_line(args):
                                                        preset=preset) + " )"
 
 
-def count_pictures(factory, path):
-    """Writes, after each picture the payloader takes, how many it has taken: the
-    pictures served, for a benchmark that compares them with the pictures decoded.
-    SIGUSR1 ends the picture stream (what is on its way is still sent) and the count."""
+def count_pictures(server, factory, path):
+    """Writes, after each picture the payloader takes once a client asked to play,
+    how many it has taken: the pictures served, for a benchmark that compares them
+    with the pictures decoded. (The picture the server makes before the first PLAY
+    is never sent: playing starts at a new key frame.) SIGUSR1 ends the picture
+    stream (what is on its way is still sent) and the count."""
     count = [0]
     medias = []
     ended = [False]
+    playing = [False]
+
+    def on_client(server, client):
+        # Before the PLAY is handled: the pictures it releases are counted.
+        def on_play(client, ctx):
+            playing[0] = True
+            return GstRtsp.RTSPStatusCode.OK
+        client.connect("pre-play-request", on_play)
 
     def on_buffer(pad, info):
         if ended[0]:
             return Gst.PadProbeReturn.DROP
+        if not playing[0]:
+            return Gst.PadProbeReturn.OK
         count[0] += 1
         with open(path + ".tmp", "w") as f:
             f.write(str(count[0]))
@@ -86,6 +98,7 @@ def count_pictures(factory, path):
         ended[0] = True
         return GLib.SOURCE_CONTINUE
 
+    server.connect("client-connected", on_client)
     factory.connect("media-configure", on_configure)
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, on_end)
 
@@ -152,7 +165,7 @@ def main():
         factory.set_permissions(permissions)
 
     if args.count_file:
-        count_pictures(factory, args.count_file)
+        count_pictures(server, factory, args.count_file)
     if args.request_log:
         log_requests(server, args.request_log)
 
