@@ -3,7 +3,7 @@
 set -euo pipefail
 BUILD=${1:?build dir}
 DIR=$(cd "$(dirname "$0")" && pwd)
-for b in bench_codec bench_motion bench_pipeline bench_cutter bench_reader bench_local_worker bench_rtsp; do
+for b in bench_codec bench_motion bench_pipeline bench_cutter bench_reader bench_local_worker bench_rtsp bench_rtsp_worker; do
   if [ -x "$BUILD/bench/$b" ]; then
     echo "== $b =="
     "$BUILD/bench/$b"

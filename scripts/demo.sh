@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The main job on a built-in default: the recorder records two cameras of the
 # project's own test camera (a push stream and a snapshot address, both on
-# 127.0.0.1) with motion recording and the overlay on, and a third camera of
-# the push stream stored as the camera sends its pictures (no overlay, no
-# re-encoding), then prints what each
-# camera wrote. With a display (DISPLAY or WAYLAND_DISPLAY) the window version
-# opens with both cameras recording and their live views shown, and records
+# 127.0.0.1) with motion recording and the overlay on, a third camera of the
+# push stream stored as the camera sends its pictures (no overlay, no
+# re-encoding) and one RTSP camera (H.264 from the RTSP test camera, when
+# GStreamer's RTSP server is installed), then prints what each camera wrote.
+# With a display (DISPLAY or WAYLAND_DISPLAY) the window version
+# opens with every camera recording and their live views shown, and records
 # until Exit is chosen in the tray menu (or the window's program is sent
 # SIGINT); without one the headless recorder records for about 15 seconds.
 # Either serves the camera wall on 127.0.0.1 (port DEMO_SERVE_PORT, 8090) and
@@ -23,8 +24,10 @@ mkdir -p "$OUT"
 export TOLLAN_HOME
 TOLLAN_HOME=$(mktemp -d)
 CAM_PID=""
+RTSP_PID=""
 cleanup() {
   [ -n "$CAM_PID" ] && kill "$CAM_PID" 2>/dev/null || true
+  [ -n "$RTSP_PID" ] && kill "$RTSP_PID" 2>/dev/null || true
   rm -rf "$TOLLAN_HOME"
 }
 trap cleanup EXIT
@@ -58,6 +61,28 @@ echo "Test camera listening on 127.0.0.1:$PORT"
 "$TOLLAN" --add-ip "http://127.0.0.1:$PORT/video.mjpg" --push-stream >/dev/null
 "$TOLLAN" --set 2 "savePath=$OUT/as-sent/%Y-%m-%d/video.mjpg" frameDelayMs=100 motionEnabled=1 \
   motionTriggerLevel=10 overlayEnabled=0 storeAsSent=1 name=as-sent
+# The RTSP test camera: H.264 at 640x480, 10 fps, on a free loopback port.
+CAMERAS="push snapshot as-sent"
+"${PYTHON:-/usr/bin/python3}" "$ROOT/tools/rtspcam/rtspcam.py" --port 0 --codec h264 --size 640x480 --fps 10 \
+  >"$OUT/rtspcam.log" 2>&1 &
+RTSP_PID=$!
+RTSP_URL=""
+for _ in $(seq 1 100); do
+  RTSP_URL=$(sed -n 's/^rtspcam listening on //p' "$OUT/rtspcam.log")
+  [ -n "$RTSP_URL" ] && break
+  kill -0 "$RTSP_PID" 2>/dev/null || break
+  sleep 0.1
+done
+if [ -n "$RTSP_URL" ]; then
+  echo "RTSP test camera at $RTSP_URL"
+  "$TOLLAN" --add-ip "$RTSP_URL" >/dev/null
+  "$TOLLAN" --set 3 "savePath=$OUT/rtsp/%Y-%m-%d/video.mjpg" frameDelayMs=100 motionEnabled=1 \
+    motionTriggerLevel=10 overlayEnabled=1 overlayBackground=2 "name=rtsp-demo"
+  CAMERAS="$CAMERAS rtsp"
+else
+  echo "No RTSP camera: the RTSP test camera did not start (see $OUT/rtspcam.log;" \
+    "scripts/deps.sh installs GStreamer's RTSP server)"
+fi
 "$TOLLAN" --log-to-file 1
 # Live pictures for a browser on this machine: the camera wall.
 "$TOLLAN" --serve "127.0.0.1:${DEMO_SERVE_PORT:-8090}" >/dev/null
@@ -97,7 +122,7 @@ cp "$TOLLAN_HOME/Logfile.txt" "$OUT/Logfile.txt" 2>/dev/null || true
 
 echo
 echo "What each camera wrote:"
-for cam in push snapshot as-sent; do
+for cam in $CAMERAS; do
   file=$(find "$OUT/$cam" -name '*.mjpg' | head -n 1)
   echo "[$cam camera]"
   "$BUILD/tools/mjpginfo/mjpginfo" "$file"

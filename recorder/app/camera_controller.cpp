@@ -4,9 +4,11 @@
 
 #include "media/mjpg_reader.h"
 #include "recorder/camera/events.h"
+#include "recorder/camera/field_table.h"
 #include "recorder/camera/messages.h"
 #include "recorder/camera/settings_file.h"
 #include "recorder/capture/thread_dx_cam.h"
+#include "recorder/net/rtsp_thread.h"
 #include "recorder/net/soc_thread.h"
 #include "platform/files.h"
 #include "recorder/recording/save_paths.h"
@@ -17,6 +19,7 @@ WorkerFactory DefaultWorkerFactory() {
   return [](worker::WorkerParams params) -> platform::ThreadHandlePtr {
     if (!params.record) return nullptr;
     if (params.record->cameraType != camera::kCameraIp) return capture::CThreadDXCam::Start(std::move(params));
+    if (camera::IsRtspUrl(camera::GetText(params.record->url))) return net::RtspCamThread::Start(std::move(params));
     return net::CSocThread::Start(std::move(params));
   };
 }

@@ -123,6 +123,7 @@ std::optional<size_t> ParseIndex(const std::string& text, const Settings& settin
 // How the camera's worker gets its pictures, as the worker decides it.
 const char* ModeOf(const CameraRecord& c) {
   if (c.cameraType != camera::kCameraIp) return "local";
+  if (camera::IsRtspUrl(camera::GetText(c.url))) return "rtsp";
   if (!StartsWithNoCase(camera::GetText(c.url), "http://")) return "ftp";
   return c.pushStream != 0 ? "stream" : "snapshot";
 }
@@ -480,7 +481,9 @@ std::string SettingsUsage() {
       "                             add a network camera with default settings and print\n"
       "                             its index; an http URL whose path (without a query)\n"
       "                             does not end in .jpg or .jpeg is taken as a push\n"
-      "                             stream unless told otherwise. A default save path\n"
+      "                             stream unless told otherwise; an rtsp:// or rtsps://\n"
+      "                             URL is an RTSP camera (H.264/H.265; rtspTransport\n"
+      "                             tcp or udp). A default save path\n"
       "                             that another camera uses becomes\n"
       "                             ~/Cameras/camera-N/%A/video.mjpg\n"
       "  --list-devices             one line per local capture device, tab-separated: its\n"

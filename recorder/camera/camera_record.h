@@ -83,6 +83,7 @@ struct CameraRecord {
   // 1: pictures that nothing changes (no flip, rotation, overlay) are stored as
   // the camera sent them, with the time stamp inserted, instead of re-encoded.
   int32_t storeAsSent = 0;
+  std::string rtspTransport = "tcp";  // RTSP cameras: "tcp" or "udp"
 };
 
 // Reads and writes a fixed text field as a C string (at most 259 bytes kept).

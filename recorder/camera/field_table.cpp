@@ -76,6 +76,12 @@ bool CheckName(std::string_view text, std::string& error) {
   return true;
 }
 
+bool CheckTransport(std::string_view text, std::string& error) {
+  if (text == "tcp" || text == "udp") return true;
+  error = "rtspTransport: \"" + std::string(text) + "\" is not tcp or udp";
+  return false;
+}
+
 // ---- row builders ----
 
 constexpr std::string_view kOffOn[] = {"off", "on"};
@@ -215,7 +221,7 @@ constexpr auto kFields = WithOffsets(std::array{
     Number("formatHeight", Block::A, &C::formatHeight, "height of the chosen capture format"),
     Number("formatBits", Block::A, &C::formatBits, "bit depth of the chosen capture format"),
     Number("pinIndex", Block::A, &C::pinIndex, "index of the chosen capture input (-1 none)"),
-    Text("url", Block::B, &C::url, "http:// or ftp:// address (at most 258 characters)", CheckUrl),
+    Text("url", Block::B, &C::url, "http://, ftp://, rtsp:// or rtsps:// address (at most 258 characters)", CheckUrl),
     Flag("pushStream", Block::B, &C::pushStream, "0/1, the address delivers a motion-JPEG push stream"),
     Flag("flipVertical", Block::C, &C::flipVertical, "0/1"),
     Flag("flipHorizontal", Block::C, &C::flipHorizontal, "0/1"),
@@ -273,6 +279,9 @@ constexpr auto kFields = WithOffsets(std::array{
       f.defaultValue = "0";
       return f;
     }(),
+    ExtensionText("rtspTransport", &C::rtspTransport, 16, "tcp",
+                  "rtsp:// cameras: tcp (the stream inside the RTSP connection) or udp (separate RTP packets)",
+                  CheckTransport),
 });
 
 // The fixed layout the rows must add up to.
@@ -542,8 +551,10 @@ std::string CameraLabel(size_t index, const CameraRecord& camera) {
 }
 
 bool IsSupportedUrl(std::string_view url) {
-  return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "ftp://");
+  return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "ftp://") || IsRtspUrl(url);
 }
+
+bool IsRtspUrl(std::string_view url) { return StartsWithNoCase(url, "rtsp://") || StartsWithNoCase(url, "rtsps://"); }
 
 bool UrlPathNamesJpeg(std::string_view url) {
   // Split as the address parser does: with an '@' anywhere, the user name ends at

@@ -148,8 +148,10 @@ void ApplyExtensionDefaults(CameraRecord& camera);
 // How texts name a camera: "camera 2", or "camera 2 (front-door)" when it has a name.
 std::string CameraLabel(size_t index, const CameraRecord& camera);
 
-// "http://" or "ftp://", case-insensitively.
+// "http://", "ftp://", "rtsp://" or "rtsps://", case-insensitively.
 bool IsSupportedUrl(std::string_view url);
+// "rtsp://" or "rtsps://", case-insensitively: the camera's worker reads an RTSP stream.
+bool IsRtspUrl(std::string_view url);
 // Whether an http address names a JPEG image (its path, without any query or
 // fragment, ends in .jpg or .jpeg): then it is a snapshot address, else a stream.
 bool UrlPathNamesJpeg(std::string_view url);

@@ -14,7 +14,7 @@ inline constexpr const char* kStreamQuestion =
 inline constexpr const char* kStreamQuestionCaption = "MJPEG CGI Url?";
 
 enum class UrlVerdict {
-  Refused,    // not http:// or ftp://: tell kBadUrlMessage with kInvalidUrlCaption
+  Refused,    // not http://, ftp://, rtsp:// or rtsps://: tell kBadUrlMessage with kInvalidUrlCaption
   Passed,     // taken without a question
   AskStream,  // taken once the stream question is answered (Answer)
 };
@@ -24,7 +24,7 @@ enum class UrlVerdict {
 // does not ask twice and a changed address is asked about again.
 class UrlCheck {
  public:
-  // ftp:// passes; http:// passes when it equals the last asked address exactly or
+  // ftp://, rtsp:// and rtsps:// pass; http:// passes when it equals the last asked address exactly or
   // ends in .jpg or .jpeg (case-insensitively, after some name); any other http://
   // address becomes the last asked one and asks. Schemes compare case-insensitively.
   UrlVerdict Check(std::string_view url);

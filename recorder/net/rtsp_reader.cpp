@@ -5,6 +5,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
 #include <libavutil/error.h>
+#include <libavutil/log.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -12,6 +13,7 @@ extern "C" {
 #include <cerrno>
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <cctype>
 #include <cstring>
 
@@ -23,6 +25,8 @@ using Clock = std::chrono::steady_clock;
 
 // Longer addresses are no camera's; FFmpeg cuts its own copies at 1024 bytes anyway.
 constexpr size_t kMaxUrlLength = 1024;
+// The most a close waits to send the TEARDOWN (steady clock).
+constexpr int kTeardownMs = 150;
 // Pieces of one picture are joined up to this size; more is no camera picture.
 constexpr int kMaxPictureBytes = 16 * 1024 * 1024;
 // FFmpeg's own socket time-out stays behind ours, so our deadlines decide.
@@ -165,6 +169,8 @@ struct RtspReader::Impl {
   AVRational timeBase{1, 90000};
   Clock::time_point deadline = Clock::time_point::max();
   Cause cause = Cause::None;  // why the interrupt callback last said stop, within one call
+  bool closing = false;       // Close() is sending the TEARDOWN
+  Clock::time_point closeDeadline;
   RtspStats stats;
 
   ~Impl() {
@@ -185,6 +191,9 @@ struct RtspReader::Impl {
   // FFmpeg asks this between its waits (about every 100 ms) and before each socket call.
   static int Interrupt(void* opaque) {
     auto* d = static_cast<Impl*>(opaque);
+    // The TEARDOWN goes out even after a stop, so the camera frees the session at
+    // once (many allow only a few); it may take a moment, never longer.
+    if (d->closing) return Clock::now() >= d->closeDeadline ? 1 : 0;
     if (d->StopAsked()) {
       d->cause = Cause::Stop;
       return 1;
@@ -204,9 +213,11 @@ struct RtspReader::Impl {
     if (pending) av_packet_unref(pending);
     avcodec_free_context(&decoder);
     if (format) {
-      // The TEARDOWN is a single write; a stop or a dead server only makes it fail.
-      deadline = Clock::time_point::max();
+      // The TEARDOWN is a single write: a dead server or a full socket only makes it fail.
+      closing = true;
+      closeDeadline = Clock::now() + std::chrono::milliseconds(kTeardownMs);
       avformat_close_input(&format);
+      closing = false;
     }
     videoIndex = -1;
   }
@@ -247,6 +258,10 @@ struct RtspReader::Impl {
 };
 
 RtspResult RtspReader::Impl::Open(const std::string& url, const RtspOptions& opts) {
+  // FFmpeg's own messages go to standard error and may quote request lines or the
+  // address with its password: the reader reports through its results alone.
+  static std::once_flag quiet;
+  std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
   Close();
   options = opts;
   stats = {};
@@ -466,6 +481,10 @@ RtspResult RtspReader::ReadPicture(RtspPicture& picture) { return impl_->ReadPic
 void RtspReader::Close() { impl_->Close(); }
 bool RtspReader::IsOpen() const { return impl_->format != nullptr; }
 void RtspReader::RequestStop() { impl_->stop.store(true, std::memory_order_relaxed); }
+void RtspReader::SetKeyFramesOnly(bool keyFramesOnly) {
+  impl_->options.keyFramesOnly = keyFramesOnly;
+  if (impl_->decoder) impl_->decoder->skip_frame = keyFramesOnly ? AVDISCARD_NONKEY : AVDISCARD_DEFAULT;
+}
 RtspStats RtspReader::Stats() const { return impl_->stats; }
 
 std::string RtspReader::CodecName() const {

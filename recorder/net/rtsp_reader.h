@@ -114,6 +114,8 @@ class RtspReader {
 
   // Any thread, any time: the running call and every later one give Stopped.
   void RequestStop();
+  // While open: from the next picture on, decode key frames only (or every picture again).
+  void SetKeyFramesOnly(bool keyFramesOnly);
 
   // After a successful Open: "h264", "hevc", "mjpeg", ...
   std::string CodecName() const;

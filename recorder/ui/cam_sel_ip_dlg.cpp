@@ -97,7 +97,14 @@ void CCamSelIP::OnMessage(platform::Message& msg) {
   if (!platform::Is<media::ShowFrame>(msg)) return;
   std::vector<uint8_t> jpeg = platform::Take<media::ShowFrame>(msg);
   if (msg.wParam == 0 || jpeg.empty()) {
-    TestEnded(kFailed);
+    // A stream camera's test says why it got no picture.
+    const std::string reason(jpeg.begin(), jpeg.end());
+    if (msg.wParam == 0 && !reason.empty()) {
+      failedText_ = std::string(kFailed) + " " + reason;
+      TestEnded(failedText_.c_str());
+    } else {
+      TestEnded(kFailed);
+    }
     return;
   }
   TestEnded(kSuccess);

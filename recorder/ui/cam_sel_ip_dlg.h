@@ -63,6 +63,7 @@ class CCamSelIP : public QDialog {
   void OnMessage(platform::Message& msg);
   void TestEnded(const char* status);
 
+  std::string failedText_;  // the failed test's status line with its reason
   std::unique_ptr<Ui::CamSelIPDlg> ui_;
   camera::CameraRecord& record_;
   platform::WindowHandle reportWindow_;

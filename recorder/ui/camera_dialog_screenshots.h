@@ -9,7 +9,7 @@ class QWidget;
 
 namespace recorder::ui {
 
-// Writes camera-options-<page>.png, ip-camera-select.png and
+// Writes camera-options-<page>.png, ip-camera-select.png, ip-camera-select-rtsp-failed.png and
 // directx-camera-select.png into dir (which must exist). Returns the files
 // written; a file that could not be written is missing from the list. `inspect`,
 // when given, sees each dialog as rendered, with its file name.

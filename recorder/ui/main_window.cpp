@@ -19,6 +19,7 @@
 #include "platform/qt/qt_window.h"
 #include "recorder/camera/camera_record.h"
 #include "recorder/camera/events.h"
+#include "recorder/camera/field_table.h"
 #include "recorder/camera/messages.h"
 #include "recorder/net/soc_thread.h"
 #include "recorder/ui/about_box.h"
@@ -42,7 +43,10 @@ constexpr int kStatusColumn = 0;
 constexpr int kTypeColumn = 1;
 constexpr int kSavePathColumn = 2;
 
-QString TypeText(const camera::CameraRecord& record) { return record.cameraType == 0 ? "IP" : "Local"; }
+QString TypeText(const camera::CameraRecord& record) {
+  if (record.cameraType != 0) return "Local";
+  return camera::IsRtspUrl(camera::GetText(record.url)) ? "RTSP" : "IP";
+}
 
 bool DefaultConfirmDelete(QWidget* parent) {
   return QMessageBox::question(parent, "Are you sure?",

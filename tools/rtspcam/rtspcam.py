@@ -13,6 +13,7 @@ accepts connections and serves until SIGTERM or SIGINT. Stopping the process
 and starting it again on the same port makes an outage.
 """
 import argparse
+import os
 import signal
 import sys
 
@@ -59,6 +60,62 @@ def launch_line(args):
                                                        preset=preset) + " )"
 
 
+def count_pictures(server, factory, path):
+    """Writes, after each picture the payloader takes once a client asked to play,
+    how many it has taken: the pictures served, for a benchmark that compares them
+    with the pictures decoded. (The picture the server makes before the first PLAY
+    is never sent: playing starts at a new key frame.) SIGUSR1 ends the picture
+    stream (what is on its way is still sent) and the count."""
+    count = [0]
+    medias = []
+    ended = [False]
+    playing = [False]
+
+    def on_client(server, client):
+        # Before the PLAY is handled: the pictures it releases are counted.
+        def on_play(client, ctx):
+            playing[0] = True
+            return GstRtsp.RTSPStatusCode.OK
+        client.connect("pre-play-request", on_play)
+
+    def on_buffer(pad, info):
+        if ended[0]:
+            return Gst.PadProbeReturn.DROP
+        if not playing[0]:
+            return Gst.PadProbeReturn.OK
+        count[0] += 1
+        with open(path + ".tmp", "w") as f:
+            f.write(str(count[0]))
+        os.replace(path + ".tmp", path)
+        return Gst.PadProbeReturn.OK
+
+    def on_configure(factory, media):
+        medias.append(media)
+        pay = media.get_element().get_by_name("pay0")
+        pay.get_static_pad("sink").add_probe(Gst.PadProbeType.BUFFER, on_buffer)
+
+    def on_end():
+        ended[0] = True
+        return GLib.SOURCE_CONTINUE
+
+    server.connect("client-connected", on_client)
+    factory.connect("media-configure", on_configure)
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, on_end)
+
+
+def log_requests(server, path):
+    """Appends PLAY and TEARDOWN to the file as clients ask for them."""
+    def append(method):
+        with open(path, "a") as f:
+            f.write(method + "\n")
+
+    def on_client(server, client):
+        client.connect("play-request", lambda client, ctx: append("PLAY"))
+        client.connect("teardown-request", lambda client, ctx: append("TEARDOWN"))
+
+    server.connect("client-connected", on_client)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--port", type=int, default=8554, help="0 picks a free port")
@@ -74,6 +131,10 @@ def main():
     parser.add_argument("--user", default="")
     parser.add_argument("--password", default="")
     parser.add_argument("--auth", choices=["basic", "digest"], default="basic")
+    parser.add_argument("--count-file", default="",
+                        help="keeps the number of pictures handed to the payloader in this file")
+    parser.add_argument("--request-log", default="",
+                        help="appends the method of each PLAY and TEARDOWN request to this file")
     args = parser.parse_args()
     if bool(args.user) != bool(args.password):
         parser.error("--user and --password go together")
@@ -102,6 +163,11 @@ def main():
         permissions.add_permission_for_role("viewer", GstRtspServer.RTSP_PERM_MEDIA_FACTORY_ACCESS, True)
         permissions.add_permission_for_role("viewer", GstRtspServer.RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, True)
         factory.set_permissions(permissions)
+
+    if args.count_file:
+        count_pictures(server, factory, args.count_file)
+    if args.request_log:
+        log_requests(server, args.request_log)
 
     server.get_mount_points().add_factory(args.path, factory)
     if server.attach(None) == 0:

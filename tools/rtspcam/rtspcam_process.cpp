@@ -109,6 +109,8 @@ bool Process::StartOnce(std::string* error) {
   if (!config_.user.empty()) {
     args.insert(args.end(), {"--user", config_.user, "--password", config_.password, "--auth", config_.auth});
   }
+  if (!config_.countFile.empty()) args.insert(args.end(), {"--count-file", config_.countFile});
+  if (!config_.requestLog.empty()) args.insert(args.end(), {"--request-log", config_.requestLog});
   int out = -1;
   pid_t pid = Spawn(args, &out, false);
   if (pid <= 0) {
@@ -151,6 +153,10 @@ void Process::Stop() {
   }
   pid_ = -1;
   paused_ = false;
+}
+
+void Process::EndCount() {
+  if (pid_ > 0 && !config_.countFile.empty()) kill(pid_, SIGUSR1);
 }
 
 void Process::Pause() {

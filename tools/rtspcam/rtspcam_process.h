@@ -20,6 +20,11 @@ struct Config {
   std::string user;     // with password: the camera asks for a login
   std::string password;
   std::string auth = "basic";  // or "digest"
+  // When set, the camera keeps the number of pictures it has served in this file,
+  // and EndCount() ends the pictures (those on their way are still sent).
+  std::string countFile;
+  // When set, the camera appends "PLAY" and "TEARDOWN" to this file as clients ask.
+  std::string requestLog;
 };
 
 // Empty when /usr/bin/python3 can run the camera (GStreamer's RTSP server
@@ -41,6 +46,8 @@ class Process {
   // A paused camera keeps its connections open and sends nothing: a silent server.
   void Pause();
   void Resume();
+  // With a count file: no more pictures are served or counted.
+  void EndCount();
 
   bool Running() const { return pid_ > 0; }
   uint16_t Port() const { return port_; }

@@ -163,17 +163,19 @@ TEST(RtspReader, DecodesEachCodecOverEachTransport) {
     RtspTransport transport;
     bool keyFramesOnly;
     const char* decoder;
+    bool keyFramesFromThird = false;  // SetKeyFramesOnly after two pictures
   } rows[] = {
       {"h264", 320, 240, RtspTransport::Tcp, false, "h264"},
       {"h265", 352, 288, RtspTransport::Tcp, false, "hevc"},
       {"mjpeg", 320, 240, RtspTransport::Tcp, false, "mjpeg"},
       {"h264", 320, 240, RtspTransport::Udp, false, "h264"},
       {"h264", 320, 240, RtspTransport::Tcp, true, "h264"},
+      {"h265", 352, 288, RtspTransport::Tcp, false, "hevc", true},
   };
   PictureConverter converter;
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.codec) + (row.transport == RtspTransport::Udp ? " udp" : " tcp") +
-                 (row.keyFramesOnly ? " key frames only" : ""));
+                 (row.keyFramesOnly ? " key frames only" : "") + (row.keyFramesFromThird ? " key frames later" : ""));
     rtspcam::Config config;
     config.codec = row.codec;
     config.width = row.width;
@@ -194,6 +196,7 @@ TEST(RtspReader, DecodesEachCodecOverEachTransport) {
 
     int64_t lastPts = -1;
     for (int i = 0; i < 6; ++i) {
+      if (row.keyFramesFromThird && i == 2) reader.SetKeyFramesOnly(true);
       RtspPicture picture;
       RtspResult r = reader.ReadPicture(picture);
       ASSERT_TRUE(r.Ok()) << r;
@@ -201,8 +204,8 @@ TEST(RtspReader, DecodesEachCodecOverEachTransport) {
       EXPECT_EQ(picture.height, row.height);
       EXPECT_GT(picture.ptsUs, lastPts);
       lastPts = picture.ptsUs;
-      if (row.keyFramesOnly) {
-        EXPECT_TRUE(picture.keyFrame);
+      if (row.keyFramesOnly || (row.keyFramesFromThird && i >= 2)) {
+        EXPECT_TRUE(picture.keyFrame) << "picture " << i;
       }
       // The test picture is a white ball on black: both must be there.
       int dark = 0, bright = 0;
@@ -222,6 +225,9 @@ TEST(RtspReader, DecodesEachCodecOverEachTransport) {
     // Key frames only: one picture per five frames, so the stream ran about 5 x 6 frames.
     if (row.keyFramesOnly) {
       EXPECT_GE(reader.Stats().packets, 20u);
+    }
+    if (row.keyFramesFromThird) {
+      EXPECT_GE(reader.Stats().packets, 15u);
     }
     EXPECT_EQ(reader.Stats().pictures, 6u);
     EXPECT_EQ(reader.Stats().decodeErrors, 0u);

@@ -34,10 +34,12 @@
 #include "recorder/camera/source_rules.h"
 #include "recorder/capture/scripted_service.h"
 #include "recorder/capture/thread_dx_cam.h"
+#include "recorder/net/rtsp_thread.h"
 #include "recorder/net/soc_thread.h"
 #include "recorder/ui/cam_options_dlg.h"
 #include "recorder/ui/cam_sel_dx_dlg.h"
 #include "recorder/ui/cam_sel_ip_dlg.h"
+#include "tools/rtspcam/rtspcam_process.h"
 #include "recorder/ui/camera_dialog_screenshots.h"
 #include "recorder/ui/device_properties_dlg.h"
 #include "recorder/ui/message_boxes.h"
@@ -615,7 +617,8 @@ TEST(IpCameraSelect, OkChecksTheAddressAndStoresPushStream) {
     int32_t pushStream;
   };
   const Case cases[] = {
-      {"rtsp://127.0.0.1/live", false, {}, 0, false, 0},
+      {"rtmp://127.0.0.1/live", false, {}, 0, false, 0},
+      {"rtsp://127.0.0.1:8554/live", false, {}, 0, true, 0},  // a stream by its scheme: no question
       {"http://127.0.0.1/video.cgi", false, {true}, 1, true, 1},
       {"http://127.0.0.1/video.cgi", true, {true}, 1, true, 1},  // asked on Connect, not again on OK
   };
@@ -692,6 +695,51 @@ TEST(IpCameraSelect, ConnectFetchesATestPictureFromTheTestCamera) {
     for (const auto& worker : workers) EXPECT_TRUE(worker->Wait(10000));
     EXPECT_EQ(camera::GetText(camera->url), "http://127.0.0.1:9/cam.jpg");  // only OK stores
     server.Stop();
+  }
+}
+
+// An RTSP address: the test shows the first decoded picture, or says why there is none.
+TEST(IpCameraSelect, ConnectShowsAnRtspPictureOrTheReason) {
+  const std::string unavailable = rtspcam::Unavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << "no RTSP test camera: " << unavailable;
+  rtspcam::Config config;
+  config.user = "viewer";
+  config.password = "letmein";
+  rtspcam::Process server(config);
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  struct Case {
+    std::string url;
+    const char* status;
+    bool picture;
+  };
+  const Case cases[] = {
+      {server.Url("viewer", "letmein"), " Connection Successful.", true},
+      {server.Url("viewer", "guess"), " Failed to get image. authentication refused, RTSP status 401", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.status);
+    std::vector<platform::ThreadHandlePtr> workers;
+    const SnapshotStarter start = [&](std::unique_ptr<CameraRecord> copy, platform::WindowHandle target,
+                                      platform::WindowHandle) {
+      worker::WorkerParams params;
+      params.record = std::move(copy);
+      params.snapshotTarget = target;
+      workers.push_back(net::RtspCamThread::Start(std::move(params)));
+      return workers.back();
+    };
+    auto camera = Camera(camera::kCameraIp);
+    widgets::CPictureBox report;
+    {
+      CCamSelIP dialog(*camera, report.Handle(), start);
+      Child<QLineEdit>(dialog, "url")->setText(QString::fromStdString(c.url));
+      Child<QPushButton>(dialog, "connectButton")->click();
+      auto* status = Child<QLabel>(dialog, "status");
+      ASSERT_TRUE(WaitUntil([&] { return status->text() != " Trying to connect..."; }, 10000));
+      EXPECT_EQ(status->text().toStdString(), c.status);
+      EXPECT_EQ(Child<widgets::CPictureBox>(dialog, "picture")->HasPicture(), c.picture);
+    }
+    for (const auto& worker : workers) EXPECT_TRUE(worker->Wait(10000));
   }
 }
 
@@ -826,8 +874,8 @@ TEST(CameraDialogs, OpenWithEveryTextWhole) {
       EXPECT_GE(w->height(), w->minimumSizeHint().height()) << name.toStdString() << ": " << w->objectName().toStdString();
     }
   });
-  EXPECT_EQ(files.size(), 8);
-  EXPECT_EQ(checked.size(), 8u);
+  EXPECT_EQ(files.size(), 9);
+  EXPECT_EQ(checked.size(), 9u);
   for (const QString& f : files) EXPECT_GT(std::filesystem::file_size(f.toStdString()), 1000u);
 }
 

@@ -234,6 +234,22 @@ TEST_F(MainWindowTest, MenuHoldsTheCameraEntriesOnlyWithASelectionMark) {
   EXPECT_EQ(window->list().ItemText(0, 1), "IP");
 }
 
+// The Type column names what the worker reads: an IP camera with an rtsp:// or
+// rtsps:// address is an RTSP camera.
+TEST_F(MainWindowTest, TypeColumnNamesRtspCameras) {
+  auto window = Make();
+  const std::pair<const char*, const char*> cases[] = {
+      {"http://127.0.0.1:9/cam", "IP"}, {"rtsp://127.0.0.1:9/live", "RTSP"}, {"RTSPS://127.0.0.1:9/live", "RTSP"}};
+  for (const auto& [url, type] : cases) {
+    auto record = window->controller().NewCameraRecord(camera::kCameraIp);
+    camera::SetText(record->url, url);
+    camera::SetText(record->savePath, dir_.Path() + "rec/" + std::to_string(window->list().ItemCount()) + ".mjpg");
+    window->AddCamera(camera::kCameraIp, std::move(record));
+    Pump();
+    EXPECT_EQ(window->list().ItemText(0, 1), type) << url;
+  }
+}
+
 TEST_F(MainWindowTest, StartAllSkipsRunningCamerasAndStopSelectedStopsTheSelection) {
   auto window = Make();
   AddCameras(*window, 3);
