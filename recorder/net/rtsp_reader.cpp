@@ -12,6 +12,7 @@ extern "C" {
 
 #include <cerrno>
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <mutex>
 #include <cctype>
@@ -100,9 +101,66 @@ struct PictureConverter::Impl {
   // What the scaler was made for; a new one is made when any of it changes.
   int width = 0, height = 0, format = -1;
   bool fullRange = false, bt709 = false;
-
   ~Impl() { sws_freeContext(sws); }
 };
+
+namespace {
+
+bool PlanarFormat(const RtspPicture& p, AVPixelFormat& format, media::ChromaSampling& sampling) {
+  if (p.chromaShiftX == 1 && p.chromaShiftY == 1) {
+    format = AV_PIX_FMT_YUV420P, sampling = media::ChromaSampling::k420;
+  } else if (p.chromaShiftX == 1 && p.chromaShiftY == 0) {
+    format = AV_PIX_FMT_YUV422P, sampling = media::ChromaSampling::k422;
+  } else if (p.chromaShiftX == 0 && p.chromaShiftY == 0) {
+    format = AV_PIX_FMT_YUV444P, sampling = media::ChromaSampling::k444;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool PictureConverter::ToYuvImage(const RtspPicture& p, media::YuvImage& out) {
+  if (p.width <= 0 || p.height <= 0 || !p.planes[0] || !p.planes[1] || !p.planes[2]) return false;
+  if (size_t(p.width) * size_t(p.height) > (size_t(1) << 26)) return false;  // beyond any camera's picture
+  AVPixelFormat format;
+  media::ChromaSampling sampling;
+  if (!PlanarFormat(p, format, sampling)) return false;
+  media::YuvImage& planes = out;  // filled in place, so a reused image keeps its buffers
+  planes.width = p.width;
+  planes.height = p.height;
+  planes.sampling = sampling;
+  const int heights[3] = {p.height, planes.ChromaHeight(), planes.ChromaHeight()};
+  for (int i = 0; i < 3; ++i) {
+    planes.stride[i] = i == 0 ? p.width : planes.ChromaWidth();
+    planes.plane[i].resize(size_t(planes.stride[i]) * size_t(heights[i]));
+  }
+  // Limited range (luma 16..235, chroma 16..240) is stretched through a table per
+  // plane kind; full range is copied as it is.
+  static const auto kStretch = [] {
+    std::array<std::array<uint8_t, 256>, 2> t{};
+    for (int v = 0; v < 256; ++v) {
+      t[0][v] = uint8_t(std::clamp((v - 16) * 255 / 219.0 + 0.5, 0.0, 255.0));
+      t[1][v] = uint8_t(std::clamp((v - 128) * 255 / 224.0 + 128.5, 0.0, 255.0));
+    }
+    return t;
+  }();
+  for (int i = 0; i < 3; ++i) {
+    const size_t width = size_t(planes.stride[i]);
+    for (int row = 0; row < heights[i]; ++row) {
+      const uint8_t* from = p.planes[i] + size_t(row) * size_t(p.strides[i]);
+      uint8_t* to = planes.plane[i].data() + size_t(row) * width;
+      if (p.fullRange) {
+        std::memcpy(to, from, width);
+      } else {
+        const auto& table = kStretch[i == 0 ? 0 : 1];
+        for (size_t x = 0; x < width; ++x) to[x] = table[from[x]];
+      }
+    }
+  }
+  return true;
+}
 
 PictureConverter::PictureConverter() : impl_(std::make_unique<Impl>()) {}
 PictureConverter::~PictureConverter() = default;

@@ -88,6 +88,12 @@ class PictureConverter {
   PictureConverter& operator=(const PictureConverter&) = delete;
   // False (and `out` untouched) for an empty or oversized picture.
   bool ToFrameImage(const RtspPicture& picture, media::FrameImage& out);
+  // The planes as a JPEG codec takes them: full-range luma and chroma, top row
+  // first, the picture's own chroma sampling. A limited-range picture (most H.264
+  // and H.265 streams) is stretched to full range; BT.709 chroma is kept as it is,
+  // which shifts saturated colours (use ToFrameImage for such pictures). False
+  // for an empty picture.
+  bool ToYuvImage(const RtspPicture& picture, media::YuvImage& out);
 
  private:
   struct Impl;

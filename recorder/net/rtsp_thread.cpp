@@ -159,6 +159,9 @@ void RtspCamThread::NoteKeyFrame(const RtspPicture& picture) {
 }
 
 bool RtspCamThread::ToFrame(const RtspPicture& picture, media::FrameRecord& frame) {
+  // Planes go on as planes (motion on the luma, overlay and encoding in YUV); a
+  // BT.709 picture needs its colours converted, which the RGB path does.
+  if (!picture.bt709) return converter_.ToYuvImage(picture, frame.yuv);
   return converter_.ToFrameImage(picture, frame.image);
 }
 

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "media/jpeg_codec.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -524,6 +526,18 @@ TEST(PictureConverter, GivesBottomUpBgrForEachLayoutAndRange) {
     EXPECT_NEAR(top[3 * 5 + 0], row.b, 4);
     EXPECT_NEAR(top[3 * 5 + 1], row.g, 4);
     EXPECT_NEAR(top[3 * 5 + 2], row.r, 4);
+    // The planes the frame path takes give the same colours (BT.709 goes through RGB).
+    if (row.bt709) continue;
+    media::YuvImage planes;
+    media::FrameImage fromPlanes;
+    ASSERT_TRUE(converter.ToYuvImage(picture, planes));
+    ASSERT_TRUE(planes.Valid());
+    ASSERT_TRUE(media::YuvToFrameImage(planes, fromPlanes));
+    const uint8_t* topFromPlanes = fromPlanes.pixels.data() + (kHeight - 1) * kWidth * 3;
+    for (int c = 0; c < 3; ++c) {
+      EXPECT_NEAR(fromPlanes.pixels[c], 0, 4);
+      EXPECT_NEAR(topFromPlanes[3 * 5 + c], top[3 * 5 + c], 4);
+    }
   }
   RtspPicture empty;
   media::FrameImage untouched;
