@@ -110,6 +110,56 @@ bool PostThreadMessage(ThreadId thread, uint32_t id, intptr_t wParam, intptr_t l
   return queue && queue->Push(msg);
 }
 
+// ---------------------------------------------------------------- thread objects
+
+namespace {
+
+// The std::thread of every message thread started, with its handle, until joined.
+// At exit the threads left over (still running) are detached, never joined.
+struct StartedThreads {
+  std::mutex mutex;
+  std::vector<std::pair<std::weak_ptr<ThreadHandle>, std::thread>> threads;
+  ~StartedThreads() {
+    for (auto& t : threads)
+      if (t.second.joinable()) t.second.detach();
+  }
+};
+
+StartedThreads& Started() {
+  static StartedThreads* started = new StartedThreads;  // outlives every static destructor
+  return *started;
+}
+
+}  // namespace
+
+size_t JoinFinishedThreads() {
+  std::vector<std::thread> finished;
+  {
+    StartedThreads& st = Started();
+    std::lock_guard<std::mutex> lock(st.mutex);
+    for (auto it = st.threads.begin(); it != st.threads.end();) {
+      const ThreadHandlePtr handle = it->first.lock();
+      if (!handle || handle->Finished()) {
+        finished.push_back(std::move(it->second));
+        it = st.threads.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  size_t joined = 0;
+  for (std::thread& t : finished) {
+    // A finished loop's thread only runs its thread-local clean-up: a short wait.
+    if (t.joinable() && t.get_id() != std::this_thread::get_id()) {
+      t.join();
+      ++joined;
+    } else if (t.joinable()) {
+      t.detach();
+    }
+  }
+  return joined;
+}
+
 // ---------------------------------------------------------------- ThreadHandle
 
 bool ThreadHandle::Wait(int timeoutMs) {
@@ -231,7 +281,10 @@ ThreadHandlePtr MessageThread::CreateSuspended(std::unique_ptr<MessageThread> th
   MessageThread* raw = thread.release();
   try {
     std::thread worker([raw] { ThreadQueueAccess::Run(std::unique_ptr<MessageThread>(raw)); });
-    worker.detach();
+    JoinFinishedThreads();  // the ones that ended meanwhile, so the list stays short
+    StartedThreads& st = Started();
+    std::lock_guard<std::mutex> lock(st.mutex);
+    st.threads.emplace_back(handle, std::move(worker));
   } catch (...) {
     {
       std::lock_guard<std::mutex> lock(reg.mutex);

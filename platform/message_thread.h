@@ -55,6 +55,14 @@ class ThreadHandle {
 };
 using ThreadHandlePtr = std::shared_ptr<ThreadHandle>;
 
+// Joins every message thread whose loop has finished, so that what the thread
+// still does after its handle is marked finished (thread-local clean-up of the
+// libraries it used, such as Qt's per-thread data) is over. Call it before
+// destroying what that clean-up needs: a program calls it before its Qt
+// application object goes away. Threads still running are left alone. Returns
+// how many were joined. Finished threads are also joined as new ones start.
+size_t JoinFinishedThreads();
+
 class MessageThread {
  public:
   MessageThread();

@@ -16,6 +16,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/message_thread.h"
 #include "platform/paths.h"
 #include "recorder/app/autostart.h"
 #include "recorder/app/cli.h"
@@ -51,7 +52,10 @@ int RunHeadlessRecorder(char** argv) {
   recorder::app::HeadlessOptions options;
   options.settingsPath = platform::SettingsFilePath(kProgramName);
   options.logFilePath = platform::LogFilePath(kProgramName);
-  return recorder::app::RunHeadless(options);
+  const int code = recorder::app::RunHeadless(options);
+  // Worker threads drew with QtGui: their per-thread clean-up must end before the application does.
+  platform::JoinFinishedThreads();
+  return code;
 }
 
 // Renames the file to the first free "<path>.unreadable[-N]"; returns that name,
@@ -140,7 +144,9 @@ int RunWindows(char** argv, const recorder::app::WindowStart& start) {
     for (size_t i = 0; i < window.controller().CameraCount(); ++i)
       if (auto* view = window.LiveViewOf(i)) view->show();
   }
-  return app.exec();
+  const int code = app.exec();
+  platform::JoinFinishedThreads();  // before the application object, which their clean-up needs
+  return code;
 }
 
 }  // namespace
@@ -167,7 +173,9 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
-    return recorder::ui::RenderScreenshots(start.screenshotDir, std::cout, std::cerr);
+    const int code = recorder::ui::RenderScreenshots(start.screenshotDir, std::cout, std::cerr);
+    platform::JoinFinishedThreads();
+    return code;
   }
   return RunWindows(argv, start);
 }

@@ -366,7 +366,9 @@ TEST(SocThread, LiveViewGivenToARunningWorkerGetsFramesOnlyWhileVisible) {
     EXPECT_NE(*std::min_element(px.begin(), px.end()), *std::max_element(px.begin(), px.end()));
     // The camera's bytes go along with a picture stored as sent (a re-encoded one
     // carries its bytes only when it was saved).
-    if (asSent) EXPECT_NE((*record)->jpeg, nullptr);
+    if (asSent) {
+      EXPECT_NE((*record)->jpeg, nullptr);
+    }
     EXPECT_EQ(messages[1].id, camera::to_live_view::MotionLevel::kNumber);
     EXPECT_GE(messages[1].wParam, 0);  // motion detection is on: a level, not -1
     platform::UnregisterWindow(viewHandle);

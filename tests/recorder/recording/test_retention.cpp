@@ -49,7 +49,9 @@ void WriteMjpg(const std::string& path, const std::vector<uint32_t>& stamps, siz
   const std::vector<uint8_t> jpeg = SmallJpeg();
   for (const uint32_t s : stamps)
     ASSERT_EQ(media::mjpg::WriteFrame(fd, jpeg.data(), jpeg.size(), s), media::mjpg::WriteResult::Ok);
-  if (padTo > 0) ASSERT_EQ(::ftruncate(fd, off_t(padTo)), 0);
+  if (padTo > 0) {
+    ASSERT_EQ(::ftruncate(fd, off_t(padTo)), 0);
+  }
   ::close(fd);
 }
 
@@ -133,8 +135,12 @@ TEST(Retention, LastFrameTimeIsTheLastStampElseTheFileTime) {
   SetMtime(dir.Path("junk.mjpg"), 555);
   LastFrameCache cache;
   for (const RecordingFile& f : FindRecordings(dir.Path("%H.mjpg"), dir.Path(), cache)) {
-    if (f.path == dir.Path("junk.mjpg")) EXPECT_EQ(f.lastFrameTime, 555);
-    if (f.path == dir.Path("three.mjpg")) EXPECT_EQ(f.lastFrameTime, 300);
+    if (f.path == dir.Path("junk.mjpg")) {
+      EXPECT_EQ(f.lastFrameTime, 555);
+    }
+    if (f.path == dir.Path("three.mjpg")) {
+      EXPECT_EQ(f.lastFrameTime, 300);
+    }
   }
   // Files that went meanwhile leave the cache at the end of the next pass.
   cache.EndPass();
@@ -245,7 +251,9 @@ TEST(Retention, WarnsWhenOneFileCanOutgrowTheSizeLimit) {
   for (const Case& c : cases) {
     const std::string w = OutgrowWarning(c.templ, c.mjpg, c.keepBytes, files);
     EXPECT_EQ(!w.empty(), c.warns) << c.templ << " " << c.keepBytes;
-    if (c.warns) EXPECT_NE(w.find(root + "%a/video_%H.mjpg"), std::string::npos) << w;
+    if (c.warns) {
+      EXPECT_NE(w.find(root + "%a/video_%H.mjpg"), std::string::npos) << w;
+    }
   }
 }
 
@@ -276,7 +284,7 @@ TEST(Retention, KeepFreeRemovesTheOldestOfAllCamerasTogether) {
     RetentionThread thread(0, timing);
     RetentionConfig config;
     config.keepFreePercent = c.percent;
-    config.cameras = {{a + "d%d/%H.mjpg", true, 0, 0, 0}, {b + "d%d/%H.mjpg", true, 0, 0, 0}};
+    config.cameras = {{a + "d%d/%H.mjpg", true, 0, 0, 0, {}}, {b + "d%d/%H.mjpg", true, 0, 0, 0, {}}};
     // The thread is not started: the check runs on the test's thread.
     thread.SetConfig(std::move(config));
     thread.Check();

@@ -125,7 +125,9 @@ TEST(FirstStart, TheWindowVersionStaysUpWithAnEmptyList) {
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     EXPECT_TRUE(camera::LoadSettingsFile(home.Path("tollan.cfg")).cameras.empty());
-    if (!c.keptAs.empty()) EXPECT_EQ(ReadAll(home.Path(c.keptAs)), garbage) << "the unreadable file is kept";
+    if (!c.keptAs.empty()) {
+      EXPECT_EQ(ReadAll(home.Path(c.keptAs)), garbage) << "the unreadable file is kept";
+    }
   }
 }
 

@@ -524,9 +524,13 @@ TEST_F(MainWindowTest, StartingAnewAsksBeforeEmptyingARecording) {
     window->RunCommand(ui::kCmdStartSelected);
     Pump();
     ASSERT_EQ(cutQuestions_.size(), c.asked ? 1u : 0u);
-    if (c.asked) EXPECT_EQ(cutQuestions_[0], std::make_pair(file, int64_t(c.frames)));
+    if (c.asked) {
+      EXPECT_EQ(cutQuestions_[0], std::make_pair(file, int64_t(c.frames)));
+    }
     ASSERT_EQ(Starts(), before + size_t(c.starts));
-    if (c.starts) EXPECT_EQ(log_.starts.back().second, c.resume);
+    if (c.starts) {
+      EXPECT_EQ(log_.starts.back().second, c.resume);
+    }
     window.reset();
     std::remove(file.c_str());
   }
