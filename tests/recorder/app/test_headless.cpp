@@ -17,6 +17,7 @@
 #include "media/mjpg.h"
 #include "tests/recorder/net/worker_test_support.h"
 #include "tools/testcam/testcam_server.h"
+#include "tests/recorder/app/run_tollan.h"
 
 namespace {
 
@@ -28,17 +29,7 @@ std::string TollanBinary() { return TOLLAN_PROGRAM; }
 // output, and standard error too when withErrors is set.
 int RunTollan(const std::string& home, const std::vector<std::string>& args, std::string* out = nullptr,
               bool withErrors = false) {
-  std::string command = "TOLLAN_HOME='" + home + "' '" + TollanBinary() + "'";
-  for (const auto& a : args) command += " '" + a + "'";
-  command += withErrors ? " 2>&1" : " 2>/dev/null";
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return -1;
-  std::string text;
-  char buffer[512];
-  while (size_t n = fread(buffer, 1, sizeof(buffer), p)) text.append(buffer, n);
-  const int status = pclose(p);
-  if (out) *out = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return tollan_test::RunTollanWith(home, args, out, {.withErrors = withErrors});
 }
 
 TEST(Headless, RecordsEveryCameraAndStopsInOrderOnSigint) {

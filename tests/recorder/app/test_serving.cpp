@@ -22,6 +22,7 @@
 #include "tests/recorder/net/worker_test_support.h"
 #include "tests/recorder/web/http_client.h"
 #include "tools/testcam/testcam_server.h"
+#include "tests/recorder/app/run_tollan.h"
 
 namespace {
 
@@ -30,17 +31,7 @@ using worker_test::WaitFor;
 std::string TollanBinary() { return TOLLAN_PROGRAM; }
 
 int RunTollan(const std::string& home, const std::vector<std::string>& args, std::string* out = nullptr) {
-  std::string command = "TOLLAN_HOME='" + home + "' '" + TollanBinary() + "'";
-  for (const auto& a : args) command += " '" + a + "'";
-  command += " 2>&1";
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return -1;
-  std::string text;
-  char buffer[512];
-  while (size_t n = fread(buffer, 1, sizeof(buffer), p)) text.append(buffer, n);
-  const int status = pclose(p);
-  if (out) *out = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return tollan_test::RunTollanWith(home, args, out, {});
 }
 
 std::string ReadText(const std::string& path) {
@@ -168,7 +159,7 @@ TEST(Serving, ViewersSeeTheRecordedFramesAndAStalledOneCostsNoFrame) {
   std::vector<uint8_t> bytes;
   EXPECT_TRUE(
       WaitFor([&] { return media::mjpg::ReadAllFrames(file, frames, &bytes) && frames.size() >= kFrames; }, 60000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // The camera sends no more than kFrames, so the count read is the final one.
   ASSERT_TRUE(media::mjpg::ReadAllFrames(file, frames, &bytes));
   EXPECT_EQ(frames.size(), size_t(kFrames));
   const std::string status = http_test::Get(wall + "status.json").body;
@@ -192,13 +183,16 @@ TEST(Serving, ViewersSeeTheRecordedFramesAndAStalledOneCostsNoFrame) {
 
   // A stop of the recorder ends a watched stream with its closing boundary.
   http_test::Answer last;
+  std::atomic<bool> watching{false};
   std::thread viewer([&] {
     http_test::Request r;
     r.url = wall + "cameras/0/stream.mjpg";
     r.timeoutMs = 30000;
+    r.onBody = [&](const std::string&) { watching = true; };
     last = http_test::Fetch(r);
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // The viewer is watching once the first bytes of its stream came.
+  EXPECT_TRUE(WaitFor([&] { return watching.load(); }, 10000));
   EXPECT_EQ(recorder.Stop(SIGINT), 0);
   viewer.join();
   bool closed = false;
@@ -229,7 +223,8 @@ TEST(Serving, ACameraThatSavesNothingIsEncodedOnlyForViewersAndAtMostTenTimesASe
   // Pictures flow, but with nobody watching none is encoded.
   ASSERT_TRUE(
       WaitFor([&] { return http_test::Get(wall + "status.json").body.find("Started") != std::string::npos; }, 10000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const uint64_t served = camera.FramesServed();
+  ASSERT_TRUE(WaitFor([&] { return camera.FramesServed() >= served + 10; }, 10000));
   EXPECT_NE(http_test::Get(wall + "status.json").body.find("\"picture\":false"), std::string::npos);
 
   http_test::Request r;

@@ -25,6 +25,7 @@
 #include "tests/recorder/net/worker_test_support.h"
 #include "tests/test_support.h"
 #include "tools/testcam/testcam_server.h"
+#include "tests/recorder/app/run_tollan.h"
 
 namespace fs = std::filesystem;
 using worker_test::WaitFor;
@@ -32,17 +33,7 @@ using worker_test::WaitFor;
 namespace {
 
 int RunTollan(const std::string& home, const std::vector<std::string>& args, std::string* output = nullptr) {
-  std::string command = "TOLLAN_HOME='" + home + "' HOME='" + home + "' '" + std::string(TOLLAN_PROGRAM) + "'";
-  for (const auto& a : args) command += " '" + a + "'";
-  command += " 2>&1";
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return -1;
-  std::string text;
-  char buffer[512];
-  while (size_t n = fread(buffer, 1, sizeof(buffer), p)) text.append(buffer, n);
-  const int status = pclose(p);
-  if (output) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return tollan_test::RunTollanWith(home, args, output, {.setHome = true});
 }
 
 // An MJPG file of one small frame stamped `when`.

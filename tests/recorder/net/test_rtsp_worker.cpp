@@ -244,12 +244,16 @@ TEST(RtspWorker, WrongPasswordIsOneRefusalEventWithoutStarted) {
   close(errFile);
 
   Harness h;
-  net::RtspTiming timing;
-  timing.authRetryMs = 300;
-  h.StartWorker(h.Camera(camera.Url("admin", "wrong-secret")), timing);
-  // Three tries at least: still one line.
+  h.clock = std::make_shared<platform::ManualClock>();
+  h.StartWorker(h.Camera(camera.Url("admin", "wrong-secret")));
+  // Four tries, each 10 s after the refusal before it (the worker waits again only
+  // once a try has been refused): still one line.
   const bool refused = WaitFor([&] { return h.events.CountOf(camera::kEventCameraAnsweredError) >= 1; }, 10000);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // room for the tries that must stay silent
+  for (int retry = 0; retry < 3 && refused; ++retry) {
+    ASSERT_TRUE(h.clock->WaitForTimer(10000)) << "no 10 s wait after refusal " << retry + 1;
+    h.clock->Advance(10000);
+  }
+  EXPECT_TRUE(h.clock->WaitForTimer(10000)) << "the last try was not refused";
   platform::Post<camera::to_worker::ThreadStop>(h.worker->Id(), camera::kStopReasonStop);
   EXPECT_TRUE(h.worker->Wait(5000));
   h.worker.reset();
@@ -289,8 +293,8 @@ TEST(RtspWorker, ServerRestartIsOneFailureAndOneRecovery) {
   camera.Stop();
   ASSERT_TRUE(WaitFor([&] { return h.Failures() >= 1; }, 10000));
   ASSERT_TRUE(WaitFor([&] { return h.CountMain("S0") >= 2; }, 5000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(800));  // refused reconnects of the same outage
   const size_t before = h.SavedFrames();
+  // The camera takes a while to come back: the worker's reconnects meanwhile are refused.
   ASSERT_TRUE(camera.Start(&error)) << error;
   ASSERT_TRUE(WaitFor([&] { return h.events.CountOf(camera::kEventReEstablished) >= 1; }, 10000));
   ASSERT_TRUE(WaitFor([&] { return h.SavedFrames() >= before + 3; }, 10000));
@@ -352,8 +356,7 @@ TEST(RtspWorker, StopDuringHangingConnectAnswersWithinHalfASecond) {
   HangingServer server;
   Harness h;
   h.StartWorker(h.Camera(server.Url()));
-  ASSERT_TRUE(WaitFor([&] { return h.CountMain("S0") == 1; }, 5000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // well inside the 5 s connect
+  ASSERT_TRUE(WaitFor([&] { return h.CountMain("S0") == 1; }, 5000));  // connecting from here on
   const auto asked = std::chrono::steady_clock::now();
   platform::Post<camera::to_worker::ThreadStop>(h.worker->Id(), camera::kStopReasonStop);
   ASSERT_TRUE(h.worker->Wait(5000));

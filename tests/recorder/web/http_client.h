@@ -3,7 +3,7 @@
 // into their parts.
 #include <curl/curl.h>
 
-#include <atomic>
+#include <functional>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,6 +26,8 @@ struct Request {
   long timeoutMs = 10000;
   // Stream reading: stop (and report CURLE_WRITE_ERROR) once the body holds this many parts; 0 reads to the end.
   size_t stopAfterParts = 0;
+  // When set, called with the body so far each time bytes arrive (on the fetching thread).
+  std::function<void(const std::string& body)> onBody;
 };
 
 // The parts of a multipart/x-mixed-replace body with boundary "tollanframe", each
@@ -36,11 +38,13 @@ std::vector<std::string> StreamParts(const std::string& body, bool* closed = nul
 struct WriteState {
   std::string* body;
   size_t stopAfterParts;
+  const std::function<void(const std::string&)>* onBody;
 };
 
 inline size_t Collect(char* data, size_t size, size_t count, void* user) {
   auto* state = static_cast<WriteState*>(user);
   state->body->append(data, size * count);
+  if (state->onBody && *state->onBody) (*state->onBody)(*state->body);
   if (state->stopAfterParts && StreamParts(*state->body).size() >= state->stopAfterParts) return 0;
   return size * count;
 }
@@ -53,7 +57,7 @@ inline size_t CollectHeaders(char* data, size_t size, size_t count, void* user) 
 inline Answer Fetch(const Request& request) {
   Answer answer;
   CURL* curl = curl_easy_init();
-  WriteState state{&answer.body, request.stopAfterParts};
+  WriteState state{&answer.body, request.stopAfterParts, &request.onBody};
   curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
   curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);

@@ -216,19 +216,30 @@ TEST_F(WebServerTest, StreamCarriesWholePicturesInOrderAndEndsCleanlyOnStop) {
   Start();
   std::vector<std::vector<uint8_t>> published;
   http_test::Answer answer;
+  std::atomic<bool> gotLast{false};
+  std::string last;  // written before the last picture is published
+  std::atomic<bool> lastKnown{false};
   std::thread viewer([&] {
     http_test::Request r;
     r.url = Url("/cameras/0/stream.mjpg");
+    r.onBody = [&](const std::string& body) {
+      if (lastKnown && body.find(last) != std::string::npos) gotLast = true;
+    };
     answer = Fetch(r);
   });
   ASSERT_TRUE(WaitUntil([&] { return camera_->Watched(); }, 5000));
   // Pictures of different sizes, some larger than one block of the stream.
   for (int i = 0; i < 12; ++i) {
     published.push_back(FakePicture(i, 1000 + size_t(i) * 9000));
+    if (i == 11) {
+      last = Text(published.back());
+      lastKnown = true;
+    }
     camera_->Publish(std::vector<uint8_t>(published.back()));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // The viewer has the newest picture before the stop.
+  EXPECT_TRUE(WaitUntil([&] { return gotLast.load(); }, 5000));
   server_->Stop();
   viewer.join();
   EXPECT_FALSE(camera_->Watched());
@@ -375,7 +386,7 @@ TEST_F(WebServerTest, ServesOverHttpsWithTheGivenCertificateAndKey) {
   const std::string https = "https://127.0.0.1:" + std::to_string(server_->Port());
   CURL* curl = curl_easy_init();
   std::string body;
-  http_test::WriteState state{&body, 0};
+  http_test::WriteState state{&body, 0, nullptr};
   curl_easy_setopt(curl, CURLOPT_URL, (https + "/cameras/0/snapshot.jpg").c_str());
   curl_easy_setopt(curl, CURLOPT_CAINFO, s.certFile.c_str());
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &http_test::Collect);
