@@ -67,6 +67,8 @@ TEST(Conversion, ResultTextsPutTheReasonFirst) {
     EXPECT_EQ(ResultText(row.code, row.detail), row.text);
     const ResultMessage* message = FindResultMessage(row.code);
     ASSERT_EQ(message != nullptr, row.caption != nullptr);
-    if (message) EXPECT_STREQ(message->caption, row.caption);
+    if (message) {
+      EXPECT_STREQ(message->caption, row.caption);
+    }
   }
 }

@@ -50,7 +50,9 @@ TEST(CameraWatch, OfflineAfterTheSetTimeWithoutAPictureAndBackWithTheGap) {
     if (c.step == Picture) e = watch.OnPicture(now);
     if (c.step == Poll) e = watch.Poll(now);
     EXPECT_EQ(Text(e), c.expected) << "at " << c.atMs;
-    if (c.step == Start) EXPECT_EQ(watch.NextCheck(), now + seconds(60));
+    if (c.step == Start) {
+      EXPECT_EQ(watch.NextCheck(), now + seconds(60));
+    }
   }
 }
 

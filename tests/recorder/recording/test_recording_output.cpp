@@ -319,7 +319,9 @@ TEST_F(RecordingTest, PicturesStoredAsSentKeepTheCamerasBytes) {
     EXPECT_EQ(out.LastJpeg(), sent);
     out.StopRecording();
     std::vector<uint8_t> expected = camera;
-    if (mjpg) ASSERT_TRUE(media::mjpg::BuildFrame(camera.data(), camera.size(), 1000, expected));
+    if (mjpg) {
+      ASSERT_TRUE(media::mjpg::BuildFrame(camera.data(), camera.size(), 1000, expected));
+    }
     EXPECT_EQ(ReadFile(mjpg ? root_ + "/as-sent/video.mjpg" : root_ + "/as-sent/video_1.jpg"), expected);
     ASSERT_EQ(out.SaveFrame(TestImage(6)), SaveResult::Handled);
     ASSERT_NE(out.LastJpeg(), nullptr);
