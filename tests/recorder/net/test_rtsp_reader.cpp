@@ -22,22 +22,13 @@
 
 #include "recorder/net/rtsp_reader.h"
 #include "tools/rtspcam/rtspcam_process.h"
+#include "tests/recorder/net/rtsp_test_support.h"
 
 using namespace recorder::net;
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 
 namespace {
-
-const std::string& CameraUnavailable() {
-  static const std::string why = rtspcam::Unavailable();
-  return why;
-}
-
-#define SKIP_WITHOUT_RTSP_CAMERA()                                                        \
-  do {                                                                                    \
-    if (!CameraUnavailable().empty()) GTEST_SKIP() << "no RTSP test camera: " << CameraUnavailable(); \
-  } while (0)
 
 int LoopbackListener(uint16_t* port, int backlog = 8) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

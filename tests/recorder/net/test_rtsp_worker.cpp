@@ -25,22 +25,13 @@
 #include "tests/converter/converter_test_support.h"
 #include "tests/recorder/net/worker_test_support.h"
 #include "tools/rtspcam/rtspcam_process.h"
+#include "tests/recorder/net/rtsp_test_support.h"
 
 using namespace recorder;
 using worker_test::EventSink;
 using worker_test::WaitFor;
 
 namespace {
-
-const std::string& CameraUnavailable() {
-  static const std::string why = rtspcam::Unavailable();
-  return why;
-}
-
-#define SKIP_WITHOUT_RTSP_CAMERA()                                                                      \
-  do {                                                                                                  \
-    if (!CameraUnavailable().empty()) GTEST_SKIP() << "no RTSP test camera: " << CameraUnavailable(); \
-  } while (0)
 
 class SilentPlayer : public frame::SoundPlayer {
  public:
