@@ -49,10 +49,6 @@ void UnattendedServices::Update(const std::vector<CameraLimits>& cameras, const 
       tagsKey += std::to_string(cameras[i].worker) + "\t" + std::to_string(i) + "\t" + c.name + "\n";
     }
   }
-  if (rulesKey != lastRules_) {
-    lastRules_ = rulesKey;
-    platform::Post<recording::to_retention::SetRules>(retention_->Id(), 0, 0, std::move(config));
-  }
   if (tagsKey != lastTags_) {
     lastTags_ = tagsKey;
     platform::Post<to_commands::SetCameras>(commands_->Id(), 0, 0, std::move(tags));
@@ -61,6 +57,12 @@ void UnattendedServices::Update(const std::vector<CameraLimits>& cameras, const 
     commandSent_ = true;
     lastCommand_ = program.onEventCommand;
     platform::Post<to_commands::SetCommand>(commands_->Id(), 0, 0, program.onEventCommand);
+  }
+  // The rules last: what retention logs about them reaches the command thread
+  // through the log thread, after the command and the cameras it needs.
+  if (rulesKey != lastRules_) {
+    lastRules_ = rulesKey;
+    platform::Post<recording::to_retention::SetRules>(retention_->Id(), 0, 0, std::move(config));
   }
 }
 
