@@ -20,6 +20,7 @@
 
 #include "recorder/net/rtsp_reader.h"
 #include "tools/rtspcam/rtspcam_process.h"
+#include "bench/cpu_time.h"
 
 extern char** environ;
 
@@ -28,15 +29,8 @@ namespace {
 using namespace recorder::net;
 using Clock = std::chrono::steady_clock;
 
-double CpuSeconds(const rusage& u) {
-  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double OwnCpu() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return CpuSeconds(u);
-}
+using bench::CpuSeconds;
+using bench::OwnCpu;
 
 struct Case {
   const char* name;

@@ -36,6 +36,7 @@
 #include "recorder/frame/alarm_sound.h"
 #include "recorder/net/rtsp_thread.h"
 #include "tools/rtspcam/rtspcam_process.h"
+#include "bench/cpu_time.h"
 
 extern char** environ;
 
@@ -44,15 +45,8 @@ namespace {
 using namespace recorder;
 using Clock = std::chrono::steady_clock;
 
-double CpuSeconds(const rusage& u) {
-  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double OwnCpu() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return CpuSeconds(u);
-}
+using bench::CpuSeconds;
+using bench::OwnCpu;
 
 // Peak resident memory of this process in MB.
 double PeakRssMb() {
